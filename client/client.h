@@ -1,0 +1,12 @@
+// Start-up settings step and control of the game client process; main thread only.
+#pragma once
+
+// Reads the settings, shows them in the option boxes and registers the client's compatibility layers.
+void InitClientSettings();
+void SyncOptionBoxes();
+void RegisterCompatibilityLayer();
+
+// Starts Client.exe with its launch argument and ends the launcher with exit code 0.
+[[noreturn]] void StartGameClient();
+// Terminates every running process named Client.exe; reports on the standard streams.
+void StopGameClient();

@@ -1,0 +1,36 @@
+// Process-wide handles of the main window and its controls; written once on the main thread while the window is created, read by both threads.
+#pragma once
+#include <windows.h>
+
+extern HINSTANCE AppInstance;
+extern HFONT UiFont;
+extern HWND MainWindow;
+
+extern HWND LogList;
+extern HWND PlayButton;
+extern HWND RepairButton;
+extern HWND OptionsGroup;
+extern HWND WindowedGroup;
+extern HWND WindowedBox;
+extern HWND LockMouseBox;
+extern HWND ResizableWindowBox;
+extern HWND IgnoreScalingBox;
+extern HWND DoubleSizeBox;
+extern HWND VSyncBox;
+extern HWND UnlockFpsBox;
+extern HWND AntialiasingBox;
+extern HWND ProgressBar;
+
+// Private message by which another thread has a log line carried out on the main thread.
+#define WM_APP_LOGLINE (WM_APP + 1)
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Sets a check box's state by its id on the main window; id 10 reaches VSyncBox, not the progress bar.
+void SetBoxCheck(HWND box, int checked);
+
+// Runs the log steps for a line that LogLine received on another thread (main thread only).
+LRESULT HandleLogLineMessage(LPARAM message);
+
+// Remembers the thread that owns the log list; LogLine from any other thread goes through it.
+void InitActivityLog(HWND owner);

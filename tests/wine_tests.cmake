@@ -1,0 +1,44 @@
+# From the native build: cross-build the Windows half and register the tests that run it under Wine.
+option(LAUNCHER_WINDOWS_TESTS "Cross-build for Windows and run the Wine tests" ON)
+if(NOT LAUNCHER_WINDOWS_TESTS)
+  return()
+endif()
+
+include(ExternalProject)
+set(WINDOWS_BUILD_DIR ${PROJECT_BINARY_DIR}/windows)
+ExternalProject_Add(windows_build
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}
+  BINARY_DIR ${WINDOWS_BUILD_DIR}
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
+    -DCMAKE_BUILD_TYPE=Release
+    -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  USES_TERMINAL_BUILD ON)
+
+set(WINE_TEMPLATE_PREFIX ${PROJECT_BINARY_DIR}/wine-template)
+set(E2E_ENV
+  "LAUNCHER_BIN_DIR=${WINDOWS_BUILD_DIR}/bin"
+  "LAUNCHER_NATIVE_BIN_DIR=${PROJECT_BINARY_DIR}/bin"
+  "LAUNCHER_TEST_HOST=${LAUNCHER_TEST_HOST}"
+  "WINE_TEMPLATE_PREFIX=${WINE_TEMPLATE_PREFIX}"
+  "LAUNCHER_WORK_DIR=${PROJECT_BINARY_DIR}/e2e-work")
+
+# One prepared Wine prefix, copied by every test that runs a Windows program.
+add_test(NAME wine.prefix COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/prepare_prefix.py)
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine_prefix ENVIRONMENT "${E2E_ENV}" TIMEOUT 300)
+
+add_test(NAME wine.unit_tests COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_wine.py unit_tests.exe)
+add_test(NAME wine.win_tests COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_wine.py win_tests.exe)
+set_tests_properties(wine.unit_tests wine.win_tests PROPERTIES
+  FIXTURES_REQUIRED wine_prefix ENVIRONMENT "${E2E_ENV}" TIMEOUT 600)
+
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_*.py)
+foreach(test_file ${E2E_TESTS})
+  get_filename_component(test_name ${test_file} NAME_WE)
+  add_test(NAME e2e.${test_name} COMMAND python3 ${test_file})
+  # The test build's update server port is fixed, so tests that serve it take turns.
+  set_tests_properties(e2e.${test_name} PROPERTIES
+    FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK update_server ENVIRONMENT "${E2E_ENV}" TIMEOUT 900)
+endforeach()
