@@ -1,1 +1,91 @@
-// placeholder
+// WM_COMMAND handling of the main window: play, repair, option boxes and the commands no control sends; main thread.
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+#include <shellapi.h>
+#include <stdio.h>
+
+#include "client/client.h"
+#include "client/settings.h"
+#include "launcher/log.h"
+#include "launcher/ui_text.h"
+#include "launcher/window.h"
+#include "resource.h"
+#include "updater/update_run.h"
+
+void __cdecl UpdateWorkerMain(void*);
+
+namespace {
+
+struct OptionCommand {
+    int id;
+    HWND* box;
+    unsigned char* flag;
+};
+
+const OptionCommand OptionCommands[] = {
+    {IDC_WINDOWED, &WindowedBox, &LauncherSettings.windowed},
+    {IDC_LOCKMOUSE, &LockMouseBox, &LauncherSettings.lockmouse},
+    {IDC_RESIZABLE, &ResizableWindowBox, &LauncherSettings.resizable_window},
+    {IDC_VSYNC, &VSyncBox, &LauncherSettings.vsync},
+    {IDC_IGNORE_SCALING, &IgnoreScalingBox, &LauncherSettings.ignore_windows_scaling},
+    {IDC_UNLOCK_FPS, &UnlockFpsBox, &LauncherSettings.unlockfps},
+    {IDC_DOUBLE_SIZE, &DoubleSizeBox, &LauncherSettings.double_size_window},
+    {IDC_ANTIALIASING, &AntialiasingBox, &LauncherSettings.antyaliasing},
+};
+
+// Options and Repair wait for the first update run; the message box has no owner, so the window stays usable.
+bool UpdateGatePassed() {
+    if (UpdateFinished) return true;
+    MessageBoxA(NULL, TEXT_WAIT_FOR_UPDATE, NULL, MB_OK);
+    return false;
+}
+
+void ToggleOption(unsigned char* flag, HWND box) {
+    *flag = *flag ? 0 : 1;
+    SetBoxCheck(box, *flag);
+    WriteSettings();
+}
+
+void RunRepair() {
+    StopGameClient();
+    remove("Client.exe");
+    SendMessageA(ProgressBar, PBM_SETPOS, 0, 0);
+    // The first run has ended (UpdateFinished is set), so the two runs never overlap.
+    _beginthread(UpdateWorkerMain, 0, NULL);
+    EnableWindow(RepairButton, FALSE);
+}
+
+void OpenWebPage(const char* address) {
+    ShellExecuteA(NULL, "open", address, "", "", SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+void HandleCommand(int id) {
+    for (const OptionCommand& option : OptionCommands) {
+        if (option.id == id) {
+            if (UpdateGatePassed()) ToggleOption(option.flag, *option.box);
+            return;
+        }
+    }
+    switch (id) {
+    case IDC_PLAY:
+        StartGameClient();
+    case IDC_SHOW_ABOUT:
+        LogLine(TEXT_ABOUT_UPDATES);
+        return;
+    case IDC_OPEN_WEBSITE:
+        OpenWebPage(URL_WEBSITE);
+        return;
+    case IDC_OPEN_SOCIAL:
+        OpenWebPage(URL_SOCIAL);
+        return;
+    case IDC_QUIT:
+        PostQuitMessage(0);
+        return;
+    case IDC_REPAIR:
+        if (UpdateGatePassed()) RunRepair();
+        return;
+    }
+}

@@ -32,5 +32,5 @@ void SetBoxCheck(HWND box, int checked);
 // Runs the log steps for a line that LogLine received on another thread (main thread only).
 LRESULT HandleLogLineMessage(LPARAM message);
 
-// Remembers the thread that owns the log list; LogLine from any other thread goes through it.
-void InitActivityLog(HWND owner);
+// Makes the calling thread the owner of the log list; LogLine from any other thread goes through it.
+void InitActivityLog();

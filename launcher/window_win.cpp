@@ -1,1 +1,189 @@
-// placeholder
+// The main window procedure, its controls and tooltips, and the log list layout; main thread.
+#include <windows.h>
+#include <commctrl.h>
+#include <stddef.h>
+
+#include "launcher/log.h"
+#include "launcher/ui_text.h"
+#include "launcher/window.h"
+#include "resource.h"
+
+HINSTANCE AppInstance;
+HFONT UiFont;
+HWND MainWindow;
+
+HWND LogList;
+HWND PlayButton;
+HWND RepairButton;
+HWND OptionsGroup;
+HWND WindowedGroup;
+HWND WindowedBox;
+HWND LockMouseBox;
+HWND ResizableWindowBox;
+HWND IgnoreScalingBox;
+HWND DoubleSizeBox;
+HWND VSyncBox;
+HWND UnlockFpsBox;
+HWND AntialiasingBox;
+HWND ProgressBar;
+
+void PaintBanner(HWND window);
+void HandleCommand(int id);
+
+namespace {
+
+struct ControlRow {
+    HWND* handle;
+    const char* className;
+    const char* caption;
+    DWORD style;
+    int x, y, width, height;
+    int id;
+};
+
+const DWORD ButtonStyle = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
+const DWORD GroupStyle = WS_CHILD | WS_VISIBLE | BS_GROUPBOX;
+const DWORD BoxStyle = WS_CHILD | WS_VISIBLE | BS_CHECKBOX;
+
+// The group boxes and the eight option boxes, in creation order.
+const ControlRow OptionRows[] = {
+    {&OptionsGroup, "button", TEXT_OPTIONS_GROUP, GroupStyle, 40, 450, 380, 140, IDC_GROUP},
+    {&WindowedGroup, "button", TEXT_WINDOWED_GROUP, GroupStyle, 55, 470, 350, 105, IDC_GROUP},
+    {&WindowedBox, "button", TEXT_WINDOWED, BoxStyle, 65, 485, 150, 25, IDC_WINDOWED},
+    {&LockMouseBox, "button", TEXT_LOCKMOUSE, BoxStyle, 65, 505, 150, 25, IDC_LOCKMOUSE},
+    {&ResizableWindowBox, "button", TEXT_RESIZABLE, BoxStyle, 65, 525, 150, 25, IDC_RESIZABLE},
+    {&IgnoreScalingBox, "button", TEXT_IGNORE_SCALING, BoxStyle, 65, 545, 150, 25, IDC_IGNORE_SCALING},
+    {&DoubleSizeBox, "button", TEXT_DOUBLE_SIZE, BoxStyle, 245, 485, 150, 25, IDC_DOUBLE_SIZE},
+    {&VSyncBox, "button", TEXT_VSYNC, BoxStyle, 245, 505, 150, 25, IDC_VSYNC},
+    {&UnlockFpsBox, "button", TEXT_UNLOCK_FPS, BoxStyle, 245, 525, 150, 25, IDC_UNLOCK_FPS},
+    {&AntialiasingBox, "button", TEXT_ANTIALIASING, BoxStyle, 245, 545, 150, 25, IDC_ANTIALIASING},
+};
+
+struct TooltipRow {
+    HWND* control;
+    const char* text;
+};
+
+const TooltipRow TooltipRows[] = {
+    {&PlayButton, TIP_PLAY},
+    {&LockMouseBox, TIP_LOCKMOUSE},
+    {&WindowedBox, TIP_WINDOWED},
+    {&ResizableWindowBox, TIP_RESIZABLE},
+    {&VSyncBox, TIP_VSYNC},
+    {&UnlockFpsBox, TIP_UNLOCK_FPS},
+    {&IgnoreScalingBox, TIP_IGNORE_SCALING},
+    {&DoubleSizeBox, TIP_DOUBLE_SIZE},
+    {&AntialiasingBox, TIP_ANTIALIASING},
+};
+
+const char* const WelcomeLines[] = {TEXT_WELCOME_1, TEXT_WELCOME_2, TEXT_WELCOME_3, ""};
+
+HWND CreateChild(HWND parent, const ControlRow& row, DWORD exStyle, HINSTANCE instance) {
+    HWND control = CreateWindowExA(exStyle, row.className, row.caption, row.style, row.x, row.y, row.width,
+                                   row.height, parent, (HMENU)(INT_PTR)row.id, instance, NULL);
+    *row.handle = control;
+    return control;
+}
+
+void SetUiFont(HWND control) {
+    SendMessageA(control, WM_SETFONT, (WPARAM)UiFont, 0);
+}
+
+void AddTooltip(HWND control, const char* text) {
+    INITCOMMONCONTROLSEX classes{8, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&classes);
+    HINSTANCE module = GetModuleHandleA(NULL);
+    HWND tooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, control, NULL, module, NULL);
+    SetWindowPos(tooltip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOACTIVATE | SWP_NOMOVE | SWP_NOSIZE);
+    RECT rect;
+    GetClientRect(control, &rect);
+    TOOLINFOA info{};
+    // The whole ANSI structure up to and including lpReserved (48 bytes in a 32-bit process).
+    info.cbSize = offsetof(TOOLINFOA, lpReserved) + sizeof(info.lpReserved);
+    info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    info.hwnd = control;
+    info.uId = (UINT_PTR)control;
+    info.rect = rect;
+    info.hinst = module;
+    info.lpszText = (LPSTR)text;
+    SendMessageA(tooltip, TTM_ADDTOOLA, 0, (LPARAM)&info);
+    SendMessageA(tooltip, TTM_SETMAXTIPWIDTH, 0, 300);
+}
+
+LRESULT CreateControls(HWND window) {
+    const ControlRow logRow{&LogList, "ListBox", NULL,
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT,
+                            1, 150, 150, 1, IDC_LOGLIST};
+    if (!CreateChild(window, logRow, WS_EX_CLIENTEDGE, NULL)) return -1;
+    SetUiFont(LogList);
+    for (const char* line : WelcomeLines) LogLine(line);
+
+    const ControlRow playRow{&PlayButton, "button", TEXT_PLAY, ButtonStyle, 240, 418, 120, 30, IDC_PLAY};
+    SetUiFont(CreateChild(window, playRow, 0, NULL));
+    // Stays disabled until the update run has brought every file up to date.
+    EnableWindow(PlayButton, FALSE);
+
+    const ControlRow repairRow{&RepairButton, "button", TEXT_REPAIR, ButtonStyle, 455, 455, 120, 30, IDC_REPAIR};
+    SetUiFont(CreateChild(window, repairRow, 0, NULL));
+
+    for (const ControlRow& row : OptionRows) SetUiFont(CreateChild(window, row, 0, NULL));
+    for (const TooltipRow& row : TooltipRows) AddTooltip(*row.control, row.text);
+
+    const ControlRow progressRow{&ProgressBar, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, 40, 385, 534, 25, IDC_PROGRESS};
+    CreateChild(window, progressRow, 0, AppInstance);
+    SendMessageA(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
+    return 0;
+}
+
+void LayoutLogList(HWND window) {
+    HDWP positions = BeginDeferWindowPos(1);
+    if (!positions) return;
+    RECT client;
+    GetClientRect(window, &client);
+    positions = DeferWindowPos(positions, GetDlgItem(window, IDC_LOGLIST), NULL, 40, 190, client.right - 70,
+                               client.bottom - 410, SWP_NOZORDER | SWP_NOREDRAW);
+    EndDeferWindowPos(positions);
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_NOFRAME);
+}
+
+LRESULT SetMinimumTrackSize(LPARAM lParam) {
+    if (lParam) {
+        MINMAXINFO* info = (MINMAXINFO*)lParam;
+        info->ptMinTrackSize.x = 10;
+        info->ptMinTrackSize.y = 10;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void SetBoxCheck(HWND box, int checked) {
+    // Sent to the box itself: the progress bar shares VSyncBox's id, and a lookup by id could reach it.
+    SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        return CreateControls(window);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        PaintBanner(window);
+        return 0;
+    case WM_GETMINMAXINFO:
+        return SetMinimumTrackSize(lParam);
+    case WM_WINDOWPOSCHANGING:
+    case WM_WINDOWPOSCHANGED:
+        LayoutLogList(window);
+        return 0;
+    case WM_COMMAND:
+        HandleCommand(LOWORD(wParam));
+        return 0;
+    case WM_APP_LOGLINE:
+        return HandleLogLineMessage(lParam);
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

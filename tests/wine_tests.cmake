@@ -5,10 +5,10 @@ if(NOT LAUNCHER_WINDOWS_TESTS)
 endif()
 
 include(ExternalProject)
-set(WINDOWS_BUILD_DIR ${PROJECT_BINARY_DIR}/windows)
-ExternalProject_Add(windows_build
+# The product: the 32-bit program, always built.
+ExternalProject_Add(windows_i686
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
-  BINARY_DIR ${WINDOWS_BUILD_DIR}
+  BINARY_DIR ${PROJECT_BINARY_DIR}/windows-i686
   CMAKE_ARGS
     -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
     -DCMAKE_BUILD_TYPE=Release
@@ -16,6 +16,30 @@ ExternalProject_Add(windows_build
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
+
+# Where the kernel cannot start 32-bit programs, Wine cannot run the 32-bit build either; the
+# Windows tests then run a 64-bit build of the same sources.
+execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/tools/wine.sh --can-run-32 RESULT_VARIABLE CAN_RUN_32)
+if(CAN_RUN_32 EQUAL 0)
+  set(WINDOWS_BUILD_DIR ${PROJECT_BINARY_DIR}/windows-i686)
+else()
+  message(STATUS "This machine cannot run 32-bit programs: the Windows tests run the 64-bit build")
+  set(WINDOWS_BUILD_DIR ${PROJECT_BINARY_DIR}/windows-x86_64)
+  ExternalProject_Add(windows_x86_64
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${WINDOWS_BUILD_DIR}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
+      -DCMAKE_BUILD_TYPE=Release
+      -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD ON)
+endif()
+
+# The shipped program is a 32-bit GUI program that needs no MinGW DLL and carries its resources.
+add_test(NAME product.pe_check COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/check_pe.py
+  ${PROJECT_BINARY_DIR}/windows-i686/bin/Launcher.exe)
 
 set(WINE_TEMPLATE_PREFIX ${PROJECT_BINARY_DIR}/wine-template)
 set(E2E_ENV
