@@ -13,7 +13,6 @@
 #include "resource.h"
 #include "updater/update_run.h"
 
-void __cdecl UpdateWorkerMain(void*);
 
 namespace {
 

@@ -17,7 +17,9 @@ static DWORD LogOwnerThread;
 static CRITICAL_SECTION LogFileLock;
 
 void InitActivityLog() {
-    InitializeCriticalSection(&LogFileLock);
+    static bool lockReady;
+    if (!lockReady) InitializeCriticalSection(&LogFileLock);
+    lockReady = true;
     LogOwnerThread = GetCurrentThreadId();
 }
 

@@ -14,7 +14,6 @@
 #include "updater/manifest.h"
 #include "updater/update_run.h"
 
-void __cdecl UpdateWorkerMain(void*);
 
 namespace {
 

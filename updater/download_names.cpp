@@ -1,1 +1,112 @@
-// placeholder
+// Download names, digest checks, outcome lines and manifest path rules; portable, used by the downloader's thread and the publisher tool.
+#include "updater/download_names.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "updater/manifest.h"
+
+bool MakeDownloadTempName(const char* path, char* name, size_t size) {
+    int length = snprintf(name, size, "%s%s", path, DownloadTempSuffix);
+    return length >= 0 && (size_t)length < size;
+}
+
+bool IsHexDigest40(const char* text) {
+    if (!text) return false;
+    for (int i = 0; i < 40; ++i) {
+        if (!isxdigit((unsigned char)text[i])) return false;
+    }
+    return text[40] == '\0';
+}
+
+bool DigestsEqualIgnoringCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (tolower((unsigned char)*a) != tolower((unsigned char)*b)) return false;
+        if (*a == '\0') return true;
+    }
+}
+
+DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort) {
+    if (result == DownloadFailureResult) return LineUrlInvalid;
+    if (result == OutOfMemoryResult) return LineOutOfMemory;
+    if (result != 0) return LineError;
+    if (httpStatus >= 400 || bodyCutShort) return LineUrlInvalid;
+    return LineComplete;
+}
+
+bool DigestAccepted(const char* expectedDigest, const char* arrivedDigest) {
+    if (!IsHexDigest40(expectedDigest)) return true;
+    return IsHexDigest40(arrivedDigest) && DigestsEqualIgnoringCase(expectedDigest, arrivedDigest);
+}
+
+void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const DownloadLineArgs& args) {
+    switch (kind) {
+    case LineComplete:
+        snprintf(buffer, size, "Download: %s complete.", args.path);
+        break;
+    case LineUrlInvalid:
+        snprintf(buffer, size, "URL is invalid: %s.", args.url);
+        break;
+    case LineOutOfMemory:
+        snprintf(buffer, size, "Buffer length invalid, or insufficient memory: %s", args.path);
+        break;
+    case LineError:
+        snprintf(buffer, size, "Download: %s, error: %ld", args.path, args.lastError);
+        break;
+    case LineDigestMismatch:
+        snprintf(buffer, size, "Download: %s does not match its digest (%s - %s).", args.path, args.arrivedDigest,
+                 args.expectedDigest);
+        break;
+    }
+}
+
+static bool StartsWithIgnoringCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix) {
+        if (tolower((unsigned char)*text) != tolower((unsigned char)*prefix)) return false;
+    }
+    return true;
+}
+
+// The value of header name (lowercase, with its colon) in headers, blanks skipped; null when absent.
+// Header names are case-insensitive in HTTP.
+static const char* HeaderValue(const char* headers, const char* name) {
+    for (const char* line = headers; line && *line;) {
+        if (StartsWithIgnoringCase(line, name)) {
+            const char* value = line + strlen(name);
+            while (*value == ' ' || *value == '\t') ++value;
+            return value;
+        }
+        const char* end = strchr(line, '\n');
+        line = end ? end + 1 : nullptr;
+    }
+    return nullptr;
+}
+
+int64_t ExpectedBodyLength(const char* headers) {
+    const char* encoding = HeaderValue(headers, "content-encoding:");
+    if (encoding && !StartsWithIgnoringCase(encoding, "identity")) return -1;
+    const char* p = HeaderValue(headers, "content-length:");
+    if (!p || !isdigit((unsigned char)*p)) return -1;
+    int64_t value = 0;
+    for (; isdigit((unsigned char)*p); ++p) {
+        if (value > (INT64_MAX - 9) / 10) return -1;
+        value = value * 10 + (*p - '0');
+    }
+    return value;
+}
+
+bool IsSafeManifestPath(const char* path) {
+    if (path[0] == '/' || path[0] == '\\') return false;
+    const char* componentStart = path;
+    for (const char* p = path;; ++p) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '\0' || c == '/' || c == '\\') {
+            if (p - componentStart == 2 && componentStart[0] == '.' && componentStart[1] == '.') return false;
+            if (c == '\0') return true;
+            componentStart = p + 1;
+            continue;
+        }
+        if (c < 0x20 || strchr(":<>\"|?*", c)) return false;
+    }
+}

@@ -1,1 +1,141 @@
-// placeholder
+// Update manifest reader and tables; LoadManifest runs on the main thread at start-up, the tables then belong to the update worker.
+#include "updater/manifest.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "launcher/log.h"
+
+char EntryPath[MaxManifestEntries][PathSlotSize];
+char ExpectedDigest[MaxManifestEntries][DigestSlotSize];
+char LocalDigest[MaxManifestEntries][DigestSlotSize];
+char PendingPath[MaxManifestEntries][PathSlotSize];
+int EntryCount;
+int PendingCount;
+
+namespace {
+
+// One space-separated field of a line, kept up to its slot's room; longer fields are only counted.
+struct Field {
+    char text[PathSlotSize];  // the larger of the two slot sizes
+    size_t length;
+    size_t room;
+
+    void Start(size_t slotSize) {
+        length = 0;
+        room = slotSize - 1;
+        text[0] = '\0';
+    }
+    void Add(char c) {
+        if (length < room) text[length] = c;
+        ++length;
+        if (length <= room) text[length] = '\0';
+    }
+    bool TooLong() const { return length > room; }
+};
+
+struct ManifestLine {
+    Field path;
+    Field digest;
+    bool startsWithZero;
+};
+
+// Reads one line: fields split on spaces (a tab belongs to its field), leading spaces skipped,
+// anything after the second field ignored. Only the line feed, and a carriage return right
+// before it, end the line, so a last line without a line feed keeps all its characters. A zero
+// byte ends the line's text, as it would end a C string. Returns false at the end of the file.
+bool ReadManifestLine(FILE* file, ManifestLine& line) {
+    line.path.Start(PathSlotSize);
+    line.digest.Start(DigestSlotSize);
+    line.startsWithZero = false;
+    int c = getc(file);
+    if (c == EOF) return false;
+    enum { BeforePath, InPath, BeforeDigest, InDigest, Rest } state = BeforePath;
+    bool first = true;
+    for (; c != EOF && c != '\n'; c = getc(file), first = false) {
+        if (c == '\r') {
+            int next = getc(file);
+            if (next == '\n') break;
+            if (next != EOF) ungetc(next, file);
+        }
+        if (c == '\0') {
+            if (first) line.startsWithZero = true;
+            state = Rest;
+        }
+        switch (state) {
+        case BeforePath:
+            if (c != ' ') {
+                line.path.Add((char)c);
+                state = InPath;
+            }
+            break;
+        case InPath:
+            if (c == ' ') state = BeforeDigest;
+            else line.path.Add((char)c);
+            break;
+        case BeforeDigest:
+            if (c != ' ') {
+                line.digest.Add((char)c);
+                state = InDigest;
+            }
+            break;
+        case InDigest:
+            if (c == ' ') state = Rest;
+            else line.digest.Add((char)c);
+            break;
+        case Rest:
+            break;
+        }
+    }
+    return true;
+}
+
+void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void LogMessage(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(LogMessageBuffer, LogMessageBufferSize, format, args);
+    va_end(args);
+    LogLine(LogMessageBuffer);
+}
+
+}  // namespace
+
+int LoadManifest(const char* fileName) {
+    LogMessage("Try to reading update.cfg");
+    // Binary mode with the line ends handled here: the same on every platform, and a Ctrl-Z
+    // byte does not end the file early.
+    FILE* file = fopen(fileName, "rb");
+    if (!file) return 0;
+
+    int count = 0;
+    int lineNumber = 0;
+    ManifestLine line;
+    while (ReadManifestLine(file, line)) {
+        ++lineNumber;
+        if (count == MaxManifestEntries) {
+            LogMessage("Manifest has more than %d entries; the rest were skipped", MaxManifestEntries);
+            break;
+        }
+        if (line.startsWithZero) continue;
+        if (line.path.TooLong() || line.digest.TooLong()) {
+            LogMessage("Manifest line %d skipped: field too long", lineNumber);
+            continue;
+        }
+        // A missing field reads as "(null)", as the text of a null field always has.
+        const char* path = line.path.length ? line.path.text : "(null)";
+        const char* digest = line.digest.length ? line.digest.text : "(null)";
+        if (!IsSafeManifestPath(path)) {
+            LogMessage("Unsafe path refused: %s", path);
+            continue;
+        }
+        snprintf(EntryPath[count], PathSlotSize, "%s", path);
+        memset(ExpectedDigest[count], 0, DigestSlotSize);
+        snprintf(ExpectedDigest[count], DigestSlotSize, "%s", digest);
+        ++count;
+    }
+    fclose(file);
+    return count;
+}

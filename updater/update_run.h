@@ -7,11 +7,18 @@ extern const char* const DataDirectories[DataDirectoryCount];
 // 0 until the first update run ends, then 1; written by the worker only.
 extern volatile unsigned char UpdateFinished;
 
-// Set by start-up: whether "update.cfg" was fetched from the server.
+// Set by start-up on the main thread before the worker starts: whether "update.cfg" was fetched from the server.
 extern bool ManifestFetched;
 
+// The whole run: digests, pending list, then DownloadPending as its last step.
 void CheckFiles();
+// Creates the data directories, downloads every pending path and ends the run.
 void DownloadPending();
+
+#ifdef _WIN32
+// Thread entry of UpdateWorker, started with _beginthread and no argument; runs CheckFiles.
+void __cdecl UpdateWorkerMain(void* unused);
+#endif
 
 // Window side of the run, implemented next to the window (tests supply their own).
 void SetProgressRange(int upper);

@@ -1,0 +1,22 @@
+// Test doubles for the log, the window side of the update run and the downloader; used by the unit tests' one thread.
+#pragma once
+#include <set>
+#include <string>
+#include <vector>
+
+// Everything the doubles saw, in order: "log: <line>", "file: <line>", "range: <n>", "pos: <n>",
+// "play", "download: <path> <expected digest>".
+extern std::vector<std::string> RecordedEvents;
+
+// Paths whose fake download fails; every other fake download succeeds and writes the path's
+// own name into the file.
+extern std::set<std::string> FailingDownloads;
+
+// Parent folders seen as existing at the moment of each fake download, one flag per call.
+extern std::vector<bool> DownloadParentExisted;
+
+// Clears everything recorded and every configured failure.
+void ResetDoubles();
+
+// The recorded events whose text starts with prefix, with the prefix removed.
+std::vector<std::string> RecordedWith(const std::string& prefix);

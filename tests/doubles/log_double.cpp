@@ -1,0 +1,43 @@
+// Recording stand-ins for the activity log and the update run's window side; used by the unit tests' one thread.
+#include "doubles/doubles.h"
+
+#include "launcher/log.h"
+#include "updater/update_run.h"
+
+std::vector<std::string> RecordedEvents;
+std::set<std::string> FailingDownloads;
+std::vector<bool> DownloadParentExisted;
+
+void ResetDoubles() {
+    RecordedEvents.clear();
+    FailingDownloads.clear();
+    DownloadParentExisted.clear();
+}
+
+std::vector<std::string> RecordedWith(const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& event : RecordedEvents) {
+        if (event.compare(0, prefix.size(), prefix) == 0) found.push_back(event.substr(prefix.size()));
+    }
+    return found;
+}
+
+void LogLine(const char* message) {
+    RecordedEvents.push_back(std::string("log: ") + message);
+}
+
+void AppendLogFile(const char* message) {
+    RecordedEvents.push_back(std::string("file: ") + message);
+}
+
+void SetProgressRange(int upper) {
+    RecordedEvents.push_back("range: " + std::to_string(upper));
+}
+
+void SetProgressPos(int position) {
+    RecordedEvents.push_back("pos: " + std::to_string(position));
+}
+
+void EnablePlayButton() {
+    RecordedEvents.push_back("play");
+}

@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""Fault-injecting update server for the end-to-end tests: serves a folder on 127.0.0.1 and, for chosen
+paths, answers what a plain web server will not do on request.
+
+    fault_server.py --root GAME --port 18460 [--prefix /Quorvane/] [--fault PATH=KIND[:COUNT]]...
+                    [--control FILE] [--log FILE] [--port-file FILE]
+
+KIND is one of
+    404, 500 (or any status from 400 to 599)  answer that status with a small HTML body
+    cut      announce the full length, send half of the file, then close the connection
+    corrupt  send a body of the right length whose bytes differ from the file's
+    empty    answer 200 with an empty body
+COUNT, when given, limits the fault to the first COUNT requests of that path; later requests are
+served normally. PATH is relative to the prefix ("update.cfg", "sprites/ui/x.bmp") or "*" for all.
+
+The control file, when given, is read again on every request: one "PATH KIND[:COUNT]" per line,
+"#" comments allowed; its rules replace those of the command line while it exists. Every request
+is appended to the log file (or standard output) as "METHOD PATH STATUS BYTES-SENT".
+With --port 0 a free port is taken; --port-file receives the port once the server listens.
+"""
+import argparse
+import http.server
+import os
+import socketserver
+import sys
+import threading
+import urllib.parse
+
+
+class Rules:
+    """Fault rules by path, with per-path request counts for the limited ones."""
+
+    def __init__(self, command_line, control_file):
+        self.command_line = self.parse(command_line)
+        self.control_file = control_file
+        self.counts = {}
+        self.lock = threading.Lock()
+
+    @staticmethod
+    def parse(items):
+        rules = {}
+        for item in items:
+            path, _, kind = item.partition("=") if "=" in item else item.partition(" ")
+            kind = kind.strip()
+            count = None
+            if ":" in kind:
+                kind, count_text = kind.split(":", 1)
+                count = int(count_text)
+            if kind not in ("cut", "corrupt", "empty") and not (kind.isdigit() and 400 <= int(kind) <= 599):
+                raise ValueError(f"unknown fault kind: {kind!r}")
+            rules[path.strip()] = (kind, count)
+        return rules
+
+    def current(self):
+        if self.control_file and os.path.exists(self.control_file):
+            with open(self.control_file, encoding="utf-8") as f:
+                lines = [line.strip() for line in f]
+            return self.parse([line for line in lines if line and not line.startswith("#")])
+        return self.command_line
+
+    def fault_for(self, path):
+        rules = self.current()
+        rule = rules.get(path) or rules.get("*")
+        if not rule:
+            return None
+        kind, count = rule
+        with self.lock:
+            seen = self.counts.get(path, 0)
+            self.counts[path] = seen + 1
+        if count is not None and seen >= count:
+            return None
+        return kind
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "FaultServer/1.0"
+
+    def log_message(self, format, *args):  # the request log below replaces the default one
+        pass
+
+    def record(self, status, sent):
+        line = f"{self.command} {self.path} {status} {sent}\n"
+        with self.server.log_lock:
+            if self.server.log_file:
+                with open(self.server.log_file, "a", encoding="utf-8") as f:
+                    f.write(line)
+            else:
+                sys.stdout.write(line)
+                sys.stdout.flush()
+
+    def send_body(self, status, body, length=None, close=False):
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream" if status < 400 else "text/html")
+        self.send_header("Content-Length", str(len(body) if length is None else length))
+        self.send_header("Cache-Control", "no-store")
+        if close:
+            self.send_header("Connection", "close")
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+        self.wfile.flush()
+
+    def do_HEAD(self):
+        self.do_GET()
+
+    def do_GET(self):
+        prefix = self.server.prefix
+        url_path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        if not url_path.startswith(prefix):
+            return self.fail(404)
+        relative = url_path[len(prefix):]
+        local = os.path.realpath(os.path.join(self.server.root, relative))
+        if not (local + os.sep).startswith(self.server.root + os.sep) or not os.path.isfile(local):
+            return self.fail(404)
+        with open(local, "rb") as f:
+            data = f.read()
+        fault = self.server.rules.fault_for(relative)
+        if fault is None:
+            self.send_body(200, data)
+            self.record(200, len(data))
+        elif fault.isdigit():
+            self.fail(int(fault))
+        elif fault == "cut":
+            half = data[: len(data) // 2]
+            self.send_body(200, half, length=len(data), close=True)
+            self.record("200-cut", len(half))
+            self.close_connection = True
+        elif fault == "corrupt":
+            body = bytes(b ^ 0x5A for b in data) if data else b"x"
+            self.send_body(200, body)
+            self.record("200-corrupt", len(body))
+        elif fault == "empty":
+            self.send_body(200, b"")
+            self.record("200-empty", 0)
+
+    def fail(self, status):
+        body = f"<html><body><h1>{status}</h1></body></html>\n".encode()
+        self.send_body(status, body)
+        self.record(status, len(body))
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--root", required=True, help="folder served under the prefix")
+    parser.add_argument("--port", type=int, default=18460)
+    parser.add_argument("--prefix", default="/Quorvane/")
+    parser.add_argument("--fault", action="append", default=[], metavar="PATH=KIND[:COUNT]")
+    parser.add_argument("--control", help="rules file read again on every request")
+    parser.add_argument("--log", help="request log file (default: standard output)")
+    parser.add_argument("--port-file", help="file that receives the port once listening")
+    args = parser.parse_args()
+
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.root = os.path.realpath(args.root)
+    server.prefix = args.prefix
+    server.rules = Rules(args.fault, args.control)
+    server.log_file = args.log
+    server.log_lock = threading.Lock()
+    port = server.server_address[1]
+    if args.port_file:
+        with open(args.port_file + ".tmp", "w") as f:
+            f.write(f"{port}\n")
+        os.replace(args.port_file + ".tmp", args.port_file)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,101 @@
+// Downloader decisions without the network: temporary name, digest acceptance, outcome lines, announced length.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "updater/download_names.h"
+#include "updater/manifest.h"
+
+TEST(DownloadNames, TemporaryNameCannotBeAManifestEntry) {
+    char name[400];
+    ASSERT_TRUE(MakeDownloadTempName("sprites/ui/x.bmp", name, sizeof name));
+    EXPECT_EQ(std::string("sprites/ui/x.bmp .download"), name);
+    // Lies beside its target, and manifest paths never hold a space.
+    EXPECT_NE(nullptr, strchr(name, ' '));
+    char small[8];
+    EXPECT_FALSE(MakeDownloadTempName("sprites/ui/x.bmp", small, sizeof small));
+}
+
+TEST(DownloadNames, AcceptsOnlyAMatchingDigest) {
+    const char* lower = "a9993e364706816aba3e25717850c26c9cd0d89d";
+    struct Case {
+        const char* expected;
+        const char* arrived;
+        bool accepted;
+    } cases[] = {
+        {lower, lower, true},
+        {"A9993E364706816ABA3E25717850C26C9CD0D89D", lower, true},  // an upper-case manifest still installs
+        {lower, "84983e441c3bd26ebaae4aa1f95129e5e54670f1", false},
+        {lower, "-9993e364706816aba3e25717850c26c9cd0d89d", false},  // what arrived could not be read
+        {lower, "", false},
+        {"(null)", "", true},                                     // no digest to check against
+        {"a9993e364706816aba3e25717850c26c9cd0d89", "", true},   // 39 characters: not a digest
+        {"a9993e364706816aba3e25717850c26c9cd0d89dd", "", true}, // 41 characters
+        {"g9993e364706816aba3e25717850c26c9cd0d89d", "", true},  // not hexadecimal
+        {nullptr, "", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.accepted, DigestAccepted(c.expected, c.arrived))
+            << (c.expected ? c.expected : "null") << " / " << c.arrived;
+    }
+}
+
+TEST(DownloadNames, ChoosesTheOutcomeLine) {
+    struct Case {
+        uint32_t result;
+        int status;
+        bool cutShort;
+        DownloadLineKind kind;
+    } cases[] = {
+        {0, 200, false, LineComplete},
+        {0, 0, false, LineComplete},  // no status seen: the service's result decides
+        {0, 404, false, LineUrlInvalid},
+        {0, 500, false, LineUrlInvalid},
+        {0, 399, false, LineComplete},
+        {0, 200, true, LineUrlInvalid},
+        {0x800C0008u, 0, false, LineUrlInvalid},
+        {0x8007000Eu, 0, false, LineOutOfMemory},
+        {0x800C0005u, 0, false, LineError},
+        {0x80004005u, 200, false, LineError},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.kind, JudgeTransfer(c.result, c.status, c.cutShort)) << std::hex << c.result << " " << c.status;
+    }
+
+    DownloadLineArgs args = {"music/a%d.ogg", "http://127.0.0.1/Quorvane/music/a%d.ogg", -3, "1234", "abcd"};
+    struct Line {
+        DownloadLineKind kind;
+        const char* text;
+    } lines[] = {
+        {LineComplete, "Download: music/a%d.ogg complete."},
+        {LineUrlInvalid, "URL is invalid: http://127.0.0.1/Quorvane/music/a%d.ogg."},
+        {LineOutOfMemory, "Buffer length invalid, or insufficient memory: music/a%d.ogg"},
+        {LineError, "Download: music/a%d.ogg, error: -3"},
+        {LineDigestMismatch, "Download: music/a%d.ogg does not match its digest (1234 - abcd)."},
+    };
+    for (const Line& l : lines) {
+        char buffer[5000];
+        FormatDownloadLine(buffer, sizeof buffer, l.kind, args);
+        EXPECT_EQ(std::string(l.text), buffer);
+    }
+}
+
+TEST(DownloadNames, ReadsTheAnnouncedBodyLength) {
+    struct Case {
+        const char* headers;
+        long long length;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1234\r\n\r\n", 1234},
+        {"HTTP/1.1 200 OK\r\ncontent-length:0\r\n", 0},
+        {"HTTP/1.1 200 OK\r\nCONTENT-LENGTH:   3000000000\r\n", 3000000000LL},
+        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n", -1},
+        {"HTTP/1.1 200 OK\r\nContent-Length: abc\r\n", -1},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n", -1},
+        {"HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 10\r\n", -1},  // stored decoded
+        {"HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\nContent-Length: 10\r\n", 10},
+        {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\n", -1},
+        {"", -1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.length, (long long)ExpectedBodyLength(c.headers)) << c.headers;
+}

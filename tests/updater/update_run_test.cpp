@@ -1,0 +1,147 @@
+// The update run with fake log, window side and downloader: line order, progress, pending list, end lines, folders.
+#include <gtest/gtest.h>
+#include <errno.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "doubles/doubles.h"
+#include "tests/updater/temp_folder.h"
+#include "updater/digest.h"
+#include "updater/manifest.h"
+#include "updater/update_run.h"
+
+namespace {
+
+const std::string AbcDigest = "a9993e364706816aba3e25717850c26c9cd0d89d";  // SHA-1 of "abc"
+const std::string EmptyDigest = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
+
+void SetManifest(const std::vector<std::pair<std::string, std::string>>& entries) {
+    EntryCount = (int)entries.size();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        snprintf(EntryPath[i], PathSlotSize, "%s", entries[i].first.c_str());
+        snprintf(ExpectedDigest[i], DigestSlotSize, "%s", entries[i].second.c_str());
+    }
+}
+
+}  // namespace
+
+class UpdateRun : public InTempFolder {
+protected:
+    void SetUp() override {
+        InTempFolder::SetUp();
+        ResetDoubles();
+        ManifestFetched = true;
+        memset(DigestText, 0, sizeof DigestText);
+    }
+};
+
+TEST_F(UpdateRun, UpToDateFolderDownloadsNothing) {
+    WriteFile("a.txt", "abc");
+    WriteFile("empty.bin", "");
+    SetManifest({{"a.txt", AbcDigest}, {"empty.bin", EmptyDigest}});
+    CheckFiles();
+    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+                                        "log: All files up to date", "play", "range: 5", "pos: 5"}),
+              RecordedEvents);
+    EXPECT_EQ(0, PendingCount);
+    EXPECT_EQ(1, UpdateFinished);
+}
+
+TEST_F(UpdateRun, ListsAndDownloadsWhatDiffersInOrder) {
+    WriteFile("same.txt", "abc");
+    WriteFile("changed.txt", "abd");
+    SetManifest({{"missing.txt", AbcDigest},
+                 {"same.txt", AbcDigest},
+                 {"changed.txt", AbcDigest},
+                 {"upper.txt", "A9993E364706816ABA3E25717850C26C9CD0D89D"},
+                 {"missing.txt", AbcDigest}});
+    WriteFile("upper.txt", "abc");
+    CheckFiles();
+
+    const std::string noFile = strerror(ENOENT);
+    // The changed file's digest, taken with sha1sum.
+    const std::string abd = "cb4cc28df0fdbe0ecf9d9662e294b118092a5735";
+    EXPECT_EQ((std::vector<std::string>{
+                  "log: {Error: " + noFile + " missing.txt}",
+                  "log: {Error: " + noFile + " missing.txt}",
+                  "log: Checking files...",
+                  "log: File missing.txt needs updating",
+                  "file: File missing.txt HASH (- - " + AbcDigest + ")",  // the first digest of the process
+                  "log: File changed.txt needs updating",
+                  "file: File changed.txt HASH (" + abd + " - " + AbcDigest + ")",
+                  "log: File upper.txt needs updating",
+                  "file: File upper.txt HASH (" + AbcDigest + " - A9993E364706816ABA3E25717850C26C9CD0D89D)",
+                  "log: File missing.txt needs updating",
+                  "file: File missing.txt HASH (-" + AbcDigest.substr(1) + " - " + AbcDigest + ")",
+                  "range: 4",
+                  "log: Checking for updates...",
+                  "download: missing.txt " + AbcDigest,
+                  "log: Download: missing.txt complete.",
+                  "pos: 1",
+                  "download: changed.txt " + AbcDigest,
+                  "log: Download: changed.txt complete.",
+                  "pos: 2",
+                  "download: upper.txt A9993E364706816ABA3E25717850C26C9CD0D89D",
+                  "log: Download: upper.txt complete.",
+                  "pos: 3",
+                  "download: missing.txt " + AbcDigest,
+                  "log: Download: missing.txt complete.",
+                  "pos: 4",
+                  "log: All files up to date",
+                  "play",
+                  "range: 5",
+                  "pos: 5",
+              }),
+              RecordedEvents);
+    ASSERT_EQ(4, PendingCount);
+    EXPECT_STREQ("missing.txt", PendingPath[0]);
+    EXPECT_STREQ("changed.txt", PendingPath[1]);
+    EXPECT_STREQ("upper.txt", PendingPath[2]);
+    EXPECT_STREQ("missing.txt", PendingPath[3]);
+    EXPECT_EQ(AbcDigest, LocalDigest[1]);
+    EXPECT_EQ('-', LocalDigest[0][0]);
+}
+
+TEST_F(UpdateRun, CreatesTheDataFoldersAndEachTargetsParents) {
+    SetManifest({{"contents/news/today.txt", AbcDigest}, {"newdir/sub\\deep/file.bin", AbcDigest}, {"top.bin", AbcDigest}});
+    CheckFiles();
+    for (const char* directory : DataDirectories) EXPECT_TRUE(IsDirectory(directory)) << directory;
+    EXPECT_TRUE(IsDirectory("contents/msgs/events/tervallion_msgs"));
+    EXPECT_TRUE(IsDirectory("sprites/items/W"));
+    EXPECT_EQ((std::vector<bool>{true, true, true}), DownloadParentExisted);
+    EXPECT_TRUE(IsDirectory("newdir/sub\\deep"));  // one folder on Windows, two elsewhere
+}
+
+TEST_F(UpdateRun, EmptyManifestStillEndsTheRun) {
+    SetManifest({});
+    CheckFiles();
+    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+                                        "log: All files up to date", "play", "range: 5", "pos: 5"}),
+              RecordedEvents);
+    EXPECT_TRUE(IsDirectory("sprites//ui"));
+}
+
+TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
+    SetManifest({{"a.bin", AbcDigest}, {"b.bin", AbcDigest}, {"c.bin", AbcDigest}});
+    FailingDownloads = {"b.bin"};
+    CheckFiles();
+    std::vector<std::string> lines = RecordedWith("log: ");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("Update incomplete: 1 of 3 files could not be updated", lines.back());
+    EXPECT_EQ(0u, RecordedWith("log: All files").size());
+    // The end of the run is otherwise unchanged.
+    std::vector<std::string> tail(RecordedEvents.end() - 3, RecordedEvents.end());
+    EXPECT_EQ((std::vector<std::string>{"play", "range: 5", "pos: 5"}), tail);
+
+    // Without the file list nothing is claimed up to date, even with nothing to download.
+    ResetDoubles();
+    ManifestFetched = false;
+    SetManifest({});
+    CheckFiles();
+    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+                                        "log: Update incomplete: the file list could not be downloaded", "play",
+                                        "range: 5", "pos: 5"}),
+              RecordedEvents);
+}

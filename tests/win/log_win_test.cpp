@@ -1,0 +1,168 @@
+// LogLine from the main thread and two workers at once: every line whole and once, in each thread's order.
+#include <windows.h>
+#include <direct.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "launcher/log.h"
+#include "launcher/window.h"
+
+HWND LogList;
+
+namespace {
+
+LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP_LOGLINE) return HandleLogLineMessage(lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+struct Worker {
+    const char* name;
+    int lines;
+};
+
+DWORD WINAPI LogFromWorker(void* parameter) {
+    const Worker* worker = (const Worker*)parameter;
+    char message[64];
+    for (int i = 0; i < worker->lines; ++i) {
+        snprintf(message, sizeof message, "%s line %d", worker->name, i);
+        LogLine(message);
+    }
+    return 0;
+}
+
+class ActivityLog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        snprintf(folder, sizeof folder, "%slogtest%lu", temp, GetCurrentProcessId());
+        CreateDirectoryA(folder, NULL);
+        GetCurrentDirectoryA(sizeof previous, previous);
+        SetCurrentDirectoryA(folder);
+
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = OwnerProc;
+        windowClass.hInstance = GetModuleHandleA(NULL);
+        windowClass.lpszClassName = "LogOwnerTest";
+        RegisterClassA(&windowClass);
+        owner = CreateWindowA("LogOwnerTest", "", WS_OVERLAPPEDWINDOW, 0, 0, 300, 300, NULL, NULL, NULL, NULL);
+        LogList = CreateWindowA("ListBox", NULL, WS_CHILD | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT, 0, 0, 200, 200, owner,
+                                (HMENU)101, NULL, NULL);
+        ASSERT_TRUE(LogList);
+        LogLineCount = 0;
+        InitActivityLog();
+    }
+
+    void TearDown() override {
+        DestroyWindow(owner);
+        SetCurrentDirectoryA(previous);
+        char file[MAX_PATH + 32];
+        snprintf(file, sizeof file, "%s\\Launcher_log.txt", folder);
+        DeleteFileA(file);
+        RemoveDirectoryA(folder);
+    }
+
+    std::vector<std::string> ListLines() {
+        std::vector<std::string> lines;
+        int count = (int)SendMessageA(LogList, LB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count; ++i) {
+            std::string text((size_t)SendMessageA(LogList, LB_GETTEXTLEN, i, 0) + 1, '\0');
+            SendMessageA(LogList, LB_GETTEXT, i, (LPARAM)&text[0]);
+            text.resize(strlen(text.c_str()));
+            lines.push_back(text);
+        }
+        return lines;
+    }
+
+    std::vector<std::string> FileLines() {
+        std::ifstream file("Launcher_log.txt", std::ios::binary);
+        std::string all((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2)
+            lines.push_back(all.substr(start, end - start));
+        EXPECT_EQ(all.size(), start) << "the file ends inside a line";
+        return lines;
+    }
+
+    char folder[MAX_PATH];
+    char previous[MAX_PATH];
+    HWND owner = NULL;
+};
+
+// Lines of one thread must appear once each and in the order the thread logged them.
+void ExpectEachThreadInOrder(const std::vector<std::string>& lines, const std::map<std::string, int>& expected,
+                             const char* where) {
+    std::map<std::string, int> next;
+    for (const std::string& line : lines) {
+        size_t space = line.find(" line ");
+        ASSERT_NE(std::string::npos, space) << where << ": torn line \"" << line << "\"";
+        std::string name = line.substr(0, space);
+        int index = atoi(line.c_str() + space + 6);
+        ASSERT_EQ(next[name], index) << where << ": " << name << " out of order or repeated";
+        next[name] = index + 1;
+    }
+    EXPECT_EQ(expected, next) << where;
+}
+
+TEST_F(ActivityLog, LinesFromThreeThreadsArriveWholeOnceAndInOrder) {
+    Worker workers[] = {{"worker-a", 1500}, {"worker-b", 1500}};
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i) threads[i] = CreateThread(NULL, 0, LogFromWorker, &workers[i], 0, NULL);
+
+    // The main thread logs too and keeps handling the workers' messages, as the message loop does.
+    int mainLines = 0;
+    char message[64];
+    while (WaitForMultipleObjects(2, threads, TRUE, 0) == WAIT_TIMEOUT) {
+        if (mainLines < 1500) {
+            snprintf(message, sizeof message, "main line %d", mainLines++);
+            LogLine(message);
+        }
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        if (mainLines >= 1500) MsgWaitForMultipleObjects(2, threads, TRUE, 10, QS_ALLINPUT);
+    }
+    for (HANDLE thread : threads) CloseHandle(thread);
+
+    std::map<std::string, int> expected{{"main", mainLines}, {"worker-a", 1500}, {"worker-b", 1500}};
+    std::vector<std::string> list = ListLines();
+    EXPECT_EQ((long)list.size(), LogLineCount);
+    EXPECT_EQ((LRESULT)list.size() - 1, SendMessageA(LogList, LB_GETCURSEL, 0, 0));
+    ExpectEachThreadInOrder(list, expected, "list");
+
+    std::regex prefix(R"(^\[\d{4}/[ \d]\d/[ \d]\d [ \d]\d:[ \d]\d:[ \d]\d\] )");
+    std::vector<std::string> file = FileLines();
+    ASSERT_EQ(list.size(), file.size());
+    for (std::string& line : file) {
+        ASSERT_TRUE(std::regex_search(line, prefix)) << line;
+        line.erase(0, 22);
+    }
+    ExpectEachThreadInOrder(file, expected, "file");
+    // The list and the file receive the lines in the same order.
+    EXPECT_EQ(list, file);
+}
+
+TEST_F(ActivityLog, LockedFileLeavesTheListWorking) {
+    LogLine("first");
+    // Another program holding the file without sharing it, so the launcher cannot open it.
+    HANDLE lock = CreateFileA("Launcher_log.txt", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+    LogLine("second");
+    LogLine("");
+    CloseHandle(lock);
+    EXPECT_EQ(3, LogLineCount);
+    EXPECT_EQ((std::vector<std::string>{"first", "second", ""}), ListLines());
+    EXPECT_EQ(2, SendMessageA(LogList, LB_GETCURSEL, 0, 0));
+    std::vector<std::string> file = FileLines();
+    ASSERT_EQ(1u, file.size());
+    EXPECT_EQ("first", file[0].substr(22));
+}
+
+}  // namespace
