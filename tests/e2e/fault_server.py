@@ -10,6 +10,9 @@ KIND is one of
     cut      announce the full length, send half of the file, then close the connection
     corrupt  send a body of the right length whose bytes differ from the file's
     empty    answer 200 with an empty body
+    hold     keep the response back while the rules still say "hold" for the path (so with a control
+             file: until that file no longer holds the rule), then serve the file; logs "HOLD PATH" when
+             it starts holding, so a test can see the request arrive without relying on timing
 COUNT, when given, limits the fault to the first COUNT requests of that path; later requests are
 served normally. PATH is relative to the prefix ("update.cfg", "sprites/ui/x.bmp") or "*" for all.
 
@@ -24,7 +27,10 @@ import os
 import socketserver
 import sys
 import threading
+import time
 import urllib.parse
+
+HOLD_LIMIT = 120  # seconds a held response waits at most
 
 
 class Rules:
@@ -46,7 +52,7 @@ class Rules:
             if ":" in kind:
                 kind, count_text = kind.split(":", 1)
                 count = int(count_text)
-            if kind not in ("cut", "corrupt", "empty") and not (kind.isdigit() and 400 <= int(kind) <= 599):
+            if kind not in ("cut", "corrupt", "empty", "hold") and not (kind.isdigit() and 400 <= int(kind) <= 599):
                 raise ValueError(f"unknown fault kind: {kind!r}")
             rules[path.strip()] = (kind, count)
         return rules
@@ -58,9 +64,12 @@ class Rules:
             return self.parse([line for line in lines if line and not line.startswith("#")])
         return self.command_line
 
-    def fault_for(self, path):
+    def rule_for(self, path):
         rules = self.current()
-        rule = rules.get(path) or rules.get("*")
+        return rules.get(path) or rules.get("*")
+
+    def fault_for(self, path):
+        rule = self.rule_for(path)
         if not rule:
             return None
         kind, count = rule
@@ -80,14 +89,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def record(self, status, sent):
-        line = f"{self.command} {self.path} {status} {sent}\n"
-        with self.server.log_lock:
-            if self.server.log_file:
-                with open(self.server.log_file, "a", encoding="utf-8") as f:
-                    f.write(line)
-            else:
-                sys.stdout.write(line)
-                sys.stdout.flush()
+        self.record_text(f"{self.command} {self.path} {status} {sent}")
 
     def send_body(self, status, body, length=None, close=False):
         self.send_response(status)
@@ -116,6 +118,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(local, "rb") as f:
             data = f.read()
         fault = self.server.rules.fault_for(relative)
+        if fault == "hold":
+            self.hold(relative)
+            fault = None
         if fault is None:
             self.send_body(200, data)
             self.record(200, len(data))
@@ -133,6 +138,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif fault == "empty":
             self.send_body(200, b"")
             self.record("200-empty", 0)
+
+    def hold(self, relative):
+        """Waits while the path's rule is still "hold"; gives up after HOLD_LIMIT seconds so a forgotten
+        release cannot hang a test forever."""
+        self.record_text(f"HOLD {self.path}")
+        deadline = time.monotonic() + HOLD_LIMIT
+        while time.monotonic() < deadline:
+            rule = self.server.rules.rule_for(relative)
+            if not rule or rule[0] != "hold":
+                break
+            time.sleep(0.05)
+        self.record_text(f"RELEASE {self.path}")
+
+    def record_text(self, line):
+        with self.server.log_lock:
+            if self.server.log_file:
+                with open(self.server.log_file, "a", encoding="utf-8") as f:
+                    f.write(line + "\n")
+            else:
+                sys.stdout.write(line + "\n")
+                sys.stdout.flush()
 
     def fail(self, status):
         body = f"<html><body><h1>{status}</h1></body></html>\n".encode()

@@ -614,3 +614,48 @@ def main():
           flush=True)
     _stop_all()
     sys.exit(1 if failed or result.testsRun == 0 else 0)
+
+
+# ---- Sharing the fixed port with other test runs ----------------------------------------------------------------
+
+def wait_port_free(host=None, port=None, timeout=300):
+    """Waits until nothing listens on the test host's port (another build's tests may be serving it, and the
+    launcher under test always asks that port); raises after timeout seconds."""
+    default_host, default_port = test_host()
+    host, port = host or default_host, port or default_port
+    deadline = time.monotonic() + timeout
+    announced = False
+    while not port_is_free(host, port):
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"{host}:{port} is still in use after {timeout} s")
+        if not announced:
+            log(f"{host}:{port} is in use; waiting for it to be free")
+            announced = True
+        time.sleep(0.5)
+
+
+class PortBlocker:
+    """Holds the test host's port bound but not listening: connections are refused at once, as from a server
+    that is down. The socket does not allow address reuse, so no other server can take the port meanwhile,
+    unless closed connections of an earlier server still linger on it (TIME_WAIT): a socket without reuse cannot
+    be bound then, and one with reuse is taken instead."""
+
+    def __init__(self, host=None, port=None, timeout=300):
+        default_host, default_port = test_host()
+        self.host, self.port = host or default_host, port or default_port
+        wait_port_free(self.host, self.port, timeout)
+        for reuse in (0, 1):
+            self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, reuse)
+            try:
+                self.socket.bind((self.host, self.port))
+                break
+            except OSError:
+                self.socket.close()
+                if reuse:
+                    raise
+        _track(self)
+
+    def stop(self):
+        self.socket.close()
+        _untrack(self)

@@ -1,0 +1,309 @@
+"""End-to-end tests of the update run: the real Launcher.exe under Wine + Xvfb brings a game folder in line with a
+published game served by Debian's nginx (or, to hold a response back, by tests/e2e/fault_server.py); checked
+through the window (driver.exe), the log list, Launcher_log.txt, the files on disk and the server's request log.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+from harness import LauncherTestCase, strip_log_prefix  # noqa: E402
+
+PLAY_BUTTON = 1
+TEMP_SUFFIX = " .download"
+
+# The game's data directories as the launcher creates them (the doubled separators are one on disk).
+DATA_DIRECTORIES = [
+    "contents", "contents/friends", "contents/items", "contents/items/builds", "contents/items/shops",
+    "contents/magics", "contents/msgs", "contents/msgs/events", "contents/msgs/events/morvant_msgs",
+    "contents/msgs/events/sundraval_msgs", "contents/msgs/events/tervallion_msgs", "contents/mutes",
+    "contents/news", "contents/skills", "mapdata", "music", "sounds", "fonts", "language", "save", "shader",
+    "sprites", "sprites/effects", "sprites/items", "sprites/items/M", "sprites/items/W", "sprites/maps",
+    "sprites/npcs", "sprites/objects", "sprites/players", "sprites/ui",
+]
+
+# Lines of start-up's manifest step and of the update run. Start-up logs its lines before the worker starts, so
+# these come in a fixed order; only the system information block may fall between them.
+UPDATE_PREFIXES = ("Download:", "URL is invalid", "Buffer length invalid", "Try to reading", "Total files to check",
+                   "Unsafe path", "Manifest ", "{Error:", "Checking files...", "File ", "Checking for updates...",
+                   "All files up to date", "Update incomplete")
+HASH_LINE = re.compile(r"^File (\S+) HASH \((.*) - (.*)\)$")
+
+# msvcrt's strerror texts for a missing file and for one another program holds open without sharing.
+NO_SUCH_FILE = "No such file or directory"
+PERMISSION_DENIED = "Permission denied"
+
+
+def update_lines(lines):
+    return [line for line in lines if line.startswith(UPDATE_PREFIXES)]
+
+
+def read_manifest(folder):
+    """(path, digest) pairs of a published folder's update.cfg, in file order."""
+    entries = []
+    for line in (Path(folder) / "update.cfg").read_text().splitlines():
+        path, digest = line.split(" ")
+        entries.append((path, digest))
+    return entries
+
+
+def make_game(folder, files, megabytes, extra=()):
+    """A deterministic sample game plus extra (path, bytes) files, published with the publisher tool."""
+    subprocess.run([sys.executable, str(harness.REPO / "tools" / "make_sample_game.py"), str(folder), str(files),
+                    str(megabytes)], check=True, stdout=subprocess.DEVNULL, timeout=120)
+    for path, data in extra:
+        target = Path(folder) / path
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data)
+    harness.publish(folder)
+    entries = read_manifest(folder)
+    # The publisher's digests are checked here against an independent SHA-1, since every test builds on them.
+    for path, digest in entries:
+        assert digest == harness.sha1_of(Path(folder) / path), path
+    return entries
+
+
+def local_digests(game_dir, entries, unreadable=()):
+    """What the launcher holds as each entry's local digest: the SHA-1 of a readable file; for one it cannot open,
+    the shared digest text of the previous entry with its first character replaced by the error marker."""
+    text = ""
+    digests = []
+    for path, _ in entries:
+        file = Path(game_dir) / path
+        if file.is_file() and path not in unreadable:
+            text = harness.sha1_of(file)
+        else:
+            text = "-" + text[1:]
+        digests.append(text)
+    return digests
+
+
+def temp_leftovers(folder):
+    return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*") if p.name.endswith(TEMP_SUFFIX))
+
+
+class UpdateTestCase(LauncherTestCase):
+    """Shared steps of the update tests."""
+
+    def serve_nginx(self, root):
+        harness.wait_port_free()
+        return super().serve_nginx(root)
+
+    def serve_command(self, argv):
+        harness.wait_port_free()
+        return super().serve_command(argv)
+
+    def url(self, path):
+        host, port = harness.test_host()
+        return f"http://{host}:{port}/Quorvane/{path}"
+
+    def wait_progress(self, low, high, pos, timeout=30):
+        """Polls the progress bar until it shows the wanted state: the worker sets range and position after it
+        enables Play, so a look right after Play became usable may come a moment early."""
+        deadline = time.monotonic() + timeout
+        while True:
+            bar = self.driver.one("progress")
+            state = (bar["low"], bar["high"], bar["pos"])
+            if state == (low, high, pos) or time.monotonic() > deadline:
+                self.assertEqual(state, (low, high, pos), "progress bar (low, high, position)")
+                return bar
+            time.sleep(0.2)
+
+    def run_update(self):
+        """Starts the launcher, waits for its run to end (Play becomes usable right after the run's last line)
+        and returns the list lines. The launcher is closed afterwards."""
+        run = self.start_launcher(timeout=90)
+        self.assertFalse(self.game_file_exists("update.cfg"), "update.cfg is deleted before the window shows")
+        self.driver.one("wait-enabled", PLAY_BUTTON, "120", timeout=150)
+        self.wait_progress(0, 5, 5)
+        listing = self.driver.one("list")
+        self.assertEqual(self.close_launcher(run), 0)
+        return listing["lines"]
+
+    def game_file_exists(self, path):
+        return (self.game_dir / path).exists()
+
+    def file_messages(self):
+        return [strip_log_prefix(line) for line in self.log_lines()]
+
+    def assert_list_lines(self, actual, expected):
+        """expected: texts, or compiled patterns for lines whose exact text the platform decides."""
+        self.assertEqual(len(actual), len(expected), "\n".join(actual))
+        for got, wanted in zip(actual, expected):
+            if isinstance(wanted, re.Pattern):
+                self.assertRegex(got, wanted)
+            else:
+                self.assertEqual(got, wanted)
+
+
+class UpdateTest(UpdateTestCase):
+
+    def test_first_start_downloads_everything_and_second_start_nothing(self):
+        site = self.work / "site"
+        # Client.exe at the top and a file in a folder that is no data directory, so that its parents must be made.
+        entries = make_game(site, 6, 1, extra=[("Client.exe", b"MZ" + bytes(300)),
+                                               ("extra/deep/readme.txt", b"read me\r\n")])
+        paths = [path for path, _ in entries]
+        server = self.serve_nginx(site)
+
+        lines = self.run_update()
+        expected = (["Download: update.cfg complete.", "Try to reading update.cfg",
+                     f"Total files to check: {len(entries)}"]
+                    + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths]
+                    + ["Checking files..."]
+                    + [f"File {path} needs updating" for path in paths]
+                    + ["Checking for updates..."]
+                    + [f"Download: {path} complete." for path in paths]
+                    + ["All files up to date"])
+        with self.subTest("list"):
+            self.assert_list_lines(update_lines(lines), expected)
+            self.assertFalse([line for line in lines if " HASH (" in line], "HASH lines go to the log file only")
+
+        with self.subTest("log file"):
+            messages = self.file_messages()
+            hash_lines = [m for m in messages if HASH_LINE.match(m)]
+            # Every list line reached the file; the HASH line of each file follows its "needs updating" line.
+            with_hashes = []
+            for line in expected:
+                with_hashes.append(line)
+                if line.startswith("File "):
+                    path = line.split(" ")[1]
+                    with_hashes.append(f"File {path} HASH (- - {dict(entries)[path]})")
+            self.assertEqual(update_lines(messages), with_hashes)
+            self.assertEqual(len(hash_lines), len(entries))
+
+        with self.subTest("files"):
+            for path, digest in entries:
+                self.assertEqual((self.game_dir / path).read_bytes(), (site / path).read_bytes(), path)
+            for directory in DATA_DIRECTORIES:
+                self.assertTrue((self.game_dir / directory).is_dir(), directory)
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+            self.assertFalse(self.game_file_exists("update.cfg"))
+
+        with self.subTest("requests"):
+            requested = [path for method, path, status in server.requests() if status == 200]
+            self.assertEqual(sorted(requested), sorted(["/Quorvane/update.cfg"] + [f"/Quorvane/{p}" for p in paths]))
+            self.assertEqual(requested.count("/Quorvane/update.cfg"), 1)
+
+        # A second start in the now complete folder fetches only the manifest.
+        before_requests = len(server.requests())
+        before_messages = len(self.file_messages())
+        lines = self.run_update()
+        second = ["Download: update.cfg complete.", "Try to reading update.cfg", f"Total files to check: {len(entries)}",
+                  "Checking files...", "Checking for updates...", "All files up to date"]
+        with self.subTest("second start"):
+            self.assertEqual(update_lines(lines), second)
+            self.assertEqual(update_lines(self.file_messages()[before_messages:]), second)
+            self.assertEqual(server.requests()[before_requests:], [("GET", "/Quorvane/update.cfg", 200)])
+            self.assertFalse(self.game_file_exists("update.cfg"))
+            for path, digest in entries:
+                self.assertEqual(harness.sha1_of(self.game_dir / path), digest, path)
+
+    def test_changed_missing_and_locked_files(self):
+        site = self.work / "site"
+        entries = make_game(site, 6, 1)
+        paths = [path for path, _ in entries]
+        for path in paths:
+            (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(site / path, self.game_dir / path)
+        changed, missing, locked = paths[1], paths[3], paths[4]
+        (self.game_dir / changed).write_bytes(b"an older version")
+        (self.game_dir / missing).unlink()
+        (self.game_dir / locked).write_bytes(b"the copy in use")
+        expected_local = local_digests(self.game_dir, entries, unreadable={locked})
+        self.serve_nginx(site)
+
+        holder = self.driver.hold_file(locked.replace("/", "\\"), 300, self.game_dir)
+        self.addCleanup(holder.kill)
+        lines = self.run_update()
+        pending = [changed, missing, locked]
+        expected = ["Download: update.cfg complete.", "Try to reading update.cfg",
+                    f"Total files to check: {len(entries)}",
+                    f"{{Error: {NO_SUCH_FILE} {missing}}}",
+                    f"{{Error: {PERMISSION_DENIED} {locked}}}",
+                    "Checking files..."] + [f"File {path} needs updating" for path in pending] + [
+                    "Checking for updates...",
+                    f"Download: {changed} complete.",
+                    f"Download: {missing} complete.",
+                    # The new copy arrives, but the file in use cannot be replaced: the move's error is logged.
+                    re.compile(rf"^Download: {re.escape(locked)}, error: [1-9]\d*$"),
+                    "Update incomplete: 1 of 3 files could not be updated"]
+        with self.subTest("list"):
+            self.assert_list_lines(update_lines(lines), expected)
+
+        with self.subTest("log file"):
+            digests = dict(entries)
+            hashes = [HASH_LINE.match(m).groups() for m in self.file_messages() if HASH_LINE.match(m)]
+            # A file that could not be read shows the marker over the rest of the digest computed before it.
+            self.assertEqual(hashes, [(path, expected_local[paths.index(path)], digests[path]) for path in pending])
+
+        holder.kill()
+        with self.subTest("files"):
+            for path in (changed, missing):
+                self.assertEqual(harness.sha1_of(self.game_dir / path), digests[path], path)
+            self.assertEqual((self.game_dir / locked).read_bytes(), b"the copy in use", "the file in use stays")
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+
+    def test_progress_bar_follows_the_pending_files(self):
+        site = self.work / "site"
+        entries = make_game(site, 5, 1)
+        paths = [path for path, _ in entries]
+        # The first file is already current, so four of the five entries are pending.
+        (self.game_dir / paths[0]).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(site / paths[0], self.game_dir / paths[0])
+        pending = paths[1:]
+
+        # The server holds the first and the last pending file back until the test has looked at the window.
+        control = self.work / "rules.txt"
+        requests_log = self.work / "requests.log"
+
+        def hold(*held):
+            text = "".join(f"{path} hold:1\n" for path in held) or "# nothing held\n"
+            (self.work / "rules.tmp").write_text(text)
+            os.replace(self.work / "rules.tmp", control)
+
+        def wait_held(path, timeout=90):
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline:
+                if requests_log.exists() and f"HOLD /Quorvane/{path}\n" in requests_log.read_text():
+                    return
+                time.sleep(0.05)
+            self.fail(f"the launcher never asked for {path}")
+
+        hold(pending[0], pending[-1])
+        self.serve_command(harness.fault_server_command("--root", site, "--port", harness.test_host()[1],
+                                                        "--control", control, "--log", requests_log))
+        run = self.start_launcher(timeout=90)
+
+        wait_held(pending[0])
+        bar, controls, listing = self.driver.run("progress", "controls", "list")
+        with self.subTest("first download under way"):
+            self.assertEqual((bar["low"], bar["high"], bar["pos"]), (0, len(pending), 0))
+            play = [c for c in controls["controls"] if c["id"] == PLAY_BUTTON and c["class"].lower() == "button"][0]
+            self.assertFalse(play["enabled"], "Play stays disabled while files are downloaded")
+            self.assertEqual(update_lines(listing["lines"])[-1], "Checking for updates...")
+
+        hold(pending[-1])
+        wait_held(pending[-1])
+        bar, listing = self.driver.run("progress", "list")
+        with self.subTest("last download under way"):
+            self.assertEqual((bar["low"], bar["high"], bar["pos"]), (0, len(pending), len(pending) - 1))
+            self.assertEqual(update_lines(listing["lines"])[-len(pending):],
+                             ["Checking for updates..."] + [f"Download: {path} complete." for path in pending[:-1]])
+
+        hold()
+        self.driver.one("wait-enabled", PLAY_BUTTON, "60")
+        self.wait_progress(0, 5, 5)
+        lines = self.driver.one("list")["lines"]
+        self.assertEqual(update_lines(lines)[-2:], [f"Download: {pending[-1]} complete.", "All files up to date"])
+        self.assertEqual(self.close_launcher(run), 0)
+
+
+if __name__ == "__main__":
+    harness.main()

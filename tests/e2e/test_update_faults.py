@@ -1,0 +1,190 @@
+"""End-to-end tests of the update run against a faulty update server: HTTP errors, a connection cut in the middle
+of a file, bodies that do not match their digests, a server that is down, and manifests with unsafe paths or
+upper-case digests; the real Launcher.exe under Wine + Xvfb against tests/e2e/fault_server.py.
+"""
+
+import hashlib
+import os
+import re
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, UpdateTestCase, temp_leftovers,  # noqa: E402
+                         update_lines)
+
+EMPTY_SHA1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709"
+
+
+def sha1_bytes(data):
+    return hashlib.sha1(data).hexdigest()
+
+
+def content(name, size):
+    """Bytes of a test file that depend only on its name."""
+    seed = hashlib.sha256(name.encode()).digest()
+    return (seed * (size // len(seed) + 1))[:size]
+
+
+class DownServerTest(UpdateTestCase):
+    """Runs first in this file (its class name sorts first), before the fault server's closed connections linger
+    on the port and the port can only be blocked in a way that another server could share."""
+
+    def test_server_down(self):
+        blocker = harness.PortBlocker()  # refuses every connection and keeps other servers off the port
+        self.addCleanup(blocker.stop)
+        lines = self.run_update()
+        if "Download: update.cfg complete." in lines:
+            self.fail("a server answered on the blocked port: another test run's server shared it")
+        expected = [re.compile(rf"^(URL is invalid: {re.escape(self.url('update.cfg'))}\."
+                               r"|Download: update\.cfg, error: -?\d+)$"),
+                    "Try to reading update.cfg", "Total files to check: 0", "Checking files...",
+                    "Checking for updates...", "Update incomplete: the file list could not be downloaded"]
+        self.assert_list_lines(update_lines(lines), expected)
+        self.assert_list_lines(update_lines(self.file_messages()), expected)
+        for directory in DATA_DIRECTORIES:
+            self.assertTrue((self.game_dir / directory).is_dir(), directory)
+        leftovers = sorted(p.name for p in self.game_dir.iterdir() if p.is_file())
+        self.assertEqual(leftovers, ["Launcher.exe", harness.LOG_FILE])
+
+
+class UpdateFaultTest(UpdateTestCase):
+
+    def fault_server(self, site, *faults):
+        """The fault server on the test host's port, serving site, with "PATH=KIND" faults."""
+        self.requests_log = self.work / "requests.log"
+        args = ["--root", site, "--port", harness.test_host()[1], "--log", self.requests_log]
+        for fault in faults:
+            args += ["--fault", fault]
+        return self.serve_command(harness.fault_server_command(*args))
+
+    def requested(self):
+        """Paths the server was asked for, in order."""
+        if not self.requests_log.exists():
+            return []
+        found = []
+        for line in self.requests_log.read_text().splitlines():
+            method, path = line.split(" ")[:2]
+            if method in ("GET", "HEAD"):
+                found.append(path)
+        return found
+
+    def test_http_errors_cut_and_bad_bodies_keep_what_was_there(self):
+        site = self.work / "site"
+        files = {
+            "sprites/ui/first.spr": content("first", 3000),
+            "music/missing404.ogg": content("404", 5000),
+            "music/missing500.ogg": content("500", 5000),
+            "mapdata/cut.map": content("cut", 400000),
+            "sounds/corrupt.wav": content("corrupt", 7000),
+            "fonts/empty.ttf": content("empty", 2000),
+            "sprites/ui/last.spr": content("last", 3000),
+        }
+        for path, data in files.items():
+            (site / path).parent.mkdir(parents=True, exist_ok=True)
+            (site / path).write_bytes(data)
+        entries = harness.write_manifest(site, list((path, sha1_bytes(data)) for path, data in files.items()))
+        # Older local copies of the files whose new version will not arrive intact.
+        old = {"mapdata/cut.map": b"old map", "sounds/corrupt.wav": b"old sound", "fonts/empty.ttf": b"old font"}
+        for path, data in old.items():
+            (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
+            (self.game_dir / path).write_bytes(data)
+        self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500", "mapdata/cut.map=cut",
+                          "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty")
+
+        lines = self.run_update()
+        paths = [path for path, _ in entries]
+        digest = dict(entries)
+        corrupt_arrived = sha1_bytes(bytes(b ^ 0x5A for b in files["sounds/corrupt.wav"]))
+        expected = (["Download: update.cfg complete.", "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
+                    + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths if path not in old]
+                    + ["Checking files..."]
+                    + [f"File {path} needs updating" for path in paths]
+                    + ["Checking for updates...",
+                       "Download: sprites/ui/first.spr complete.",
+                       f"URL is invalid: {self.url('music/missing404.ogg')}.",
+                       f"URL is invalid: {self.url('music/missing500.ogg')}.",
+                       # A cut transfer is a failed one, whichever way the download service reports it.
+                       re.compile(rf"^(URL is invalid: {re.escape(self.url('mapdata/cut.map'))}\."
+                                  r"|Download: mapdata/cut\.map, error: -?\d+)$"),
+                       f"Download: sounds/corrupt.wav does not match its digest ({corrupt_arrived} - "
+                       f"{digest['sounds/corrupt.wav']}).",
+                       f"Download: fonts/empty.ttf does not match its digest ({EMPTY_SHA1} - "
+                       f"{digest['fonts/empty.ttf']}).",
+                       "Download: sprites/ui/last.spr complete.",
+                       "Update incomplete: 5 of 7 files could not be updated"])
+        with self.subTest("list"):
+            self.assert_list_lines(update_lines(lines), expected)
+            self.assertNotIn("All files up to date", lines)
+        with self.subTest("log file"):
+            self.assert_list_lines([m for m in update_lines(self.file_messages()) if " HASH (" not in m], expected)
+
+        with self.subTest("files"):
+            for path in ("sprites/ui/first.spr", "sprites/ui/last.spr"):
+                self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
+            for path in ("music/missing404.ogg", "music/missing500.ogg"):
+                self.assertFalse((self.game_dir / path).exists(), f"no error page stored as {path}")
+            for path, data in old.items():
+                self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} keeps its old version")
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+        with self.subTest("requests"):
+            self.assertEqual(self.requested()[0], "/Quorvane/update.cfg")
+            for path in paths:
+                self.assertIn(f"/Quorvane/{path}", self.requested())
+
+    def test_unsafe_paths_refused_and_uppercase_digest_installs(self):
+        site = self.work / "site"
+        good = {"data/good.dat": content("good", 1000), "data/upper.dat": content("upper", 1500),
+                "data/..dots.dat": content("dots", 700)}
+        for path, data in good.items():
+            (site / path).parent.mkdir(parents=True, exist_ok=True)
+            (site / path).write_bytes(data)
+        # Files the unsafe entries would reach if the launcher fetched them: beside and above the served folder.
+        bait = content("bait", 900)
+        (site.parent / "x").write_bytes(bait)
+        (site / "y").write_bytes(bait)
+        unsafe = ["../x", "..\\x", "data/../../x", "/y", "\\y", "C:y", "data/a:b", "q?.dat", "s*.dat", "l<t.dat",
+                  "g>t.dat", 'qu"ote.dat', "pi|pe.dat"]
+        digest = {path: sha1_bytes(data) for path, data in good.items()}
+        manifest = [("data/good.dat", digest["data/good.dat"])]
+        manifest += [(path, sha1_bytes(bait)) for path in unsafe[:7]]
+        manifest += [("data/upper.dat", digest["data/upper.dat"].upper())]
+        manifest += [(path, sha1_bytes(bait)) for path in unsafe[7:]]
+        manifest += [("data/..dots.dat", digest["data/..dots.dat"])]
+        harness.write_manifest(site, manifest)
+        self.fault_server(site)
+
+        lines = self.run_update()
+        installed = ["data/good.dat", "data/upper.dat", "data/..dots.dat"]
+        expected = (["Download: update.cfg complete.", "Try to reading update.cfg"]
+                    + [f"Unsafe path refused: {path}" for path in unsafe]
+                    + [f"Total files to check: {len(installed)}"]
+                    + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in installed]
+                    + ["Checking files..."]
+                    + [f"File {path} needs updating" for path in installed]
+                    + ["Checking for updates..."]
+                    + [f"Download: {path} complete." for path in installed]
+                    + ["All files up to date"])
+        self.assert_list_lines(update_lines(lines), expected)
+        for path, data in good.items():
+            self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+        self.assertEqual(self.requested(), ["/Quorvane/update.cfg"] + [f"/Quorvane/{path}" for path in installed])
+        # Nothing of the unsafe entries was written anywhere: not beside or above the game folder, not at the top
+        # of a drive, not in the game folder under a mangled name.
+        written = []
+        for directory, _, names in os.walk(self.work):  # links (the prefix's drive letters) are not followed
+            for name in names:
+                file = Path(directory) / name
+                if (file.is_file() and not file.is_symlink() and file.stat().st_size == len(bait)
+                        and site not in file.parents and file != site.parent / "x" and file.read_bytes() == bait):
+                    written.append(file)
+        self.assertEqual(written, [])
+        game_files = sorted(p.relative_to(self.game_dir).as_posix() for p in self.game_dir.rglob("*") if p.is_file())
+        self.assertEqual(game_files, sorted(["Launcher.exe", harness.LOG_FILE] + installed))
+        for root in (Path("/y"), Path("/x"), self.prefix.path / "drive_c" / "y"):
+            self.assertFalse(root.exists(), root)
+
+
+if __name__ == "__main__":
+    harness.main()
