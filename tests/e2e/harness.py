@@ -176,7 +176,7 @@ class Xvfb:
 
 # ---- Wine --------------------------------------------------------------------------------------------------------
 
-def wine_environment(prefix, display=None, extra_binds=()):
+def wine_environment(prefix, display=None):
     env = os.environ.copy()
     env["WINEPREFIX"] = str(prefix)
     env.setdefault("WINEDEBUG", "-all")
@@ -185,13 +185,6 @@ def wine_environment(prefix, display=None, extra_binds=()):
         env["DISPLAY"] = display
     else:
         env.pop("DISPLAY", None)
-    # wine.sh binds these at the same paths inside its Wine root; the build dirs may lie anywhere.
-    binds = [os.environ.get("WINE_BIND_DIRS", "")]
-    for name in ("LAUNCHER_BIN_DIR", "LAUNCHER_WORK_DIR"):
-        if os.environ.get(name):
-            binds.append(os.environ[name])
-    binds.extend(str(path) for path in extra_binds)
-    env["WINE_BIND_DIRS"] = ":".join(b for b in binds if b)
     return env
 
 
@@ -240,7 +233,7 @@ class WinePrefix:
         started = time.monotonic()
         copy_prefix(template, self.path)
         self.copy_seconds = time.monotonic() - started
-        self.env = wine_environment(self.path, display, extra_binds=[self.path.parent])
+        self.env = wine_environment(self.path, display)
         # The server first, with its output sent nowhere: Wine's background processes inherit the output of the
         # program that starts them, and a pipe kept open by them would hang whoever reads it. It lingers 60 s
         # after its last client, so a killed test leaves no server behind for long.

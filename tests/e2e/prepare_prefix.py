@@ -17,7 +17,7 @@ import harness  # noqa: E402
 
 
 def run_wine(args, prefix, timeout=300):
-    env = harness.wine_environment(prefix, extra_binds=[prefix.parent])
+    env = harness.wine_environment(prefix)
     # Output to /dev/null: Wine's background processes inherit it and would hold a pipe open.
     result = subprocess.run(harness.wine_command(*args), env=env, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
