@@ -114,21 +114,13 @@ def main():
     parser.add_argument("--work", type=Path, default=REPO / "build" / "e2e-work" / "bench")
     parser.add_argument("--template", type=Path, default=REPO / "build" / "wine-template")
     args = parser.parse_args()
-    if args.bin is None:
-        can_run_32 = subprocess.run(harness.wine_command("--can-run-32"), stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-        args.bin = REPO / "build" / ("windows-i686" if can_run_32 else "windows-x86_64") / "bin"
-    bin_dir = args.bin.resolve()
+    bin_dir = (args.bin or harness.windows_bin_dir(REPO / "build")).resolve()
     os.environ.setdefault("LAUNCHER_BIN_DIR", str(bin_dir))
     os.environ.setdefault("LAUNCHER_WORK_DIR", str(args.work.resolve().parent))
-    for needed in (bin_dir / "Launcher.exe", bin_dir / "driver.exe"):
-        if not needed.exists():
-            sys.exit(f"bench_startup: {needed} not found (build the Windows programs first, or pass --bin)")
+    harness.check_benchmark_inputs("bench_startup", bin_dir, args.template)
     work = args.work.resolve()
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
-    if not (args.template / harness.PREFIX_READY_MARK).exists():
-        sys.exit(f"bench_startup: no prepared Wine prefix at {args.template} (run tests/e2e/prepare_prefix.py)")
 
     xvfb = harness.Xvfb(work / "xvfb.log")
     try:
@@ -141,13 +133,8 @@ def main():
             harness.Nginx(site, work / "nginx")
         print(f"Launcher start-up under Wine ({'nginx serving 20 small files' if args.nginx else 'no update server'})")
         for label, taskset in (("Wine on any CPU", False), ("Wine held on one CPU (taskset -c 0)", True)):
-            prefix = harness.WinePrefix(work / "prefix", xvfb.display, template=args.template)
+            prefix = harness.benchmark_prefix(work / "prefix", xvfb.display, args.template, taskset)
             try:
-                if taskset:  # the server must share the CPU too, so restart it under taskset
-                    prefix.stop()
-                    subprocess.run(["taskset", "-c", "0"] + harness.wine_command("--server", "-p60"), env=prefix.env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                   check=True, timeout=60)
                 series(label, prefix, bin_dir / "driver.exe", bin_dir, work, args.runs, taskset)
             finally:
                 prefix.stop()

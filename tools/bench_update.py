@@ -125,16 +125,6 @@ def launcher_run(prefix, bin_dir, work, index, taskset, entries):
     return phases, final, wrong
 
 
-def prefix_for(work, display, template, taskset):
-    prefix = harness.WinePrefix(work / "prefix", display, template=template)
-    if taskset:  # the server must share the CPU too, so restart it under taskset
-        prefix.stop()
-        subprocess.run(["taskset", "-c", "0"] + harness.wine_command("--server", "-p60"), env=prefix.env,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       check=True, timeout=60)
-    return prefix
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--files", type=int, default=200)
@@ -145,19 +135,11 @@ def main():
     parser.add_argument("--work", type=Path, default=REPO / "build" / "e2e-work" / "bench-update")
     parser.add_argument("--template", type=Path, default=REPO / "build" / "wine-template")
     args = parser.parse_args()
-    if args.bin is None:
-        can_run_32 = subprocess.run(harness.wine_command("--can-run-32"), stdin=subprocess.DEVNULL,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-        args.bin = REPO / "build" / ("windows-i686" if can_run_32 else "windows-x86_64") / "bin"
-    bin_dir = args.bin.resolve()
+    bin_dir = (args.bin or harness.windows_bin_dir(REPO / "build")).resolve()
     work = args.work.resolve()
     os.environ.setdefault("LAUNCHER_BIN_DIR", str(bin_dir))
     os.environ.setdefault("LAUNCHER_WORK_DIR", str(work.parent))
-    for needed in (bin_dir / "Launcher.exe", bin_dir / "driver.exe"):
-        if not needed.exists():
-            sys.exit(f"bench_update: {needed} not found (build the Windows programs first, or pass --bin)")
-    if not (args.template / harness.PREFIX_READY_MARK).exists():
-        sys.exit(f"bench_update: no prepared Wine prefix at {args.template} (run tests/e2e/prepare_prefix.py)")
+    harness.check_benchmark_inputs("bench_update", bin_dir, args.template)
     work.mkdir(parents=True, exist_ok=True)
     for old in work.iterdir():
         if old.name != "site":
@@ -182,7 +164,7 @@ def main():
             curl = [curl_time(urls, work / "curl-out", taskset) for _ in range(3)]
             print(f"\ncurl, one process, keep-alive, {label}: median {statistics.median(curl):6.2f} s "
                   f"({megabytes / statistics.median(curl):6.0f} MB/s; runs {', '.join(f'{t:.2f}' for t in curl)})")
-            prefix = prefix_for(work, xvfb.display, args.template, taskset)
+            prefix = harness.benchmark_prefix(work / "prefix", xvfb.display, args.template, taskset)
             try:
                 for i in range(args.runs):
                     phases, final, wrong = launcher_run(prefix, bin_dir, work, i, taskset, entries)
