@@ -464,14 +464,38 @@ def publish(folder):
     write_manifest(folder)
 
 
-class Nginx:
+class ServerProcess:
+    """An HTTP server started as a command (nginx, tests/e2e/fault_server.py) that listens on the test host's
+    port; it owns the process and stops it."""
+
+    def __init__(self, argv, work_dir, port=None, output_name="server.out"):
+        self.host, default_port = test_host()
+        self.port = port or default_port
+        if not port_is_free(self.host, self.port):
+            raise RuntimeError(f"{self.host}:{self.port} is already in use")
+        Path(work_dir).mkdir(parents=True, exist_ok=True)
+        self.log_file = open(Path(work_dir) / output_name, "wb")
+        self.process = subprocess.Popen([str(a) for a in argv], stdin=subprocess.DEVNULL, stdout=self.log_file,
+                                        stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
+        _track(self)
+        try:
+            wait_for_port(self.host, self.port, process=self.process)
+        except Exception:
+            self.stop()
+            raise
+
+    def stop(self):
+        _end_process(self.process)
+        self.log_file.close()
+        _untrack(self)
+
+
+class Nginx(ServerProcess):
     """Debian's nginx on 127.0.0.1:port with a configuration of the test's own, serving root under /Quorvane/."""
 
     def __init__(self, root, work_dir, port=None):
         host, default_port = test_host()
         self.host, self.port = host, port or default_port
-        if not port_is_free(self.host, self.port):
-            raise RuntimeError(f"{self.host}:{self.port} is already in use")
         self.work_dir = Path(work_dir)
         self.work_dir.mkdir(parents=True, exist_ok=True)
         for sub in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"):
@@ -504,16 +528,8 @@ http {{
     }}
 }}
 """)
-        self.log_file = open(self.work_dir / "nginx.out", "wb")
-        self.process = subprocess.Popen(["/usr/sbin/nginx", "-p", str(self.work_dir), "-c", str(config)],
-                                        stdin=subprocess.DEVNULL, stdout=self.log_file, stderr=subprocess.STDOUT,
-                                        preexec_fn=_die_with_parent)
-        _track(self)
-        try:
-            wait_for_port(self.host, self.port, process=self.process)
-        except Exception:
-            self.stop()
-            raise
+        super().__init__(["/usr/sbin/nginx", "-p", self.work_dir, "-c", config], self.work_dir, self.port,
+                         "nginx.out")
 
     def requests(self):
         """(method, path, status) of every request so far."""
@@ -525,37 +541,6 @@ http {{
             if match:
                 found.append((match.group(1), match.group(2), int(match.group(3))))
         return found
-
-    def stop(self):
-        _end_process(self.process)
-        self.log_file.close()
-        _untrack(self)
-
-
-class ServerProcess:
-    """Any other HTTP server started as a command (for example tests/e2e/fault_server.py) that should listen on
-    the test host's port; stopped like nginx."""
-
-    def __init__(self, argv, work_dir, port=None):
-        self.host, default_port = test_host()
-        self.port = port or default_port
-        if not port_is_free(self.host, self.port):
-            raise RuntimeError(f"{self.host}:{self.port} is already in use")
-        Path(work_dir).mkdir(parents=True, exist_ok=True)
-        self.log_file = open(Path(work_dir) / "server.out", "wb")
-        self.process = subprocess.Popen([str(a) for a in argv], stdin=subprocess.DEVNULL, stdout=self.log_file,
-                                        stderr=subprocess.STDOUT, preexec_fn=_die_with_parent)
-        _track(self)
-        try:
-            wait_for_port(self.host, self.port, process=self.process)
-        except Exception:
-            self.stop()
-            raise
-
-    def stop(self):
-        _end_process(self.process)
-        self.log_file.close()
-        _untrack(self)
 
 
 def fault_server_command(*args):
