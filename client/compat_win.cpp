@@ -3,7 +3,7 @@
 #include "client/compat_win.h"
 
 #include "client/client.h"
-#include "client/client_path.h"
+#include "client/compat.h"
 #include "client/settings.h"
 #include "launcher/window.h"
 

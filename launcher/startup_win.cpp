@@ -6,7 +6,7 @@
 
 #include "client/client.h"
 #include "launcher/log.h"
-#include "launcher/shell.h"
+#include "launcher/startup.h"
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"

@@ -7,6 +7,7 @@
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
+#include "updater/update_run.h"
 
 HINSTANCE AppInstance;
 HFONT UiFont;
@@ -161,6 +162,20 @@ LRESULT SetMinimumTrackSize(LPARAM lParam) {
 void SetBoxCheck(HWND box, int checked) {
     // Sent to the box itself: the progress bar shares VSyncBox's id, and a lookup by id could reach it.
     SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+// Window side of the update run, called on the UpdateWorker thread. SendMessage returns once the
+// main thread has applied the change, so changes appear in the order the worker makes them.
+void SetProgressRange(int upper) {
+    SendMessageA(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, upper));
+}
+
+void SetProgressPos(int position) {
+    SendMessageA(ProgressBar, PBM_SETPOS, (WPARAM)position, 0);
+}
+
+void EnablePlayButton() {
+    EnableWindow(PlayButton, TRUE);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,5 +1,8 @@
 // Downloader: fetches base URL + relative path into the same relative path; main thread for the manifest, the worker for game files.
+// The names, checks and outcome lines are portable (downloader.cpp); the transfer itself is Win32 (downloader_win.cpp).
 #pragma once
+#include <stddef.h>
+#include <stdint.h>
 
 enum { UrlBufferSize = 400 };
 
@@ -12,3 +15,55 @@ bool DownloadFile(const char* path, const char* expectedDigest = nullptr);
 
 // Deletes every non-cookie entry of the URL cache; silent.
 void PurgeUrlCache();
+
+// A download first goes to path + this suffix, beside its target. Manifest paths never hold a
+// space, so no manifest entry can take that name.
+#define DownloadTempSuffix " .download"
+
+// Builds the temporary name for path; false when it does not fit in size bytes.
+bool MakeDownloadTempName(const char* path, char* name, size_t size);
+
+// True for exactly 40 hexadecimal characters, in either case.
+bool IsHexDigest40(const char* text);
+
+// Compares two digests without regard to letter case.
+bool DigestsEqualIgnoringCase(const char* a, const char* b);
+
+// Result codes of the download service that have a line of their own.
+enum : uint32_t {
+    DownloadFailureResult = 0x800C0008u,  // INET_E_DOWNLOAD_FAILURE
+    OutOfMemoryResult = 0x8007000Eu,      // E_OUTOFMEMORY
+};
+
+enum DownloadLineKind {
+    LineComplete,        // "Download: %s complete."
+    LineUrlInvalid,      // "URL is invalid: %s."
+    LineOutOfMemory,     // "Buffer length invalid, or insufficient memory: %s"
+    LineError,           // "Download: %s, error: %d"
+    LineDigestMismatch,  // "Download: %s does not match its digest (%s - %s)."
+};
+
+// Judges a finished transfer. An HTTP status of 400 or more, or a body cut short of the length
+// the response announced, is a failed download even when the service reported success: it is
+// reported as the service reports a failed transfer. LineComplete means the transfer succeeded.
+DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort);
+
+// Whether what arrived may be installed: always when the expected digest is not 40 hexadecimal
+// characters, otherwise only when the arrived digest equals it without regard to case.
+bool DigestAccepted(const char* expectedDigest, const char* arrivedDigest);
+
+struct DownloadLineArgs {
+    const char* path;
+    const char* url;
+    long lastError;
+    const char* arrivedDigest;
+    const char* expectedDigest;
+};
+
+// Formats the one log line of a download into buffer (bounded by size).
+void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const DownloadLineArgs& args);
+
+// The length the stored body must have, from a block of response headers ("Name: value" lines
+// ended by CR LF): the Content-Length value, or -1 when there is none, it is not a number, or a
+// Content-Encoding other than "identity" makes the stored (decoded) body differ from it.
+int64_t ExpectedBodyLength(const char* headers);

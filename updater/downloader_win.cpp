@@ -8,7 +8,6 @@
 
 #include "launcher/log.h"
 #include "updater/digest.h"
-#include "updater/download_names.h"
 #include "updater/downloader.h"
 
 const char UpdateBaseUrl[] = "http://" LAUNCHER_UPDATE_HOST "/Quorvane/";

@@ -139,3 +139,18 @@ int LoadManifest(const char* fileName) {
     fclose(file);
     return count;
 }
+
+bool IsSafeManifestPath(const char* path) {
+    if (path[0] == '/' || path[0] == '\\') return false;
+    const char* componentStart = path;
+    for (const char* p = path;; ++p) {
+        unsigned char c = (unsigned char)*p;
+        if (c == '\0' || c == '/' || c == '\\') {
+            if (p - componentStart == 2 && componentStart[0] == '.' && componentStart[1] == '.') return false;
+            if (c == '\0') return true;
+            componentStart = p + 1;
+            continue;
+        }
+        if (c < 0x20 || strchr(":<>\"|?*", c)) return false;
+    }
+}

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "launcher/shell.h"
+#include "launcher/startup.h"
 
 TEST(VersionText, FollowsTheVersionTable) {
     struct Case {

@@ -1,5 +1,5 @@
 // Path of Client.exe beside the launcher, built from the launcher's own path; main thread, start-up.
-#include "client/client_path.h"
+#include "client/compat.h"
 
 #include <string.h>
 

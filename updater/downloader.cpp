@@ -1,11 +1,10 @@
-// Download names, digest checks, outcome lines and manifest path rules; portable, used by the downloader's thread and the publisher tool.
-#include "updater/download_names.h"
+// Portable half of the downloader: temporary names, digest checks, outcome lines and response headers; used by the downloader's thread and the publisher tool.
+#include "updater/downloader.h"
 
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "updater/manifest.h"
 
 bool MakeDownloadTempName(const char* path, char* name, size_t size) {
     int length = snprintf(name, size, "%s%s", path, DownloadTempSuffix);
@@ -94,19 +93,4 @@ int64_t ExpectedBodyLength(const char* headers) {
         value = value * 10 + (*p - '0');
     }
     return value;
-}
-
-bool IsSafeManifestPath(const char* path) {
-    if (path[0] == '/' || path[0] == '\\') return false;
-    const char* componentStart = path;
-    for (const char* p = path;; ++p) {
-        unsigned char c = (unsigned char)*p;
-        if (c == '\0' || c == '/' || c == '\\') {
-            if (p - componentStart == 2 && componentStart[0] == '.' && componentStart[1] == '.') return false;
-            if (c == '\0') return true;
-            componentStart = p + 1;
-            continue;
-        }
-        if (c < 0x20 || strchr(":<>\"|?*", c)) return false;
-    }
 }

@@ -1,5 +1,5 @@
 // Version text and window placement of the launcher shell; portable, main thread.
-#include "launcher/shell.h"
+#include "launcher/startup.h"
 
 namespace {
 

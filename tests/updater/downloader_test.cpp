@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "updater/download_names.h"
+#include "updater/downloader.h"
 #include "updater/manifest.h"
 
 TEST(DownloadNames, TemporaryNameCannotBeAManifestEntry) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "client/client_path.h"
+#include "client/compat.h"
 
 namespace {
 
