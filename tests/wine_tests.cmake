@@ -6,12 +6,11 @@ endif()
 
 include(ExternalProject)
 # The product: the 32-bit program, always built.
+# Each Windows build is configured from its preset, pointed at the test server.
 ExternalProject_Add(windows_i686
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${PROJECT_BINARY_DIR}/windows-i686
-  CMAKE_ARGS
-    -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
-    -DCMAKE_BUILD_TYPE=Release
+  CONFIGURE_COMMAND ${CMAKE_COMMAND} --preset windows-i686 -S <SOURCE_DIR> -B <BINARY_DIR>
     -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
@@ -28,9 +27,7 @@ else()
   ExternalProject_Add(windows_x86_64
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${WINDOWS_BUILD_DIR}
-    CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
-      -DCMAKE_BUILD_TYPE=Release
+    CONFIGURE_COMMAND ${CMAKE_COMMAND} --preset windows-x86_64 -S <SOURCE_DIR> -B <BINARY_DIR>
       -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""

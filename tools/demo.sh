@@ -7,20 +7,18 @@ bash tools/setup.sh
 build=${BUILD_DIR:-build-demo}
 
 # The publisher tool and the stand-in client come from the native and Windows builds.
-cmake -S . -B "$build/native" -G Ninja -DLAUNCHER_WINDOWS_TESTS=OFF -DLAUNCHER_SANITIZE=OFF >/dev/null
+cmake --preset release -B "$build/native" >/dev/null
 cmake --build "$build/native" --target publish_manifest
 
 # The shipped program is 32-bit; where this machine cannot run 32-bit programs, the demo runs the
 # 64-bit build of the same sources.
-cmake -S . -B "$build/windows-i686" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --preset windows-i686 -B "$build/windows-i686" >/dev/null
 cmake --build "$build/windows-i686" --target Launcher driver standin_client
 windows="$build/windows-i686"
 if ! bash tools/wine.sh --can-run-32; then
     echo "demo: this machine cannot run 32-bit programs; running the 64-bit build of the same sources"
     windows="$build/windows-x86_64"
-    cmake -S . -B "$windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
-          -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --preset windows-x86_64 -B "$windows" >/dev/null
     cmake --build "$windows" --target Launcher driver standin_client
 fi
 

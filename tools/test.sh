@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja
+cmake --preset native -B "$build"
 cmake --build "$build"
 cd "$build"
 ctest --output-on-failure -j2 --timeout 1200
