@@ -1,9 +1,7 @@
 // Start-up settings step and control of the game client process; main thread only.
 #pragma once
 
-// Reads the settings, shows them in the option boxes and registers the client's compatibility layers.
-void InitClientSettings();
-void SyncOptionBoxes();
+// Writes the compatibility layers of Client.exe beside the launcher; a step of InitClientSettings.
 void RegisterCompatibilityLayer();
 
 // Starts Client.exe with its launch argument and ends the launcher with exit code 0.

@@ -1,34 +1,14 @@
-// Start-up settings step: reads the settings, shows them in the option boxes and registers the client's
-// compatibility layers; main thread, once, before the message loop runs.
+// Registry half of the start-up settings step: the client's compatibility layers; main thread, once, before the message loop runs.
 #include "client/compat_win.h"
 
 #include "client/client.h"
 #include "client/compat.h"
-#include "client/settings.h"
-#include "launcher/window.h"
 
 namespace {
 
 const char CompatLayersKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
 // Run as administrator, in Windows 8 compatibility mode.
 const char CompatLayersData[] = "~ RUNASADMIN WIN8RTM";
-
-struct OptionBox {
-    HWND* box;
-    const unsigned char* flag;
-};
-
-// The order in which the boxes are set.
-const OptionBox OptionBoxes[] = {
-    {&WindowedBox, &LauncherSettings.windowed},
-    {&LockMouseBox, &LauncherSettings.lockmouse},
-    {&ResizableWindowBox, &LauncherSettings.resizable_window},
-    {&VSyncBox, &LauncherSettings.vsync},
-    {&UnlockFpsBox, &LauncherSettings.unlockfps},
-    {&IgnoreScalingBox, &LauncherSettings.ignore_windows_scaling},
-    {&DoubleSizeBox, &LauncherSettings.double_size_window},
-    {&AntialiasingBox, &LauncherSettings.antyaliasing},
-};
 
 }  // namespace
 
@@ -45,16 +25,6 @@ bool WriteCompatibilityLayer(HKEY root, const char* subKey, const char* modulePa
     RegSetValueExA(key, clientPath, 0, REG_SZ, (const BYTE*)CompatLayersData, lstrlenA(CompatLayersData) + 1);
     RegCloseKey(key);
     return true;
-}
-
-void InitClientSettings() {
-    ReadSettings();
-    SyncOptionBoxes();
-    RegisterCompatibilityLayer();
-}
-
-void SyncOptionBoxes() {
-    for (const OptionBox& row : OptionBoxes) SetBoxCheck(*row.box, *row.flag ? BST_CHECKED : BST_UNCHECKED);
 }
 
 void RegisterCompatibilityLayer() {

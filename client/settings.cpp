@@ -5,19 +5,26 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "launcher/ui_text.h"
+#include "resource.h"
+
 ClientOptions LauncherSettings = {0, 0, 0, 0, 0, 0, 0, 0, 1};
 
 const SettingsKey SettingsKeyTable[] = {
-    {"windowed", &LauncherSettings.windowed},
-    {"borderless", &LauncherSettings.borderless},
-    {"resizable_window", &LauncherSettings.resizable_window},
-    {"ignore_windows_scaling", &LauncherSettings.ignore_windows_scaling},
-    {"lockmouse", &LauncherSettings.lockmouse},
-    {"unlockfps", &LauncherSettings.unlockfps},
-    {"vsync", &LauncherSettings.vsync},
-    {"double-size-window", &LauncherSettings.double_size_window},
-    {"antyaliasing", &LauncherSettings.antyaliasing},
-    {nullptr, nullptr},
+    {"windowed", &LauncherSettings.windowed, IDC_WINDOWED, &WindowedBox, TEXT_WINDOWED, TIP_WINDOWED, 65, 485},
+    {"borderless", &LauncherSettings.borderless, 0, nullptr, nullptr, nullptr, 0, 0},
+    {"resizable_window", &LauncherSettings.resizable_window, IDC_RESIZABLE, &ResizableWindowBox, TEXT_RESIZABLE,
+     TIP_RESIZABLE, 65, 525},
+    {"ignore_windows_scaling", &LauncherSettings.ignore_windows_scaling, IDC_IGNORE_SCALING, &IgnoreScalingBox,
+     TEXT_IGNORE_SCALING, TIP_IGNORE_SCALING, 65, 545},
+    {"lockmouse", &LauncherSettings.lockmouse, IDC_LOCKMOUSE, &LockMouseBox, TEXT_LOCKMOUSE, TIP_LOCKMOUSE, 65, 505},
+    {"unlockfps", &LauncherSettings.unlockfps, IDC_UNLOCK_FPS, &UnlockFpsBox, TEXT_UNLOCK_FPS, TIP_UNLOCK_FPS, 245, 525},
+    {"vsync", &LauncherSettings.vsync, IDC_VSYNC, &VSyncBox, TEXT_VSYNC, TIP_VSYNC, 245, 505},
+    {"double-size-window", &LauncherSettings.double_size_window, IDC_DOUBLE_SIZE, &DoubleSizeBox, TEXT_DOUBLE_SIZE,
+     TIP_DOUBLE_SIZE, 245, 485},
+    {"antyaliasing", &LauncherSettings.antyaliasing, IDC_ANTIALIASING, &AntialiasingBox, TEXT_ANTIALIASING,
+     TIP_ANTIALIASING, 245, 545},
+    {nullptr, nullptr, 0, nullptr, nullptr, nullptr, 0, 0},
 };
 
 #ifdef _WIN32

@@ -16,23 +16,6 @@
 
 namespace {
 
-struct OptionCommand {
-    int id;
-    HWND* box;
-    unsigned char* flag;
-};
-
-const OptionCommand OptionCommands[] = {
-    {IDC_WINDOWED, &WindowedBox, &LauncherSettings.windowed},
-    {IDC_LOCKMOUSE, &LockMouseBox, &LauncherSettings.lockmouse},
-    {IDC_RESIZABLE, &ResizableWindowBox, &LauncherSettings.resizable_window},
-    {IDC_VSYNC, &VSyncBox, &LauncherSettings.vsync},
-    {IDC_IGNORE_SCALING, &IgnoreScalingBox, &LauncherSettings.ignore_windows_scaling},
-    {IDC_UNLOCK_FPS, &UnlockFpsBox, &LauncherSettings.unlockfps},
-    {IDC_DOUBLE_SIZE, &DoubleSizeBox, &LauncherSettings.double_size_window},
-    {IDC_ANTIALIASING, &AntialiasingBox, &LauncherSettings.antyaliasing},
-};
-
 // Options and Repair wait for the first update run; the message box has no owner, so the window stays usable.
 bool UpdateGatePassed() {
     if (UpdateFinished) return true;
@@ -62,9 +45,9 @@ void OpenWebPage(const char* address) {
 }  // namespace
 
 void HandleCommand(int id) {
-    for (const OptionCommand& option : OptionCommands) {
-        if (option.id == id) {
-            if (UpdateGatePassed()) ToggleOption(option.flag, *option.box);
+    for (const SettingsKey* option = SettingsKeyTable; option->key; ++option) {
+        if (option->boxId && option->boxId == id) {
+            if (UpdateGatePassed()) ToggleOption(option->flag, *option->box);
             return;
         }
     }

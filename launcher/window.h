@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include "client/settings.h"
+
 extern HINSTANCE AppInstance;
 extern HFONT UiFont;
 extern HWND MainWindow;
@@ -11,15 +13,8 @@ extern HWND PlayButton;
 extern HWND RepairButton;
 extern HWND OptionsGroup;
 extern HWND WindowedGroup;
-extern HWND WindowedBox;
-extern HWND LockMouseBox;
-extern HWND ResizableWindowBox;
-extern HWND IgnoreScalingBox;
-extern HWND DoubleSizeBox;
-extern HWND VSyncBox;
-extern HWND UnlockFpsBox;
-extern HWND AntialiasingBox;
 extern HWND ProgressBar;
+// The eight option boxes are declared with the option table they belong to.
 
 // Private message by which another thread has a log line carried out on the main thread.
 #define WM_APP_LOGLINE (WM_APP + 1)
@@ -31,6 +26,11 @@ void SetBoxCheck(HWND box, int checked);
 
 // Runs the log steps for a line that LogLine received on another thread (main thread only).
 LRESULT HandleLogLineMessage(LPARAM message);
+
+// Start-up settings step (options_win.cpp): ReadSettings, SyncOptionBoxes, RegisterCompatibilityLayer.
+void InitClientSettings();
+// Makes the option boxes show the flags of LauncherSettings.
+void SyncOptionBoxes();
 
 // Makes the calling thread the owner of the log list; LogLine from any other thread goes through it.
 void InitActivityLog();

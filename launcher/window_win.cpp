@@ -46,35 +46,10 @@ const DWORD ButtonStyle = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
 const DWORD GroupStyle = WS_CHILD | WS_VISIBLE | BS_GROUPBOX;
 const DWORD BoxStyle = WS_CHILD | WS_VISIBLE | BS_CHECKBOX;
 
-// The group boxes and the eight option boxes, in creation order.
-const ControlRow OptionRows[] = {
+// The two group boxes; the option boxes inside them come from the option table.
+const ControlRow GroupRows[] = {
     {&OptionsGroup, "button", TEXT_OPTIONS_GROUP, GroupStyle, 40, 450, 380, 140, IDC_GROUP},
     {&WindowedGroup, "button", TEXT_WINDOWED_GROUP, GroupStyle, 55, 470, 350, 105, IDC_GROUP},
-    {&WindowedBox, "button", TEXT_WINDOWED, BoxStyle, 65, 485, 150, 25, IDC_WINDOWED},
-    {&LockMouseBox, "button", TEXT_LOCKMOUSE, BoxStyle, 65, 505, 150, 25, IDC_LOCKMOUSE},
-    {&ResizableWindowBox, "button", TEXT_RESIZABLE, BoxStyle, 65, 525, 150, 25, IDC_RESIZABLE},
-    {&IgnoreScalingBox, "button", TEXT_IGNORE_SCALING, BoxStyle, 65, 545, 150, 25, IDC_IGNORE_SCALING},
-    {&DoubleSizeBox, "button", TEXT_DOUBLE_SIZE, BoxStyle, 245, 485, 150, 25, IDC_DOUBLE_SIZE},
-    {&VSyncBox, "button", TEXT_VSYNC, BoxStyle, 245, 505, 150, 25, IDC_VSYNC},
-    {&UnlockFpsBox, "button", TEXT_UNLOCK_FPS, BoxStyle, 245, 525, 150, 25, IDC_UNLOCK_FPS},
-    {&AntialiasingBox, "button", TEXT_ANTIALIASING, BoxStyle, 245, 545, 150, 25, IDC_ANTIALIASING},
-};
-
-struct TooltipRow {
-    HWND* control;
-    const char* text;
-};
-
-const TooltipRow TooltipRows[] = {
-    {&PlayButton, TIP_PLAY},
-    {&LockMouseBox, TIP_LOCKMOUSE},
-    {&WindowedBox, TIP_WINDOWED},
-    {&ResizableWindowBox, TIP_RESIZABLE},
-    {&VSyncBox, TIP_VSYNC},
-    {&UnlockFpsBox, TIP_UNLOCK_FPS},
-    {&IgnoreScalingBox, TIP_IGNORE_SCALING},
-    {&DoubleSizeBox, TIP_DOUBLE_SIZE},
-    {&AntialiasingBox, TIP_ANTIALIASING},
 };
 
 const char* const WelcomeLines[] = {TEXT_WELCOME_1, TEXT_WELCOME_2, TEXT_WELCOME_3, ""};
@@ -128,8 +103,29 @@ LRESULT CreateControls(HWND window) {
     const ControlRow repairRow{&RepairButton, "button", TEXT_REPAIR, ButtonStyle, 455, 455, 120, 30, IDC_REPAIR};
     SetUiFont(CreateChild(window, repairRow, 0, NULL));
 
-    for (const ControlRow& row : OptionRows) SetUiFont(CreateChild(window, row, 0, NULL));
-    for (const TooltipRow& row : TooltipRows) AddTooltip(*row.control, row.text);
+    for (const ControlRow& row : GroupRows) SetUiFont(CreateChild(window, row, 0, NULL));
+    // The boxes are created column by column, each from the top, so that the tab order follows the layout.
+    const SettingsKey* boxes[OptionBoxCount];
+    int boxCount = 0;
+    for (const SettingsKey* option = SettingsKeyTable; option->key; ++option) {
+        if (!option->boxId || boxCount == OptionBoxCount) continue;
+        // Insertion by (x, y): a handful of rows.
+        int at = boxCount++;
+        for (; at > 0 && (boxes[at - 1]->x > option->x || (boxes[at - 1]->x == option->x && boxes[at - 1]->y > option->y));
+             --at) {
+            boxes[at] = boxes[at - 1];
+        }
+        boxes[at] = option;
+    }
+    for (int i = 0; i < boxCount; ++i) {
+        const ControlRow boxRow{boxes[i]->box, "button", boxes[i]->caption, BoxStyle, boxes[i]->x, boxes[i]->y,
+                                BoxWidth, BoxHeight, boxes[i]->boxId};
+        SetUiFont(CreateChild(window, boxRow, 0, NULL));
+    }
+    AddTooltip(PlayButton, TIP_PLAY);
+    for (const SettingsKey* option = SettingsKeyTable; option->key; ++option) {
+        if (option->boxId) AddTooltip(*option->box, option->tooltip);
+    }
 
     const ControlRow progressRow{&ProgressBar, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, 40, 385, 534, 25, IDC_PROGRESS};
     CreateChild(window, progressRow, 0, AppInstance);

@@ -1,4 +1,5 @@
-// The activity log of the publisher tool: the updater's lines go to standard error; single-threaded.
+// The activity log of the publisher tool: the lines the launcher would log while reading a manifest
+// go to standard output, marked as the launcher's; single-threaded.
 #include <stdio.h>
 
 #include "launcher/log.h"
@@ -6,7 +7,7 @@
 long LogLineCount;
 
 void LogLine(const char* message) {
-    fprintf(stderr, "publish_manifest: %s\n", message);
+    printf("launcher: %s\n", message);
     ++LogLineCount;
 }
 

@@ -1,22 +1,39 @@
-// Publisher tool: walks a game folder and writes its update.cfg with the launcher's own digest; single-threaded.
+// Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, or
+// checks a published folder against it; single-threaded.
 //
 //   publish_manifest <game folder> [<output file>]
+//   publish_manifest --check <game folder>
 //
-// Lists every regular file under the folder (the output file excepted) as "<path> <digest>\n",
-// paths relative with "/" separators in byte order, digests in lowercase. Refuses, with a
-// message and a non-zero exit, a folder the launcher could not use. The output defaults to
+// Writing lists every regular file under the folder (the output file excepted) as "<path> <digest>\n",
+// paths relative with "/" separators in byte order, digests in lowercase. Refuses, with a message and
+// a non-zero exit, a folder the launcher could not use. The output defaults to
 // <game folder>/update.cfg and is written whole or not at all.
+//
+// Checking reads <game folder>/update.cfg as the launcher reads it and lists every entry the launcher
+// would skip, every listed file that is missing or differs, and every file that is not listed; it
+// exits with 1 when there is any.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "launcher/log.h"
 #include "updater/digest.h"
+#include "updater/downloader.h"
 #include "updater/manifest.h"
 
 namespace fs = std::filesystem;
@@ -25,54 +42,90 @@ namespace {
 
 enum { ExitOk = 0, ExitRefused = 1, ExitFailed = 2 };
 
+// Files of a published folder that are not game files.
+const char* const PublishedExtras[] = {"update.cfg", "update.cfg.sig", "update.cfg.tmp"};
+
 // Why the launcher could not use a path, or null when it can.
 const char* PathProblem(const std::string& path) {
     if (path.find(' ') != std::string::npos) return "holds a space, which ends a path in update.cfg";
     if (path.size() > PathSlotSize - 1) return "is longer than 199 characters";
-    if (!IsSafeManifestPath(path.c_str())) return "holds a character the launcher refuses (: < > \" | ? * \\ or a control character)";
+    if (!IsSafeManifestPath(path.c_str())) return "is a name the launcher refuses (see README: paths in update.cfg)";
     return nullptr;
 }
 
-}  // namespace
+// A line of digest progress on standard error, rewritten in place at most ten times a second, and only
+// when standard error is a terminal: a log file or a pipe gets the final status line alone.
+class Progress {
+public:
+    Progress(size_t files, unsigned long long bytes)
+        : files_(files), bytes_(bytes), shown_(isatty(fileno(stderr)) != 0), start_(Now()), last_(0) {}
 
-int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        fprintf(stderr, "usage: publish_manifest <game folder> [<output file>]\n");
-        return ExitFailed;
+    void Step(unsigned long long fileBytes) {
+        ++doneFiles_;
+        doneBytes_ += fileBytes;
+        if (!shown_) return;
+        double now = Now();
+        if (now - last_ < 0.1 && doneFiles_ < files_) return;
+        last_ = now;
+        double seconds = now - start_;
+        fprintf(stderr, "\rdigesting: %zu/%zu files, %.1f/%.1f MB, %.1f MB/s ", doneFiles_, files_, doneBytes_ / 1e6,
+                bytes_ / 1e6, seconds > 0 ? doneBytes_ / 1e6 / seconds : 0.0);
+        fflush(stderr);
     }
-    const fs::path root = argv[1];
-    const fs::path output = argc == 3 ? fs::path(argv[2]) : root / "update.cfg";
+    void Finish() {
+        if (shown_ && doneFiles_) fputc('\n', stderr);
+    }
+
+private:
+    static double Now() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    size_t files_, doneFiles_ = 0;
+    unsigned long long bytes_, doneBytes_ = 0;
+    bool shown_;
+    double start_, last_;
+};
+
+unsigned long long SizeOf(const fs::path& path) {
     std::error_code error;
-    if (!fs::is_directory(root, error)) {
-        fprintf(stderr, "publish_manifest: %s is not a folder\n", argv[1]);
-        return ExitFailed;
-    }
-    const fs::path outputFull = fs::weakly_canonical(fs::absolute(output), error);
+    uintmax_t size = fs::file_size(path, error);
+    return error ? 0 : size;
+}
 
-    std::vector<std::string> paths;
-    int refused = 0;
+// Every regular file under root as a relative "/" path, in byte order; false when the walk failed.
+bool ListFiles(const fs::path& root, std::vector<std::string>& paths) {
+    std::error_code error;
     fs::recursive_directory_iterator it(root, fs::directory_options::none, error), end;
     for (; !error && it != end; it.increment(error)) {
-        if (!it->is_regular_file(error)) continue;
-        if (fs::weakly_canonical(fs::absolute(it->path()), error) == outputFull) continue;
-        std::string relative = it->path().lexically_relative(root).generic_string();
+        if (it->is_regular_file(error)) paths.push_back(it->path().lexically_relative(root).generic_string());
+    }
+    if (error) {
+        fprintf(stderr, "publish_manifest: cannot walk %s: %s\n", root.string().c_str(), error.message().c_str());
+        return false;
+    }
+    std::sort(paths.begin(), paths.end());
+    return true;
+}
+
+int WriteManifest(const fs::path& root, const fs::path& output) {
+    std::error_code error;
+    const fs::path outputFull = fs::weakly_canonical(fs::absolute(output), error);
+    std::vector<std::string> all, paths;
+    if (!ListFiles(root, all)) return ExitFailed;
+    int refused = 0;
+    unsigned long long bytes = 0;
+    for (const std::string& relative : all) {
+        if (fs::weakly_canonical(fs::absolute(root / relative), error) == outputFull) continue;
         // A backslash inside a name is a separator to the launcher, so it is refused rather than
         // left to mean another file.
-        if (relative.find('\\') != std::string::npos) {
-            fprintf(stderr, "publish_manifest: refused %s: holds a backslash\n", relative.c_str());
-            ++refused;
-            continue;
-        }
-        if (const char* problem = PathProblem(relative)) {
+        const char* problem = relative.find('\\') != std::string::npos ? "holds a backslash" : PathProblem(relative);
+        if (problem) {
             fprintf(stderr, "publish_manifest: refused %s: %s\n", relative.c_str(), problem);
             ++refused;
             continue;
         }
         paths.push_back(relative);
-    }
-    if (error) {
-        fprintf(stderr, "publish_manifest: cannot walk %s: %s\n", argv[1], error.message().c_str());
-        return ExitFailed;
+        bytes += SizeOf(root / relative);
     }
     if (paths.size() + refused > MaxManifestEntries) {
         fprintf(stderr, "publish_manifest: %zu files, but the launcher reads at most %d\n", paths.size() + refused,
@@ -83,17 +136,20 @@ int main(int argc, char** argv) {
         fprintf(stderr, "publish_manifest: %d file(s) refused; update.cfg not written\n", refused);
         return ExitRefused;
     }
-    std::sort(paths.begin(), paths.end());
 
     std::string content;
+    Progress progress(paths.size(), bytes);
     for (const std::string& path : paths) {
         std::string full = (root / fs::path(path)).string();
         if (int readError = ComputeFileDigest(full.c_str())) {
+            progress.Finish();
             fprintf(stderr, "publish_manifest: cannot read %s: %s\n", full.c_str(), strerror(readError));
             return ExitFailed;
         }
+        progress.Step(SizeOf(full));
         content += path + " " + DigestText + "\n";
     }
+    progress.Finish();
 
     // Written beside the output and renamed over it, so a reader never sees half a file.
     fs::path temporary = output;
@@ -113,4 +169,83 @@ int main(int argc, char** argv) {
     }
     printf("publish_manifest: %zu files listed in %s\n", paths.size(), output.string().c_str());
     return ExitOk;
+}
+
+int CheckFolder(const fs::path& root) {
+    const fs::path manifest = root / "update.cfg";
+    if (!fs::is_regular_file(manifest)) {
+        fprintf(stderr, "publish_manifest: %s has no update.cfg\n", root.string().c_str());
+        return ExitFailed;
+    }
+    // Read exactly as the launcher reads it: each entry it would skip is logged, after the one
+    // line every reading starts with.
+    long before = LogLineCount;
+    int entries = LoadManifest(manifest.string().c_str());
+    int mismatches = (int)(LogLineCount - before - 1);
+
+    std::vector<std::string> files;
+    if (!ListFiles(root, files)) return ExitFailed;
+    std::set<std::string> listed;
+    unsigned long long bytes = 0;
+    for (int i = 0; i < entries; ++i) {
+        listed.insert(EntryPath[i]);
+        bytes += SizeOf(root / EntryPath[i]);
+    }
+
+    Progress progress(entries, bytes);
+    std::vector<std::string> problems;
+    for (int i = 0; i < entries; ++i) {
+        const fs::path file = root / EntryPath[i];
+        std::error_code error;
+        if (!fs::is_regular_file(file, error)) {
+            problems.push_back(std::string("missing: ") + EntryPath[i]);
+            progress.Step(0);
+            continue;
+        }
+        if (int readError = ComputeFileDigest(file.string().c_str())) {
+            problems.push_back(std::string("unreadable: ") + EntryPath[i] + ": " + strerror(readError));
+        } else if (!IsHexDigest40(ExpectedDigest[i])) {
+            // The launcher then downloads the file at every start, since no digest of it can be equal.
+            problems.push_back(std::string("not a SHA-1 digest: ") + EntryPath[i] + " " + ExpectedDigest[i]);
+        } else if (!DigestsEqualIgnoringCase(DigestText, ExpectedDigest[i])) {
+            problems.push_back(std::string("differs: ") + EntryPath[i] + " (" + DigestText + " in the folder, " +
+                               ExpectedDigest[i] + " listed)");
+        }
+        progress.Step(SizeOf(file));
+    }
+    progress.Finish();
+    for (const std::string& file : files) {
+        bool extra = std::find_if(std::begin(PublishedExtras), std::end(PublishedExtras),
+                                  [&](const char* name) { return file == name; }) != std::end(PublishedExtras);
+        if (!extra && !listed.count(file)) problems.push_back("not listed: " + file);
+    }
+
+    for (const std::string& problem : problems) printf("%s\n", problem.c_str());
+    mismatches += (int)problems.size();
+    if (mismatches) {
+        printf("publish_manifest: %d mismatch(es) between %s and its update.cfg\n", mismatches, root.string().c_str());
+        return ExitRefused;
+    }
+    printf("publish_manifest: %d files match %s\n", entries, manifest.string().c_str());
+    return ExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool check = argc == 3 && strcmp(argv[1], "--check") == 0;
+    if (argc < 2 || argc > 3 || (!check && argv[1][0] == '-')) {
+        fprintf(stderr,
+                "usage: publish_manifest <game folder> [<output file>]\n"
+                "       publish_manifest --check <game folder>\n");
+        return ExitFailed;
+    }
+    const char* folder = check ? argv[2] : argv[1];
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        fprintf(stderr, "publish_manifest: %s is not a folder\n", folder);
+        return ExitFailed;
+    }
+    if (check) return CheckFolder(folder);
+    return WriteManifest(folder, argc == 3 ? fs::path(argv[2]) : fs::path(folder) / "update.cfg");
 }

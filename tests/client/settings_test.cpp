@@ -3,12 +3,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <chrono>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "client/settings.h"
+#include "tests/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -47,22 +46,11 @@ std::string Describe(const ClientOptions& o) {
 }
 
 // Each test runs in a throwaway current directory, as the launcher runs in its game folder.
-class SettingsFile : public ::testing::Test {
+class SettingsFile : public InTempFolder {
 protected:
     void SetUp() override {
-        std::random_device random;
-        auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
-        folder_ = fs::temp_directory_path() /
-                  ("quorvane-settings-" + std::to_string(tick) + "-" + std::to_string(random()));
-        ASSERT_TRUE(fs::create_directory(folder_));
-        previous_ = fs::current_path();
-        fs::current_path(folder_);
+        InTempFolder::SetUp();
         LauncherSettings = Defaults;
-    }
-    void TearDown() override {
-        fs::current_path(previous_);
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
     }
 
     static void WriteFile(const std::string& bytes) {
@@ -82,8 +70,6 @@ protected:
         fclose(file);
         return bytes;
     }
-
-    fs::path folder_, previous_;
 };
 
 TEST_F(SettingsFile, DefaultsAreWrittenByteForByte) {

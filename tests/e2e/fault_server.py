@@ -2,7 +2,7 @@
 """Fault-injecting update server for the end-to-end tests: serves a folder on 127.0.0.1 and, for chosen
 paths, answers what a plain web server will not do on request.
 
-    fault_server.py --root GAME --port 18460 [--prefix /Quorvane/] [--fault PATH=KIND[:COUNT]]...
+    fault_server.py --root GAME --port 18460 [--prefix /Quorvane/] [--fault PATH=KIND[:COUNT|@NUMBER]]...
                     [--control FILE] [--log FILE] [--port-file FILE]
 
 KIND is one of
@@ -14,7 +14,7 @@ KIND is one of
              file: until that file no longer holds the rule), then serve the file; logs "HOLD PATH" when
              it starts holding, so a test can see the request arrive without relying on timing
 COUNT, when given, limits the fault to the first COUNT requests of that path; later requests are
-served normally. PATH is relative to the prefix ("update.cfg", "sprites/ui/x.bmp") or "*" for all.
+served normally. @NUMBER limits it to that one request of the path (1 for the first). PATH is relative to the prefix ("update.cfg", "sprites/ui/x.bmp") or "*" for all.
 
 The control file, when given, is read again on every request: one "PATH KIND[:COUNT]" per line,
 "#" comments allowed; its rules replace those of the command line while it exists. Every request
@@ -52,6 +52,9 @@ class Rules:
             if ":" in kind:
                 kind, count_text = kind.split(":", 1)
                 count = int(count_text)
+            elif "@" in kind:
+                kind, number_text = kind.split("@", 1)
+                count = -int(number_text)  # a negative count names one request by its number
             if kind not in ("cut", "corrupt", "empty", "hold") and not (kind.isdigit() and 400 <= int(kind) <= 599):
                 raise ValueError(f"unknown fault kind: {kind!r}")
             rules[path.strip()] = (kind, count)
@@ -76,7 +79,9 @@ class Rules:
         with self.lock:
             seen = self.counts.get(path, 0)
             self.counts[path] = seen + 1
-        if count is not None and seen >= count:
+        if count is not None and count < 0 and seen + 1 != -count:
+            return None
+        if count is not None and count >= 0 and seen >= count:
             return None
         return kind
 
@@ -176,7 +181,7 @@ def main():
     parser.add_argument("--root", required=True, help="folder served under the prefix")
     parser.add_argument("--port", type=int, default=18460)
     parser.add_argument("--prefix", default="/Quorvane/")
-    parser.add_argument("--fault", action="append", default=[], metavar="PATH=KIND[:COUNT]")
+    parser.add_argument("--fault", action="append", default=[], metavar="PATH=KIND[:COUNT|@NUMBER]")
     parser.add_argument("--control", help="rules file read again on every request")
     parser.add_argument("--log", help="request log file (default: standard output)")
     parser.add_argument("--port-file", help="file that receives the port once listening")

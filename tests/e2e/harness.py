@@ -521,13 +521,14 @@ http {{
     default_type application/octet-stream;
     sendfile on;
     keepalive_timeout 30;
-    server {{
-        listen {self.host}:{self.port};
-        location /Quorvane/ {{ alias {Path(root).resolve()}/; }}
-        location / {{ return 404; }}
-    }}
+    include {w}/server.conf;
 }}
 """)
+        # The server block publishers are given, pointed at this server's port and folder.
+        block = (REPO / "tools" / "nginx-update-server.conf").read_text()
+        block = block.replace("127.0.0.1:8460", f"{self.host}:{self.port}")
+        block = block.replace("/srv/quorvane/game/", f"{Path(root).resolve()}/")
+        (self.work_dir / "server.conf").write_text(block)
         super().__init__(["/usr/sbin/nginx", "-p", self.work_dir, "-c", config], self.work_dir, self.port,
                          "nginx.out")
 
@@ -543,9 +544,58 @@ http {{
         return found
 
 
-def fault_server_command(*args):
-    """The command line of tests/e2e/fault_server.py with the given arguments."""
-    return [sys.executable, str(FAULT_SERVER), *[str(a) for a in args]]
+class FaultServer(ServerProcess):
+    """tests/e2e/fault_server.py on the test host's port, serving root, with "PATH=KIND" faults (see that file).
+    The rules can be changed while it runs: set_rules() replaces them, release() lets every held response go."""
+
+    def __init__(self, root, work_dir, *faults):
+        work_dir = Path(work_dir)
+        work_dir.mkdir(parents=True, exist_ok=True)
+        self.requests_file = work_dir / "requests.log"
+        self.control = work_dir / "rules.txt"
+        self.set_rules(*faults)
+        argv = [sys.executable, str(FAULT_SERVER), "--root", root, "--port", test_host()[1], "--log", self.requests_file,
+                "--control", self.control]
+        super().__init__([str(a) for a in argv], work_dir, output_name="fault_server.out")
+
+    def set_rules(self, *faults):
+        self.faults = list(faults)
+        text = "".join(fault.replace("=", " ", 1) + "\n" for fault in faults) or "# no faults\n"
+        temporary = self.control.with_suffix(".tmp")
+        temporary.write_text(text)
+        os.replace(temporary, self.control)
+
+    def release(self):
+        self.set_rules(*[fault for fault in self.faults if not fault.split("=", 1)[1].startswith("hold")])
+
+    def log_lines(self):
+        return self.requests_file.read_text().splitlines() if self.requests_file.exists() else []
+
+    def requests(self):
+        """(path relative to /Quorvane/, status text) of every answered request, in order."""
+        found = []
+        for line in self.log_lines():
+            method, path, status = (line.split(" ") + ["", ""])[:3]
+            if method in ("GET", "HEAD"):
+                found.append((path.removeprefix("/Quorvane/"), status))
+        return found
+
+    def requested(self):
+        return [path for path, _ in self.requests()]
+
+    def held_now(self):
+        """How many responses are held back at this moment."""
+        lines = self.log_lines()
+        return sum(line.startswith("HOLD ") for line in lines) - sum(line.startswith("RELEASE ") for line in lines)
+
+    def wait_held(self, path, timeout=90):
+        """Waits until a request of path is being held."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if f"HOLD /Quorvane/{path}" in self.log_lines():
+                return
+            time.sleep(0.05)
+        raise AssertionError(f"the launcher never asked for {path}")
 
 
 # ---- Test case base --------------------------------------------------------------------------------------------
@@ -597,13 +647,18 @@ class LauncherTestCase(unittest.TestCase):
         self.driver.one("close")
         return run.wait_exit(timeout)
 
+    # Another build's tests may be serving the test port, and the launcher under test always asks that
+    # port, so each server waits until it is free.
     def serve_nginx(self, root):
+        wait_port_free()
         server = Nginx(root, self.work / "nginx")
         self.addCleanup(server.stop)
         return server
 
-    def serve_command(self, argv):
-        server = ServerProcess(argv, self.work / "server")
+    def serve_faults(self, root, *faults):
+        """Serves root with tests/e2e/fault_server.py and the given "PATH=KIND" faults."""
+        wait_port_free()
+        server = FaultServer(root, self.work / "server", *faults)
         self.addCleanup(server.stop)
         return server
 

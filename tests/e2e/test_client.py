@@ -1,18 +1,14 @@
 """End-to-end tests of the client side of the launcher: the settings file contents\\launcher.ini and the option
 boxes, the wait message before the update has finished, Repair, Play with the stand-in Client.exe, the window
 commands 2 and 5 and the compatibility-layer registry value; the real Launcher.exe under Wine + Xvfb, driven by
-driver.exe, its updates served by a small HTTP server inside this test process that can hold chosen downloads
-until the test releases them (so that the update run is seen unfinished for as long as a test needs).
+driver.exe, its updates served by tests/e2e/fault_server.py, which holds chosen downloads until the test releases
+them (so that the update run is seen unfinished for as long as a test needs).
 """
 
-import http.server
 import re
 import shutil
-import socketserver
 import sys
-import threading
 import time
-import urllib.parse
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -70,91 +66,6 @@ def wait_until(condition, what, timeout=60, interval=0.2):
         time.sleep(interval)
 
 
-# ---- Update server inside the test ----------------------------------------------------------------------------
-
-class GameServer:
-    """Serves a folder under /Quorvane/ on the test host's port from a thread of this process. hold maps a path
-    to the request numbers (1 for the first request of that path) that wait until release() before they are
-    answered. The port is shared with other test runs on this machine, so it is taken as soon as it is free."""
-
-    def __init__(self, root, hold=None, port_timeout=600):
-        self.root = Path(root).resolve()
-        self.hold = {path: set(numbers) for path, numbers in (hold or {}).items()}
-        self.released = threading.Event()
-        self.lock = threading.Lock()
-        self.counts = {}
-        self.log = []  # (path, status) per answered request, in order
-        self.held_now = 0
-        self.held_total = 0
-        host, port = harness.test_host()
-        owner = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, format, *args):
-                pass
-
-            def do_GET(self):
-                owner.answer(self)
-
-        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-            daemon_threads = True
-            allow_reuse_address = True
-
-        deadline = time.monotonic() + port_timeout
-        waited = False
-        while True:
-            try:
-                self.server = Server((host, port), Handler)
-                break
-            except OSError:
-                if time.monotonic() > deadline:
-                    raise RuntimeError(f"{host}:{port} stayed in use for {port_timeout} s")
-                if not waited:
-                    harness.log(f"{host}:{port} is in use; waiting until it is free")
-                    waited = True
-                time.sleep(0.2)
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-        self.thread.start()
-
-    def answer(self, handler):
-        path = urllib.parse.unquote(urllib.parse.urlsplit(handler.path).path)
-        relative = path[len("/Quorvane/"):] if path.startswith("/Quorvane/") else None
-        with self.lock:
-            number = self.counts.get(relative, 0) + 1
-            self.counts[relative] = number
-            held = number in self.hold.get(relative, ())
-            if held:
-                self.held_now += 1
-                self.held_total += 1
-        if held:
-            self.released.wait(300)
-            with self.lock:
-                self.held_now -= 1
-        local = (self.root / relative).resolve() if relative else None
-        if local and local.is_relative_to(self.root) and local.is_file():
-            status, body = 200, local.read_bytes()
-        else:
-            status, body = 404, b"<html><body>404</body></html>\n"
-        handler.send_response(status)
-        handler.send_header("Content-Type", "application/octet-stream")
-        handler.send_header("Content-Length", str(len(body)))
-        handler.send_header("Cache-Control", "no-store")
-        handler.end_headers()
-        handler.wfile.write(body)
-        with self.lock:
-            self.log.append((relative, status))
-
-    def release(self):
-        self.released.set()
-
-    def stop(self):
-        self.release()
-        self.server.shutdown()
-        self.server.server_close()
-
-
 # ---- Tests ---------------------------------------------------------------------------------------------------------
 
 class ClientTest(LauncherTestCase):
@@ -179,9 +90,8 @@ class ClientTest(LauncherTestCase):
             else:
                 target.write_bytes(content)
         harness.publish(published)
-        server = GameServer(published, hold)
-        self.addCleanup(server.stop)
-        return server
+        holds = [f"{path}=hold@{number}" for path, numbers in (hold or {}).items() for number in sorted(numbers)]
+        return self.serve_faults(published, *holds)
 
     def option_checks(self):
         controls = self.driver.one("controls")["controls"]
@@ -301,7 +211,7 @@ class ClientTest(LauncherTestCase):
             self.assertFalse((self.game_dir / "Client.exe").exists())
             self.driver.one("click", PLAY)
             self.assertEqual(run.wait_exit(30), 0)
-        self.assertEqual([path for path, _ in server.log], ["update.cfg"], server.log)
+        self.assertEqual(server.requested(), ["update.cfg"], server.requests())
 
     def test_hand_written_file_wait_message_and_toggles(self):
         (self.game_dir / "contents").mkdir()
@@ -326,7 +236,7 @@ class ClientTest(LauncherTestCase):
         server = self.serve({"data/held.bin": b"held until the test lets it go\n" * 100},
                             hold={"data/held.bin": {1}})
         run = self.start_launcher()
-        wait_until(lambda: server.held_now == 1, "the held download")
+        wait_until(lambda: server.held_now() == 1, "the held download")
 
         with self.subTest("boxes shown from the hand-written file"):
             self.assertEqual(self.option_checks(), self.expected_checks(values))
@@ -396,7 +306,7 @@ class ClientTest(LauncherTestCase):
                 process.wait(30)
             # What the window and the folder show while the repair run waits for Client.exe; looked at before the
             # download is let go, so that a failing check cannot leave the run waiting.
-            wait_until(lambda: server.held_now == 1, "the repair run's download of Client.exe")
+            wait_until(lambda: server.held_now() == 1, "the repair run's download of Client.exe")
             client_during_run = client.exists()
             progress_during_run = self.progress()
             enabled_during_run = self.button_enabled(REPAIR), self.button_enabled(PLAY)
@@ -436,7 +346,7 @@ class ClientTest(LauncherTestCase):
             self.assertEqual(out.count("Process terminated successfully"), 2, out)
             self.assertNotIn("Process not found", err)
 
-        self.assertEqual([path for path, _ in server.log].count("update.cfg"), 1,
+        self.assertEqual(server.requested().count("update.cfg"), 1,
                          "the repair run uses the manifest loaded at start-up")
 
 

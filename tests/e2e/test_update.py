@@ -91,14 +91,6 @@ def temp_leftovers(folder):
 class UpdateTestCase(LauncherTestCase):
     """Shared steps of the update tests."""
 
-    def serve_nginx(self, root):
-        harness.wait_port_free()
-        return super().serve_nginx(root)
-
-    def serve_command(self, argv):
-        harness.wait_port_free()
-        return super().serve_command(argv)
-
     def url(self, path):
         host, port = harness.test_host()
         return f"http://{host}:{port}/Quorvane/{path}"
@@ -205,6 +197,29 @@ class UpdateTest(UpdateTestCase):
             for path, digest in entries:
                 self.assertEqual(harness.sha1_of(self.game_dir / path), digest, path)
 
+    def test_publisher_check_lists_every_mismatch(self):
+        site = self.work / "site"
+        entries = make_game(site, 4, 1)
+        tool = [str(harness.env_path("LAUNCHER_NATIVE_BIN_DIR") / "publish_manifest"), "--check", str(site)]
+        check = subprocess.run(tool, capture_output=True, text=True, timeout=120)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+
+        changed, missing = entries[0][0], entries[1][0]
+        (site / changed).write_bytes(b"changed after publishing")
+        (site / missing).unlink()
+        (site / "unlisted.txt").write_bytes(b"never published")
+        with open(site / "update.cfg", "a") as manifest:
+            manifest.write(f"..\\escape.txt {entries[2][1]}\n")
+        check = subprocess.run(tool, capture_output=True, text=True, timeout=120)
+        self.assertEqual(check.returncode, 1, check.stdout + check.stderr)
+        lines = check.stdout.splitlines()
+        self.assertIn("launcher: Unsafe path refused: ..\\escape.txt", lines)
+        self.assertIn(f"differs: {changed} ({harness.sha1_of(site / changed)} in the folder, {entries[0][1]} listed)",
+                      lines)
+        self.assertIn(f"missing: {missing}", lines)
+        self.assertIn("not listed: unlisted.txt", lines)
+        self.assertEqual(lines[-1], f"publish_manifest: 4 mismatch(es) between {site} and its update.cfg")
+
     def test_changed_missing_and_locked_files(self):
         site = self.work / "site"
         entries = make_game(site, 6, 1)
@@ -260,28 +275,10 @@ class UpdateTest(UpdateTestCase):
         pending = paths[1:]
 
         # The server holds the first and the last pending file back until the test has looked at the window.
-        control = self.work / "rules.txt"
-        requests_log = self.work / "requests.log"
-
-        def hold(*held):
-            text = "".join(f"{path} hold:1\n" for path in held) or "# nothing held\n"
-            (self.work / "rules.tmp").write_text(text)
-            os.replace(self.work / "rules.tmp", control)
-
-        def wait_held(path, timeout=90):
-            deadline = time.monotonic() + timeout
-            while time.monotonic() < deadline:
-                if requests_log.exists() and f"HOLD /Quorvane/{path}\n" in requests_log.read_text():
-                    return
-                time.sleep(0.05)
-            self.fail(f"the launcher never asked for {path}")
-
-        hold(pending[0], pending[-1])
-        self.serve_command(harness.fault_server_command("--root", site, "--port", harness.test_host()[1],
-                                                        "--control", control, "--log", requests_log))
+        server = self.serve_faults(site, f"{pending[0]}=hold:1", f"{pending[-1]}=hold:1")
         run = self.start_launcher(timeout=90)
 
-        wait_held(pending[0])
+        server.wait_held(pending[0])
         bar, controls, listing = self.driver.run("progress", "controls", "list")
         with self.subTest("first download under way"):
             self.assertEqual((bar["low"], bar["high"], bar["pos"]), (0, len(pending), 0))
@@ -289,15 +286,15 @@ class UpdateTest(UpdateTestCase):
             self.assertFalse(play["enabled"], "Play stays disabled while files are downloaded")
             self.assertEqual(update_lines(listing["lines"])[-1], "Checking for updates...")
 
-        hold(pending[-1])
-        wait_held(pending[-1])
+        server.set_rules(f"{pending[-1]}=hold:1")
+        server.wait_held(pending[-1])
         bar, listing = self.driver.run("progress", "list")
         with self.subTest("last download under way"):
             self.assertEqual((bar["low"], bar["high"], bar["pos"]), (0, len(pending), len(pending) - 1))
             self.assertEqual(update_lines(listing["lines"])[-len(pending):],
                              ["Checking for updates..."] + [f"Download: {path} complete." for path in pending[:-1]])
 
-        hold()
+        server.release()
         self.driver.one("wait-enabled", PLAY_BUTTON, "60")
         self.wait_progress(0, 5, 5)
         lines = self.driver.one("list")["lines"]

@@ -52,23 +52,12 @@ class DownServerTest(UpdateTestCase):
 class UpdateFaultTest(UpdateTestCase):
 
     def fault_server(self, site, *faults):
-        """The fault server on the test host's port, serving site, with "PATH=KIND" faults."""
-        self.requests_log = self.work / "requests.log"
-        args = ["--root", site, "--port", harness.test_host()[1], "--log", self.requests_log]
-        for fault in faults:
-            args += ["--fault", fault]
-        return self.serve_command(harness.fault_server_command(*args))
+        self.server = self.serve_faults(site, *faults)
+        return self.server
 
     def requested(self):
-        """Paths the server was asked for, in order."""
-        if not self.requests_log.exists():
-            return []
-        found = []
-        for line in self.requests_log.read_text().splitlines():
-            method, path = line.split(" ")[:2]
-            if method in ("GET", "HEAD"):
-                found.append(path)
-        return found
+        """Paths the server was asked for, in order, as /Quorvane/PATH."""
+        return ["/Quorvane/" + path for path in self.server.requested()]
 
     def test_http_errors_cut_and_bad_bodies_keep_what_was_there(self):
         site = self.work / "site"

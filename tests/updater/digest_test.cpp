@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/updater/temp_folder.h"
+#include "tests/temp_folder.h"
 #include "updater/digest.h"
 
 namespace {

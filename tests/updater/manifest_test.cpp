@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "doubles/doubles.h"
-#include "tests/updater/temp_folder.h"
+#include "tests/temp_folder.h"
 #include "updater/manifest.h"
 
 namespace {

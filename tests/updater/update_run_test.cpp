@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "doubles/doubles.h"
-#include "tests/updater/temp_folder.h"
+#include "tests/temp_folder.h"
 #include "updater/digest.h"
 #include "updater/manifest.h"
 #include "updater/update_run.h"

@@ -18,7 +18,7 @@ protected:
     void SetUp() override {
         previous_ = std::filesystem::current_path();
         std::random_device random;
-        folder_ = std::filesystem::temp_directory_path() / ("updater-test-" + std::to_string(random()));
+        folder_ = std::filesystem::temp_directory_path() / ("launcher-test-" + std::to_string(random()));
         std::filesystem::create_directories(folder_);
         ASSERT_EQ(0, chdir(folder_.string().c_str()));
     }
