@@ -5,6 +5,16 @@ if(NOT LAUNCHER_WINDOWS_TESTS)
 endif()
 
 include(ExternalProject)
+# The publisher key pair of the signed test program, made by the native publisher tool in the build tree (never
+# committed). The Windows build compiles its public half into bin/signed/Launcher.exe; the tests sign with the other.
+set(TEST_KEY ${PROJECT_BINARY_DIR}/test-keys/publisher)
+add_custom_command(OUTPUT ${TEST_KEY}.pub ${TEST_KEY}.key
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/test-keys
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${TEST_KEY}.pub ${TEST_KEY}.key
+  COMMAND publish_manifest --make-key ${TEST_KEY}
+  COMMENT "Making the test publisher key pair")
+add_custom_target(test_publisher_key DEPENDS ${TEST_KEY}.pub)
+
 # The product: the 32-bit program, always built.
 ExternalProject_Add(windows_i686
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -13,6 +23,8 @@ ExternalProject_Add(windows_i686
     -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
     -DCMAKE_BUILD_TYPE=Release
     -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+    -DLAUNCHER_TEST_MANIFEST_KEY=${TEST_KEY}.pub
+  DEPENDS test_publisher_key
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
@@ -32,6 +44,8 @@ else()
       -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
       -DCMAKE_BUILD_TYPE=Release
       -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+      -DLAUNCHER_TEST_MANIFEST_KEY=${TEST_KEY}.pub
+    DEPENDS test_publisher_key
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)
@@ -45,6 +59,7 @@ set(WINE_TEMPLATE_PREFIX ${PROJECT_BINARY_DIR}/wine-template)
 set(E2E_ENV
   "LAUNCHER_BIN_DIR=${WINDOWS_BUILD_DIR}/bin"
   "LAUNCHER_NATIVE_BIN_DIR=${PROJECT_BINARY_DIR}/bin"
+  "LAUNCHER_TEST_KEY=${TEST_KEY}.key"
   "LAUNCHER_TEST_HOST=${LAUNCHER_TEST_HOST}"
   "WINE_TEMPLATE_PREFIX=${WINE_TEMPLATE_PREFIX}"
   "LAUNCHER_WORK_DIR=${PROJECT_BINARY_DIR}/e2e-work")

@@ -1,11 +1,13 @@
 // Publisher tool: walks a game folder and writes its update.cfg with the launcher's own digest; single-threaded.
 //
-//   publish_manifest <game folder> [<output file>]
+//   publish_manifest <game folder> [<output file>] [--sign KEY [--version N] [--expires-days D | --expires DATE]]
+//   publish_manifest --make-key BASE
 //
 // Lists every regular file under the folder (the output file excepted) as "<path> <digest>\n",
 // paths relative with "/" separators in byte order, digests in lowercase. Refuses, with a
 // message and a non-zero exit, a folder the launcher could not use. The output defaults to
-// <game folder>/update.cfg and is written whole or not at all.
+// <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.sig is written beside it
+// (see updater/signature.h); --make-key writes a new key pair BASE.key (owner-only) and BASE.pub.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -16,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "tools/publish_sign.h"
 #include "updater/digest.h"
 #include "updater/manifest.h"
 
@@ -24,6 +27,23 @@ namespace fs = std::filesystem;
 namespace {
 
 enum { ExitOk = 0, ExitRefused = 1, ExitFailed = 2 };
+
+// Writes text to path through a temporary file renamed over it, so a reader never sees half a file.
+bool WriteWhole(const fs::path& path, const std::string& text) {
+    fs::path temporary = path;
+    temporary += ".tmp";
+    FILE* file = fopen(temporary.string().c_str(), "wb");
+    if (!file) return false;
+    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    written = fclose(file) == 0 && written;
+    std::error_code error;
+    if (written) fs::rename(temporary, path, error);
+    if (!written || error) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
 
 // Why the launcher could not use a path, or null when it can.
 const char* PathProblem(const std::string& path) {
@@ -36,8 +56,29 @@ const char* PathProblem(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    SigningOptions signing;
+    std::string signingError;
+    if (!TakeSigningOptions(&argc, argv, &signing, &signingError)) {
+        fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
+        return ExitFailed;
+    }
+    if (!signing.makeKey.empty()) {
+        if (argc != 1 || !signing.keyPath.empty()) {
+            fprintf(stderr, "usage: publish_manifest --make-key BASE\n");
+            return ExitFailed;
+        }
+        if (!MakeKeyPair(signing.makeKey, &signingError)) {
+            fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
+            return ExitFailed;
+        }
+        printf("publish_manifest: private key %s.key (keep it offline, readable by you only), public key %s.pub\n",
+               signing.makeKey.c_str(), signing.makeKey.c_str());
+        return ExitOk;
+    }
     if (argc < 2 || argc > 3) {
-        fprintf(stderr, "usage: publish_manifest <game folder> [<output file>]\n");
+        fprintf(stderr, "usage: publish_manifest <game folder> [<output file>] "
+                        "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
+                        "       publish_manifest --make-key BASE\n");
         return ExitFailed;
     }
     const fs::path root = argv[1];
@@ -48,13 +89,17 @@ int main(int argc, char** argv) {
         return ExitFailed;
     }
     const fs::path outputFull = fs::weakly_canonical(fs::absolute(output), error);
+    fs::path signatureOutput = output;
+    signatureOutput += ".sig";
+    const fs::path signatureFull = fs::weakly_canonical(fs::absolute(signatureOutput), error);
 
     std::vector<std::string> paths;
     int refused = 0;
     fs::recursive_directory_iterator it(root, fs::directory_options::none, error), end;
     for (; !error && it != end; it.increment(error)) {
         if (!it->is_regular_file(error)) continue;
-        if (fs::weakly_canonical(fs::absolute(it->path()), error) == outputFull) continue;
+        const fs::path full = fs::weakly_canonical(fs::absolute(it->path()), error);
+        if (full == outputFull || full == signatureFull) continue;
         std::string relative = it->path().lexically_relative(root).generic_string();
         // A backslash inside a name is a separator to the launcher, so it is refused rather than
         // left to mean another file.
@@ -95,21 +140,27 @@ int main(int argc, char** argv) {
         content += path + " " + DigestText + "\n";
     }
 
-    // Written beside the output and renamed over it, so a reader never sees half a file.
-    fs::path temporary = output;
-    temporary += ".tmp";
-    FILE* file = fopen(temporary.string().c_str(), "wb");
-    if (!file) {
-        fprintf(stderr, "publish_manifest: cannot write %s: %s\n", temporary.string().c_str(), strerror(errno));
+    // The signature is made before anything is written, so a failure leaves the published pair as it was.
+    std::string signatureText, summary;
+    if (!signing.keyPath.empty() &&
+        !BuildSignatureFile(signing, content, signatureOutput.string(), &signatureText, &summary, &signingError)) {
+        fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
         return ExitFailed;
     }
-    bool written = fwrite(content.data(), 1, content.size(), file) == content.size();
-    written = fclose(file) == 0 && written;
-    if (written) fs::rename(temporary, output, error);
-    if (!written || error) {
+    if (!WriteWhole(output, content)) {
         fprintf(stderr, "publish_manifest: cannot write %s\n", output.string().c_str());
-        fs::remove(temporary, error);
         return ExitFailed;
+    }
+    if (!signing.keyPath.empty()) {
+        if (!WriteWhole(signatureOutput, signatureText)) {
+            fprintf(stderr, "publish_manifest: cannot write %s\n", signatureOutput.string().c_str());
+            return ExitFailed;
+        }
+        printf("publish_manifest: signed %s: %s\n", signatureOutput.string().c_str(), summary.c_str());
+    } else if (fs::exists(signatureOutput, error)) {
+        fprintf(stderr, "publish_manifest: warning: %s is from an earlier signing and does not match the new %s; "
+                        "launchers built with a key refuse them until you sign again\n",
+                signatureOutput.string().c_str(), output.filename().string().c_str());
     }
     printf("publish_manifest: %zu files listed in %s\n", paths.size(), output.string().c_str());
     return ExitOk;
