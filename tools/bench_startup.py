@@ -121,6 +121,7 @@ def main():
     bin_dir = (args.bin or harness.windows_bin_dir(REPO / "build")).resolve()
     os.environ.setdefault("LAUNCHER_BIN_DIR", str(bin_dir))
     os.environ.setdefault("LAUNCHER_WORK_DIR", str(args.work.resolve().parent))
+    os.environ.setdefault("LAUNCHER_NATIVE_BIN_DIR", str(REPO / "build" / "bin"))  # the publisher tool that signs
     harness.check_benchmark_inputs("bench_startup", bin_dir, args.template)
     work = args.work.resolve()
     shutil.rmtree(work, ignore_errors=True)

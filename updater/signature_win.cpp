@@ -129,7 +129,7 @@ bool AcceptSignedManifest(const uint8_t publicKey[PublicKeySize], bool signature
                     ParseAcceptedVersion(versionText, versionLength, &accepted);
 
     uint8_t manifestDigest[Sha256Size];
-    SignatureFile file;
+    SignatureFile file{};
     ManifestVerdict verdict = ManifestBadSignature;
     if (!signatureRead) {
         verdict = ManifestNoSignature;
