@@ -31,7 +31,8 @@ void ToggleOption(unsigned char* flag, HWND box) {
 
 void RunRepair() {
     StopGameClient();
-    remove("Client.exe");
+    // A refused file list cannot bring the client back, so it is kept.
+    if (!ManifestRefused) remove("Client.exe");
     SendMessageA(ProgressBar, PBM_SETPOS, 0, 0);
     // The first run has ended (UpdateFinished is set), so the two runs never overlap.
     _beginthread(UpdateWorkerMain, 0, NULL);

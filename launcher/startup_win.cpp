@@ -13,7 +13,10 @@
 #include "updater/downloader.h"
 #include "updater/manifest.h"
 #include "updater/update_run.h"
-
+#ifdef LAUNCHER_SIGNED_BUILD
+#include "manifest_key.h"
+#include "updater/signature.h"
+#endif
 
 namespace {
 
@@ -45,11 +48,24 @@ HWND CreateMainWindow() {
                            MainWindowWidth, MainWindowHeight, NULL, NULL, AppInstance, NULL);
 }
 
-// Fetches and parses the manifest; the file never stays on disk afterwards.
+// Fetches and parses the manifest; the file never stays on disk afterwards. A signed build first fetches its
+// signature and uses the manifest only when the check accepts it.
 void LoadUpdateManifest() {
+#ifdef LAUNCHER_SIGNED_BUILD
+    // Only files fetched now may be checked: nothing left over from an earlier start may stand in for them.
+    remove("update.cfg");
+    remove(SignatureFileName);
+#endif
     ManifestFetched = DownloadFile("update.cfg");
+#ifdef LAUNCHER_SIGNED_BUILD
+    bool signatureFetched = ManifestFetched && DownloadFile(SignatureFileName);
+#endif
     PurgeUrlCache();
-    EntryCount = LoadManifest("update.cfg");
+#ifdef LAUNCHER_SIGNED_BUILD
+    ManifestRefused = ManifestFetched && !AcceptSignedManifest(ManifestPublicKey, signatureFetched);
+    remove(SignatureFileName);
+#endif
+    EntryCount = ManifestRefused ? 0 : LoadManifest("update.cfg");
     snprintf(LogMessageBuffer, sizeof LogMessageBuffer, "Total files to check: %d", EntryCount);
     LogLine(LogMessageBuffer);
     remove("update.cfg");

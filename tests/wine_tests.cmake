@@ -5,6 +5,16 @@ if(NOT LAUNCHER_WINDOWS_TESTS)
 endif()
 
 include(ExternalProject)
+# The publisher key pair of the signed test program, made by the native publisher tool in the build tree (never
+# committed). The Windows build compiles its public half into bin/signed/Launcher.exe; the tests sign with the other.
+set(TEST_KEY ${PROJECT_BINARY_DIR}/test-keys/publisher)
+add_custom_command(OUTPUT ${TEST_KEY}.pub ${TEST_KEY}.key
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/test-keys
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${TEST_KEY}.pub ${TEST_KEY}.key
+  COMMAND publish_manifest --make-key ${TEST_KEY}
+  COMMENT "Making the test publisher key pair")
+add_custom_target(test_publisher_key DEPENDS ${TEST_KEY}.pub)
+
 # The product: the 32-bit program, always built.
 # Each Windows build is configured from its preset, pointed at the test server.
 ExternalProject_Add(windows_i686
@@ -12,6 +22,8 @@ ExternalProject_Add(windows_i686
   BINARY_DIR ${PROJECT_BINARY_DIR}/windows-i686
   CONFIGURE_COMMAND ${CMAKE_COMMAND} --preset windows-i686 -S <SOURCE_DIR> -B <BINARY_DIR>
     -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+    -DLAUNCHER_TEST_MANIFEST_KEY=${TEST_KEY}.pub
+  DEPENDS test_publisher_key
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
@@ -29,6 +41,8 @@ else()
     BINARY_DIR ${WINDOWS_BUILD_DIR}
     CONFIGURE_COMMAND ${CMAKE_COMMAND} --preset windows-x86_64 -S <SOURCE_DIR> -B <BINARY_DIR>
       -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+      -DLAUNCHER_TEST_MANIFEST_KEY=${TEST_KEY}.pub
+    DEPENDS test_publisher_key
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)
@@ -42,6 +56,7 @@ set(WINE_TEMPLATE_PREFIX ${PROJECT_BINARY_DIR}/wine-template)
 set(E2E_ENV
   "LAUNCHER_BIN_DIR=${WINDOWS_BUILD_DIR}/bin"
   "LAUNCHER_NATIVE_BIN_DIR=${PROJECT_BINARY_DIR}/bin"
+  "LAUNCHER_TEST_KEY=${TEST_KEY}.key"
   "LAUNCHER_TEST_HOST=${LAUNCHER_TEST_HOST}"
   "WINE_TEMPLATE_PREFIX=${WINE_TEMPLATE_PREFIX}"
   "LAUNCHER_WORK_DIR=${PROJECT_BINARY_DIR}/e2e-work")

@@ -2,8 +2,10 @@
 """Start-up benchmark of the launcher under Wine + Xvfb: time from process start to the window being visible
 (median over N runs) and peak memory; prints figures, asserts nothing.
 
-Usage: tools/bench_startup.py [--runs N] [--nginx] [--bin DIR] [--work DIR] [--template DIR]
+Usage: tools/bench_startup.py [--runs N] [--nginx [--key KEY]] [--bin DIR] [--work DIR] [--template DIR]
   --nginx  serve a small published game on the test host (otherwise nothing listens and the manifest fetch fails)
+  --key    sign that game with this private key and measure the signed program (bin/signed, built with the test
+           key pair, build/test-keys) beside the unsigned one: the difference is what the signature adds
 Defaults are those of a native build in ./build: the Windows programs of build/windows-i686/bin, or of
 build/windows-x86_64/bin where this machine cannot run 32-bit programs; build/wine-template as the prefix.
 
@@ -48,14 +50,14 @@ def linux_peak_kib(name="Launcher.exe"):
     return best
 
 
-def one_run(prefix, driver_exe, bin_dir, work, index, taskset):
+def one_run(prefix, driver_exe, bin_dir, work, index, taskset, launcher_exe):
     game = work / f"game{index}"
     out = work / f"out{index}"
     shutil.rmtree(game, ignore_errors=True)
     shutil.rmtree(out, ignore_errors=True)
     game.mkdir(parents=True)
     out.mkdir()
-    shutil.copy2(bin_dir / "Launcher.exe", game / "Launcher.exe")
+    shutil.copy2(launcher_exe, game / "Launcher.exe")
     wrap = ["taskset", "-c", "0"] if taskset else []
 
     waiter = subprocess.Popen(wrap + harness.wine_command(driver_exe, "--out", out / "wait.json", "--timeout", "60",
@@ -89,8 +91,8 @@ def one_run(prefix, driver_exe, bin_dir, work, index, taskset):
             waiter.wait()
 
 
-def series(label, prefix, driver_exe, bin_dir, work, runs, taskset):
-    results = [one_run(prefix, driver_exe, bin_dir, work, i, taskset) for i in range(runs + 1)]
+def series(label, prefix, driver_exe, bin_dir, work, runs, taskset, launcher_exe):
+    results = [one_run(prefix, driver_exe, bin_dir, work, i, taskset, launcher_exe) for i in range(runs + 1)]
     first, rest = results[0], results[1:]
     times = [r[0] for r in rest]
     print(f"{label}:")
@@ -104,12 +106,14 @@ def series(label, prefix, driver_exe, bin_dir, work, runs, taskset):
         print(f"  peak resident (VmHWM):   {max(linux) / 1024:8.1f} MiB (Linux process running Launcher.exe)")
     codes = sorted({r[3] for r in results})
     print(f"  exit codes after close:  {codes}")
+    return statistics.median(times)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--nginx", action="store_true")
+    parser.add_argument("--key", type=Path, default=None)
     parser.add_argument("--bin", type=Path, default=None)
     parser.add_argument("--work", type=Path, default=REPO / "build" / "e2e-work" / "bench")
     parser.add_argument("--template", type=Path, default=REPO / "build" / "wine-template")
@@ -117,6 +121,7 @@ def main():
     bin_dir = (args.bin or harness.windows_bin_dir(REPO / "build")).resolve()
     os.environ.setdefault("LAUNCHER_BIN_DIR", str(bin_dir))
     os.environ.setdefault("LAUNCHER_WORK_DIR", str(args.work.resolve().parent))
+    os.environ.setdefault("LAUNCHER_NATIVE_BIN_DIR", str(REPO / "build" / "bin"))  # the publisher tool that signs
     harness.check_benchmark_inputs("bench_startup", bin_dir, args.template)
     work = args.work.resolve()
     shutil.rmtree(work, ignore_errors=True)
@@ -129,16 +134,25 @@ def main():
             (site / "data").mkdir(parents=True)
             for i in range(20):
                 (site / "data" / f"file{i:02d}.bin").write_bytes(os.urandom(4096))
-            harness.publish(site)
+            harness.publish(site, *(["--sign", args.key.resolve()] if args.key else []))
             harness.Nginx(site, work / "nginx")
         print(f"Launcher start-up under Wine ({'nginx serving 20 small files' if args.nginx else 'no update server'})")
+        programs = [("", bin_dir / "Launcher.exe")]
+        if args.key:
+            programs = [("unsigned program, ", bin_dir / "Launcher.exe"), ("signed program, ", bin_dir / "signed" /
+                                                                           "Launcher.exe")]
         for label, taskset in (("Wine on any CPU", False), ("Wine held on one CPU (taskset -c 0)", True)):
-            prefix = harness.benchmark_prefix(work / "prefix", xvfb.display, args.template, taskset)
-            try:
-                series(label, prefix, bin_dir / "driver.exe", bin_dir, work, args.runs, taskset)
-            finally:
-                prefix.stop()
-                prefix.remove()
+            medians = []
+            for program_label, launcher_exe in programs:
+                prefix = harness.benchmark_prefix(work / "prefix", xvfb.display, args.template, taskset)
+                try:
+                    medians.append(series(program_label + label, prefix, bin_dir / "driver.exe", bin_dir, work,
+                                          args.runs, taskset, launcher_exe))
+                finally:
+                    prefix.stop()
+                    prefix.remove()
+            if len(medians) == 2:
+                print(f"  signature fetch and check add {medians[1] - medians[0]:+.0f} ms to the median ({label})")
     finally:
         harness._stop_all()
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The demo: publishes a sample game with nginx on 127.0.0.1:8460, runs the launcher in a fresh game folder under
-Wine (inside Xvfb when there is no display) until its update run ends, saves a screenshot and prints the log."""
+"""The demo: publishes a sample game with nginx on 127.0.0.1:8460, signed when a publisher key is given, runs the
+launcher in a fresh game folder under Wine (inside Xvfb when there is no display) until its update run ends, saves a
+screenshot and prints the log."""
 import argparse
 import os
 import shutil
@@ -46,6 +47,8 @@ def main():
     parser.add_argument("--bin", required=True, type=Path, help="Windows build's bin folder")
     parser.add_argument("--native-bin", required=True, type=Path, help="native build's bin folder")
     parser.add_argument("--work", required=True, type=Path, help="folder for the demo's files")
+    parser.add_argument("--key", type=Path, help="publisher's private key: sign the game (for a launcher built with "
+                                                 "the matching public key)")
     args = parser.parse_args()
     args.bin = args.bin.resolve()
     os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(args.native_bin.resolve())
@@ -60,7 +63,7 @@ def main():
     harness.subprocess.run([sys.executable, str(REPO / "tools" / "make_sample_game.py"), str(server_root), "60", "6"],
                            check=True)
     shutil.copy2(args.bin / "standin" / "Client.exe", server_root / "Client.exe")
-    harness.publish(server_root)
+    harness.publish(server_root, *(["--sign", args.key.resolve()] if args.key else []))
 
     harness.subprocess.run([sys.executable, str(REPO / "tests" / "e2e" / "prepare_prefix.py")], check=True)
     game = work / "game"
@@ -91,7 +94,12 @@ def main():
         print(f"demo: launcher exited with code {code}; {len(nginx.requests())} requests served")
         print(f"---- {game / harness.LOG_FILE} ----")
         sys.stdout.write((game / harness.LOG_FILE).read_text(errors="replace"))
-        return 0 if finished and code == 0 else 1
+        accepted = game / "Launcher_manifest_version.txt"
+        if args.key:
+            print("----")
+            print(f"demo: signed manifest version {accepted.read_text().strip()} accepted "
+                  f"({accepted.name})" if accepted.exists() else "demo: the signed manifest was not accepted")
+        return 0 if finished and code == 0 and (accepted.exists() or not args.key) else 1
     finally:
         prefix.stop()
         prefix.remove()

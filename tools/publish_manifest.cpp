@@ -1,20 +1,25 @@
 // Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, or
 // checks a published folder against it; single-threaded.
 //
-//   publish_manifest <game folder> [<output file>]
-//   publish_manifest --check <game folder>
+//   publish_manifest <game folder> [<output file>] [--sign KEY [--version N] [--expires-days D | --expires DATE]]
+//   publish_manifest --check <game folder> [--key PUBLIC_KEY]
+//   publish_manifest --make-key BASE
 //
-// Writing lists every regular file under the folder (the output file excepted) as "<path> <digest>\n",
-// paths relative with "/" separators in byte order, digests in lowercase. Refuses, with a message and
-// a non-zero exit, a folder the launcher could not use. The output defaults to
-// <game folder>/update.cfg and is written whole or not at all.
+// Writing lists every regular file under the folder (the output file and its signature excepted) as
+// "<path> <digest>\n", paths relative with "/" separators in byte order, digests in lowercase. Refuses,
+// with a message and a non-zero exit, a folder the launcher could not use. The output defaults to
+// <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.sig is
+// written beside it (see updater/signature.h); --make-key writes a new key pair BASE.key
+// (owner-only) and BASE.pub.
 //
 // Checking reads <game folder>/update.cfg as the launcher reads it and lists every entry the launcher
-// would skip, every listed file that is missing or differs, and every file that is not listed; it
-// exits with 1 when there is any.
+// would skip, every listed file that is missing or differs, and every file that is not listed; where
+// update.cfg.sig exists it checks that too (its signature with --key). It exits with 1 when there is
+// any mismatch.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #ifdef _WIN32
 #include <io.h>
 #define isatty _isatty
@@ -32,6 +37,7 @@
 #include <vector>
 
 #include "launcher/log.h"
+#include "tools/publish_sign.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
 #include "updater/manifest.h"
@@ -43,7 +49,36 @@ namespace {
 enum { ExitOk = 0, ExitRefused = 1, ExitFailed = 2 };
 
 // Files of a published folder that are not game files.
-const char* const PublishedExtras[] = {"update.cfg", "update.cfg.sig", "update.cfg.tmp"};
+const char* const PublishedExtras[] = {"update.cfg", "update.cfg.tmp", SignatureFileName, SignatureFileName ".tmp"};
+
+// Writes text to path through a temporary file renamed over it, so a reader never sees half a file.
+bool WriteWhole(const fs::path& path, const std::string& text) {
+    fs::path temporary = path;
+    temporary += ".tmp";
+    FILE* file = fopen(temporary.string().c_str(), "wb");
+    if (!file) return false;
+    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    written = fclose(file) == 0 && written;
+    std::error_code error;
+    if (written) fs::rename(temporary, path, error);
+    if (!written || error) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
+bool ReadWhole(const fs::path& path, std::string& text) {
+    FILE* file = fopen(path.string().c_str(), "rb");
+    if (!file) return false;
+    char chunk[65536];
+    size_t n;
+    text.clear();
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    bool ok = !ferror(file);
+    fclose(file);
+    return ok;
+}
 
 // Why the launcher could not use a path, or null when it can.
 const char* PathProblem(const std::string& path) {
@@ -107,15 +142,19 @@ bool ListFiles(const fs::path& root, std::vector<std::string>& paths) {
     return true;
 }
 
-int WriteManifest(const fs::path& root, const fs::path& output) {
+int WriteManifest(const fs::path& root, const fs::path& output, const SigningOptions& signing) {
     std::error_code error;
     const fs::path outputFull = fs::weakly_canonical(fs::absolute(output), error);
+    fs::path signatureOutput = output;
+    signatureOutput += ".sig";
+    const fs::path signatureFull = fs::weakly_canonical(fs::absolute(signatureOutput), error);
     std::vector<std::string> all, paths;
     if (!ListFiles(root, all)) return ExitFailed;
     int refused = 0;
     unsigned long long bytes = 0;
     for (const std::string& relative : all) {
-        if (fs::weakly_canonical(fs::absolute(root / relative), error) == outputFull) continue;
+        const fs::path full = fs::weakly_canonical(fs::absolute(root / relative), error);
+        if (full == outputFull || full == signatureFull) continue;
         // A backslash inside a name is a separator to the launcher, so it is refused rather than
         // left to mean another file.
         const char* problem = relative.find('\\') != std::string::npos ? "holds a backslash" : PathProblem(relative);
@@ -151,27 +190,82 @@ int WriteManifest(const fs::path& root, const fs::path& output) {
     }
     progress.Finish();
 
-    // Written beside the output and renamed over it, so a reader never sees half a file.
-    fs::path temporary = output;
-    temporary += ".tmp";
-    FILE* file = fopen(temporary.string().c_str(), "wb");
-    if (!file) {
-        fprintf(stderr, "publish_manifest: cannot write %s: %s\n", temporary.string().c_str(), strerror(errno));
+    // The signature is made before anything is written, so a failure leaves the published pair as it was.
+    std::string signatureText, summary, signingError;
+    if (!signing.keyPath.empty() &&
+        !BuildSignatureFile(signing, content, signatureOutput.string(), &signatureText, &summary, &signingError)) {
+        fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
         return ExitFailed;
     }
-    bool written = fwrite(content.data(), 1, content.size(), file) == content.size();
-    written = fclose(file) == 0 && written;
-    if (written) fs::rename(temporary, output, error);
-    if (!written || error) {
+    if (!WriteWhole(output, content)) {
         fprintf(stderr, "publish_manifest: cannot write %s\n", output.string().c_str());
-        fs::remove(temporary, error);
         return ExitFailed;
+    }
+    if (!signing.keyPath.empty()) {
+        if (!WriteWhole(signatureOutput, signatureText)) {
+            fprintf(stderr, "publish_manifest: cannot write %s\n", signatureOutput.string().c_str());
+            return ExitFailed;
+        }
+        printf("publish_manifest: signed %s: %s\n", signatureOutput.string().c_str(), summary.c_str());
+    } else if (fs::exists(signatureOutput, error)) {
+        fprintf(stderr, "publish_manifest: warning: %s is from an earlier signing and does not match the new %s; "
+                        "launchers built with a key refuse them until you sign again\n",
+                signatureOutput.string().c_str(), output.filename().string().c_str());
     }
     printf("publish_manifest: %zu files listed in %s\n", paths.size(), output.string().c_str());
     return ExitOk;
 }
 
-int CheckFolder(const fs::path& root) {
+// Checks update.cfg.sig against update.cfg: its form and the manifest digest it names, and with a public key
+// its signature and expiry, as a launcher built with that key would. Returns the number of problems found.
+int CheckSignature(const fs::path& root, const std::string& keyPath) {
+    std::string manifest, signature, keyText;
+    if (!ReadWhole(root / "update.cfg", manifest)) return 1;
+    if (!ReadWhole(root / SignatureFileName, signature)) {
+        if (keyPath.empty()) return 0;
+        printf("no signature: %s is missing\n", SignatureFileName);
+        return 1;
+    }
+    uint8_t digest[Sha256Size];
+    if (!Sha256Of(manifest, digest)) {
+        printf("publish_manifest: this build cannot check signatures\n");
+        return 1;
+    }
+    SignatureFile file;
+    if (const char* problem = ReadSignatureFile(signature.data(), signature.size(), &file)) {
+        printf("signature file: %s\n", problem);
+        return 1;
+    }
+    if (memcmp(digest, file.manifestSha256, Sha256Size) != 0) {
+        printf("signature file: it was made for another update.cfg; sign again\n");
+        return 1;
+    }
+    char date[16] = "never";
+    if (file.expires) FormatUtcDate(date, sizeof date, (int64_t)file.expires);
+    if (keyPath.empty()) {
+        printf("publish_manifest: %s names this update.cfg (version %llu, expires %s); give --key to verify it\n",
+               SignatureFileName, (unsigned long long)file.version, date);
+        return 0;
+    }
+    uint8_t key[PublicKeySize];
+    if (!ReadWhole(keyPath, keyText) || !ReadPublicKeyText(keyText.data(), keyText.size(), key)) {
+        printf("publish_manifest: %s is not a public key file\n", keyPath.c_str());
+        return 1;
+    }
+    ManifestVerdict verdict = CheckManifestSignature(signature.data(), signature.size(), digest, key, VerifyStatement,
+                                                     0, (int64_t)time(nullptr), &file);
+    if (verdict != ManifestAccepted) {
+        char line[256];
+        FormatRefusalLine(line, sizeof line, verdict, file, 0);
+        printf("%s\n", line);
+        return 1;
+    }
+    printf("publish_manifest: %s is valid for %s (version %llu, expires %s)\n", SignatureFileName, keyPath.c_str(),
+           (unsigned long long)file.version, date);
+    return 0;
+}
+
+int CheckFolder(const fs::path& root, const std::string& keyPath) {
     const fs::path manifest = root / "update.cfg";
     if (!fs::is_regular_file(manifest)) {
         fprintf(stderr, "publish_manifest: %s has no update.cfg\n", root.string().c_str());
@@ -222,6 +316,7 @@ int CheckFolder(const fs::path& root) {
 
     for (const std::string& problem : problems) printf("%s\n", problem.c_str());
     mismatches += (int)problems.size();
+    mismatches += CheckSignature(root, keyPath);
     if (mismatches) {
         printf("publish_manifest: %d mismatch(es) between %s and its update.cfg\n", mismatches, root.string().c_str());
         return ExitRefused;
@@ -233,11 +328,37 @@ int CheckFolder(const fs::path& root) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool check = argc == 3 && strcmp(argv[1], "--check") == 0;
-    if (argc < 2 || argc > 3 || (!check && argv[1][0] == '-')) {
+    SigningOptions signing;
+    std::string signingError;
+    if (!TakeSigningOptions(&argc, argv, &signing, &signingError)) {
+        fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
+        return ExitFailed;
+    }
+    if (!signing.makeKey.empty()) {
+        if (argc != 1 || !signing.keyPath.empty()) {
+            fprintf(stderr, "usage: publish_manifest --make-key BASE\n");
+            return ExitFailed;
+        }
+        if (!MakeKeyPair(signing.makeKey, &signingError)) {
+            fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
+            return ExitFailed;
+        }
+        printf("publish_manifest: private key %s.key (keep it offline, readable by you only), public key %s.pub\n",
+               signing.makeKey.c_str(), signing.makeKey.c_str());
+        return ExitOk;
+    }
+    bool check = argc >= 3 && strcmp(argv[1], "--check") == 0;
+    std::string checkKey;
+    if (check && argc == 5 && strcmp(argv[3], "--key") == 0) {
+        checkKey = argv[4];
+        argc = 3;
+    }
+    if (argc < 2 || argc > 3 || (!check && argv[1][0] == '-') || (check && !signing.keyPath.empty())) {
         fprintf(stderr,
-                "usage: publish_manifest <game folder> [<output file>]\n"
-                "       publish_manifest --check <game folder>\n");
+                "usage: publish_manifest <game folder> [<output file>] "
+                "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
+                "       publish_manifest --check <game folder> [--key PUBLIC_KEY]\n"
+                "       publish_manifest --make-key BASE\n");
         return ExitFailed;
     }
     const char* folder = check ? argv[2] : argv[1];
@@ -246,6 +367,6 @@ int main(int argc, char** argv) {
         fprintf(stderr, "publish_manifest: %s is not a folder\n", folder);
         return ExitFailed;
     }
-    if (check) return CheckFolder(folder);
-    return WriteManifest(folder, argc == 3 ? fs::path(argv[2]) : fs::path(folder) / "update.cfg");
+    if (check) return CheckFolder(folder, checkKey);
+    return WriteManifest(folder, argc == 3 ? fs::path(argv[2]) : fs::path(folder) / "update.cfg", signing);
 }

@@ -52,6 +52,7 @@ const char* const DataDirectories[DataDirectoryCount] = {
 
 volatile unsigned char UpdateFinished;
 bool ManifestFetched;
+bool ManifestRefused;
 
 // Manifest index of each pending path, so its download can be checked against the expected digest.
 static int PendingEntry[MaxManifestEntries];
@@ -124,6 +125,8 @@ void DownloadPending() {
     // Success is claimed only when the file list arrived and every pending file was installed.
     if (!ManifestFetched) {
         LogLine("Update incomplete: the file list could not be downloaded");
+    } else if (ManifestRefused) {
+        LogLine("Update incomplete: the file list was refused");
     } else if (failed > 0) {
         snprintf(LogMessageBuffer, LogMessageBufferSize, "Update incomplete: %d of %d files could not be updated",
                  failed, PendingCount);

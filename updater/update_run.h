@@ -9,6 +9,8 @@ extern volatile unsigned char UpdateFinished;
 
 // Set by start-up on the main thread before the worker starts: whether "update.cfg" was fetched from the server.
 extern bool ManifestFetched;
+// Set by start-up in a signed build when the fetched file list failed its signature check and is not used.
+extern bool ManifestRefused;
 
 // The whole run: digests, pending list, then DownloadPending as its last step.
 void CheckFiles();

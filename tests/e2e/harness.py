@@ -451,15 +451,25 @@ def write_manifest(folder, entries=None):
     return entries
 
 
-def publish(folder):
-    """Publishes a game folder with the publisher tool when it is built, else with the same format written here."""
+def publisher_tool():
     native = env_path("LAUNCHER_NATIVE_BIN_DIR", required=False)
-    tool = native / "publish_manifest" if native else None
-    if tool and tool.exists():
-        result = subprocess.run([str(tool), str(folder)], stdin=subprocess.DEVNULL, capture_output=True,
-                                text=True, timeout=300)
-        if result.returncode != 0:
-            raise RuntimeError(f"publish_manifest failed: {result.stdout}{result.stderr}")
+    return native / "publish_manifest" if native else None
+
+
+def run_publisher_tool(*args):
+    result = subprocess.run([str(publisher_tool()), *[str(a) for a in args]], stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=300)
+    if result.returncode != 0:
+        raise RuntimeError(f"publish_manifest failed: {result.stdout}{result.stderr}")
+    return result.stdout
+
+
+def publish(folder, *options):
+    """Publishes a game folder with the publisher tool when it is built, else with the same format written here.
+    options (such as "--sign", KEY) go to the tool, which must then exist."""
+    tool = publisher_tool()
+    if options or (tool and tool.exists()):
+        run_publisher_tool(folder, *options)
         return
     write_manifest(folder)
 

@@ -144,4 +144,12 @@ TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
                                         "log: Update incomplete: the file list could not be downloaded", "play",
                                         "range: 5", "pos: 5"}),
               RecordedEvents);
+
+    // A file list that arrived but was refused is told apart from one that did not arrive.
+    ResetDoubles();
+    ManifestFetched = true;
+    ManifestRefused = true;
+    CheckFiles();
+    ManifestRefused = false;
+    EXPECT_EQ("Update incomplete: the file list was refused", RecordedWith("log: ").back());
 }

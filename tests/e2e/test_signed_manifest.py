@@ -1,0 +1,176 @@
+"""End-to-end tests of the signed manifest: the real Launcher.exe built with the test publisher key (bin/signed) against
+nginx serving games signed by the native publisher tool; a good pair updates as before, and every refused one (changed
+manifest or signature, no signature, another key, an older version, an expired signature) changes no game file and
+leaves "Play Game" usable.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+from test_update import NO_SUCH_FILE, UpdateTestCase, read_manifest, update_lines  # noqa: E402
+from test_client import REPAIR, wait_until  # noqa: E402
+
+VERSION_FILE = "Launcher_manifest_version.txt"
+REFUSED_END = "Update incomplete: the file list was refused"
+NOT_VALID = "Manifest refused: the signature is not valid"
+
+
+def make_game(folder, files=4):
+    subprocess.run([sys.executable, str(harness.REPO / "tools" / "make_sample_game.py"), str(folder), str(files), "1"],
+                   check=True, stdout=subprocess.DEVNULL, timeout=120)
+    (Path(folder) / "Client.exe").write_bytes(b"MZ" + bytes(500))
+
+
+class SignedManifestTest(UpdateTestCase):
+
+    def setUp(self):
+        self.key = harness.env_path("LAUNCHER_TEST_KEY")
+        super().setUp()
+        self.site = self.work / "site"
+        self.server = self.serve_nginx(self.site)
+
+    def install_launcher(self, folder=None):
+        shutil.copy2(self.bin_dir / "signed" / "Launcher.exe", Path(folder or self.game_dir) / "Launcher.exe")
+
+    def serve_copy(self, source):
+        shutil.rmtree(self.site, ignore_errors=True)
+        shutil.copytree(source, self.site)
+
+    def serve(self, source, *sign_options, key=None):
+        """Serves a copy of the source game folder, signed with the test key (or key) and the given options."""
+        self.serve_copy(source)
+        harness.publish(self.site, "--sign", key or self.key, *sign_options)
+        return read_manifest(self.site)
+
+    def game_state(self):
+        """SHA-1 of every file of the game folder but the log and the settings file, which are not the manifest's."""
+        return {p.relative_to(self.game_dir).as_posix(): harness.sha1_of(p) for p in self.game_dir.rglob("*")
+                if p.is_file() and p.name not in (harness.LOG_FILE, "launcher.ini")}
+
+    def requests_since(self, count):
+        return [path for _, path, _ in self.server.requests()[count:]]
+
+    def run_signed_update(self):
+        lines = self.run_update()
+        self.assertFalse(self.game_file_exists("update.cfg.sig"), "update.cfg.sig is deleted")
+        return update_lines(lines)
+
+    def test_versions_only_grow(self):
+        first, second = self.work / "first", self.work / "second"
+        make_game(first)
+        shutil.copytree(first, second)
+        (second / "Client.exe").write_bytes(b"MZ" + b"second" * 100)
+
+        with self.subTest("a good signed manifest updates as an unsigned one, with the signature's download line"):
+            entries = self.serve(first, "--version", "100")
+            paths = [path for path, _ in entries]
+            tool = harness.env_path("LAUNCHER_NATIVE_BIN_DIR") / "publish_manifest"
+            check = subprocess.run([str(tool), "--check", str(self.site), "--key", str(self.key.with_suffix(".pub"))],
+                                   capture_output=True, text=True, timeout=120)
+            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+            self.assertIn("update.cfg.sig is valid", check.stdout)
+            lines = self.run_signed_update()
+            self.assert_list_lines(lines, ["Download: update.cfg complete.", "Download: update.cfg.sig complete.",
+                                           "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
+                                   + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths]
+                                   + ["Checking files..."] + [f"File {path} needs updating" for path in paths]
+                                   + ["Checking for updates..."] + [f"Download: {path} complete." for path in paths]
+                                   + ["All files up to date"])
+            for path in paths:
+                self.assertEqual((self.game_dir / path).read_bytes(), (self.site / path).read_bytes(), path)
+            self.assertEqual((self.game_dir / VERSION_FILE).read_text(), "100\n")
+            self.assertEqual(self.requests_since(0)[:2], ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
+            first_pair = self.work / "first-pair"
+            shutil.copytree(self.site, first_pair)
+
+        with self.subTest("a newer version updates"):
+            self.serve(second, "--version", "200")
+            lines = self.run_signed_update()
+            self.assertIn("File Client.exe needs updating", lines)
+            self.assertEqual(lines[-2:], ["Download: Client.exe complete.", "All files up to date"])
+            self.assertEqual((self.game_dir / "Client.exe").read_bytes(), (second / "Client.exe").read_bytes())
+            self.assertEqual((self.game_dir / VERSION_FILE).read_text(), "200\n")
+            installed = self.game_state()
+            second_pair = self.work / "second-pair"
+            shutil.copytree(self.site, second_pair)
+
+        # A replay: the first pair exactly as it was served; a rollback: the first game signed anew, still older.
+        for what, version in (("replay of an earlier valid pair", "100"), ("rollback", "150")):
+            with self.subTest(what):
+                if what == "rollback":
+                    self.serve(first, "--version", version)
+                else:
+                    self.serve_copy(first_pair)
+                requests = len(self.server.requests())
+                lines = self.run_signed_update()
+                self.assert_list_lines(lines, [
+                    "Download: update.cfg complete.", "Download: update.cfg.sig complete.",
+                    f"Manifest refused: version {version} is older than the installed version 200",
+                    "Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
+                self.assertEqual(self.game_state(), installed, "no game file changed")
+                self.assertEqual(self.requests_since(requests), ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
+
+        with self.subTest("the same version again is accepted"):
+            self.serve_copy(second_pair)
+            lines = self.run_signed_update()
+            self.assertEqual(lines[-3:], ["Checking files...", "Checking for updates...", "All files up to date"])
+
+    def test_refused_manifests_change_nothing(self):
+        game = self.work / "game-source"
+        make_game(game)
+        # The folder holds an older installation that a used manifest would change.
+        for path in ("Client.exe", "sprites/ui/old.spr"):
+            (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
+            (self.game_dir / path).write_bytes(b"installed earlier")
+        other_key = self.work / "other"
+        harness.run_publisher_tool("--make-key", other_key)
+
+        def change_manifest():
+            with open(self.site / "update.cfg", "ab") as manifest:
+                manifest.write(b"sprites/ui/old.spr 0123456789abcdef0123456789abcdef01234567\n")
+
+        def change_signature():
+            text = (self.site / "update.cfg.sig").read_text()
+            (self.site / "update.cfg.sig").write_text(text.replace("version 5000", "version 5001"))
+
+        cases = [
+            ("update.cfg changed after signing", [], None, change_manifest, [NOT_VALID]),
+            ("update.cfg.sig changed", [], None, change_signature, [NOT_VALID]),
+            ("update.cfg.sig missing", [], None, lambda: (self.site / "update.cfg.sig").unlink(),
+             [f"URL is invalid: {self.url('update.cfg.sig')}.", "Manifest refused: no signature"]),
+            ("signed with another key", [], Path(f"{other_key}.key"), None, [NOT_VALID]),
+            ("expired", ["--expires", "2020-01-02"], None, None, ["Manifest refused: it expired on 2020-01-02"]),
+        ]
+        before = self.game_state()
+        for what, options, key, spoil, refusal in cases:
+            with self.subTest(what):
+                self.serve(game, "--version", "5000", *options, key=key)
+                if spoil:
+                    spoil()
+                requests = len(self.server.requests())
+                run = self.start_launcher(timeout=90)
+                self.driver.one("wait-enabled", 1, "120", timeout=150)  # Play Game is usable
+                self.wait_progress(0, 5, 5)
+                signature_line = [] if "missing" in what else ["Download: update.cfg.sig complete."]
+                expected = (["Download: update.cfg complete."] + signature_line + refusal
+                            + ["Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
+                self.assert_list_lines(update_lines(self.driver.one("list")["lines"]), expected)
+                self.assertEqual(self.requests_since(requests), ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
+                if what == "expired":
+                    # Repair runs on the same refused manifest and keeps the client it could not bring back.
+                    self.driver.one("click", REPAIR)
+                    wait_until(lambda: update_lines(self.driver.one("list")["lines"]).count(REFUSED_END) == 2,
+                               "the repair run's end")
+                    self.assertEqual(update_lines(self.driver.one("list")["lines"])[-4:], expected[-1:] + expected[-3:])
+                self.assertEqual(self.close_launcher(run), 0)
+                self.assertEqual(self.game_state(), before, "no game file changed")
+                self.assertFalse(self.game_file_exists("update.cfg") or self.game_file_exists("update.cfg.sig"))
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -1,0 +1,148 @@
+// CNG half of the signed manifest: SHA-256, ECDSA P-256 verification and the start-up check; main thread.
+#include "updater/signature.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "launcher/log.h"
+
+namespace {
+
+// The hash is taken in steps (BCryptCreateHash, BCryptHashData, BCryptFinishHash), which every Windows since
+// Vista has; the one-call BCryptHash exists only from Windows 10 on, and importing it would keep the launcher
+// from starting at all on the older systems it supports.
+class Sha256 {
+public:
+    Sha256() {
+        if (BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+            algorithm_ = nullptr;
+            return;
+        }
+        // Vista needs the caller to supply the hash object; its size is asked for, and the fixed buffer is far
+        // larger than any SHA-256 object of CNG (a few hundred bytes).
+        DWORD objectSize = 0;
+        ULONG got = 0;
+        if (BCryptGetProperty(algorithm_, BCRYPT_OBJECT_LENGTH, (PUCHAR)&objectSize, sizeof objectSize, &got, 0) != 0 ||
+            objectSize > sizeof object_ ||
+            BCryptCreateHash(algorithm_, &hash_, object_, objectSize, nullptr, 0, 0) != 0) {
+            hash_ = nullptr;
+        }
+    }
+    ~Sha256() {
+        if (hash_) BCryptDestroyHash(hash_);
+        if (algorithm_) BCryptCloseAlgorithmProvider(algorithm_, 0);
+    }
+    bool Add(const void* data, size_t length) {
+        ok_ = ok_ && hash_ && BCryptHashData(hash_, (PUCHAR)data, (ULONG)length, 0) == 0;
+        return ok_;
+    }
+    bool Finish(uint8_t out[Sha256Size]) { return ok_ && hash_ && BCryptFinishHash(hash_, out, Sha256Size, 0) == 0; }
+
+private:
+    BCRYPT_ALG_HANDLE algorithm_ = nullptr;
+    BCRYPT_HASH_HANDLE hash_ = nullptr;
+    UCHAR object_[2048];
+    bool ok_ = true;
+};
+
+// Reads a whole small file; false when it cannot be opened or is longer than size - 1 bytes.
+bool ReadSmallFile(const char* path, char* buffer, size_t size, size_t* length) {
+    FILE* file = fopen(path, "rb");
+    if (!file) return false;
+    *length = fread(buffer, 1, size, file);
+    fclose(file);
+    return *length < size;
+}
+
+// Replaces the accepted-version file in one step, so it never holds half a number.
+void WriteAcceptedVersion(uint64_t version) {
+    const char temporary[] = AcceptedVersionFileName " .new";
+    FILE* file = fopen(temporary, "wb");
+    if (!file) return;
+    bool written = fprintf(file, "%llu\n", (unsigned long long)version) > 0;
+    written = fclose(file) == 0 && written;
+    if (!written || !MoveFileExA(temporary, AcceptedVersionFileName, MOVEFILE_REPLACE_EXISTING)) DeleteFileA(temporary);
+}
+
+}  // namespace
+
+bool Sha256OfBytes(const void* data, size_t length, uint8_t out[Sha256Size]) {
+    Sha256 hash;
+    return hash.Add(data, length) && hash.Finish(out);
+}
+
+bool Sha256OfFile(const char* path, uint8_t out[Sha256Size]) {
+    FILE* file = fopen(path, "rb");
+    if (!file) return false;
+    Sha256 hash;
+    static char block[64 * 1024];  // main thread only
+    size_t got;
+    bool ok = true;
+    while (ok && (got = fread(block, 1, sizeof block, file)) > 0) ok = hash.Add(block, got);
+    ok = ok && !ferror(file);
+    fclose(file);
+    return ok && hash.Finish(out);
+}
+
+bool VerifyP256Signature(const uint8_t publicKey[PublicKeySize], const void* message, size_t length,
+                         const uint8_t signature[SignatureSize]) {
+    uint8_t digest[Sha256Size];
+    if (!Sha256OfBytes(message, length, digest)) return false;
+
+    BCRYPT_ALG_HANDLE algorithm;
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return false;
+    struct {
+        BCRYPT_ECCKEY_BLOB header;
+        uint8_t point[PublicKeySize];
+    } blob;
+    blob.header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+    blob.header.cbKey = PublicKeySize / 2;
+    memcpy(blob.point, publicKey, PublicKeySize);
+    BCRYPT_KEY_HANDLE key;
+    bool valid = false;
+    // A point that is not on the curve is refused by the import.
+    if (BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, (PUCHAR)&blob, sizeof blob, 0) == 0) {
+        valid = BCryptVerifySignature(key, nullptr, digest, sizeof digest, (PUCHAR)signature, SignatureSize, 0) == 0;
+        BCryptDestroyKey(key);
+    }
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    return valid;
+}
+
+bool AcceptSignedManifest(const uint8_t publicKey[PublicKeySize], bool signatureFetched) {
+    char signatureText[MaxSignatureFileSize + 1];
+    size_t signatureLength = 0;
+    // A signature file too long to read whole is passed on at its full buffer length, which the reader refuses.
+    bool signatureRead = signatureFetched && (ReadSmallFile(SignatureFileName, signatureText, sizeof signatureText,
+                                                            &signatureLength) ||
+                                              signatureLength == sizeof signatureText);
+
+    char versionText[32];
+    size_t versionLength = 0;
+    uint64_t accepted = 0;
+    // A missing or unreadable record counts as none: the folder has accepted nothing yet.
+    bool recorded = ReadSmallFile(AcceptedVersionFileName, versionText, sizeof versionText, &versionLength) &&
+                    ParseAcceptedVersion(versionText, versionLength, &accepted);
+
+    uint8_t manifestDigest[Sha256Size];
+    SignatureFile file{};
+    ManifestVerdict verdict = ManifestBadSignature;
+    if (!signatureRead) {
+        verdict = ManifestNoSignature;
+    } else if (Sha256OfFile("update.cfg", manifestDigest)) {
+        verdict = CheckManifestSignature(signatureText, signatureLength, manifestDigest, publicKey,
+                                         VerifyP256Signature, accepted, (int64_t)time(nullptr), &file);
+    }
+    if (verdict == ManifestAccepted) {
+        if (!recorded || file.version > accepted) WriteAcceptedVersion(file.version);
+        return true;
+    }
+    memset(LogMessageBuffer, 0, LogMessageBufferSize);
+    FormatRefusalLine(LogMessageBuffer, LogMessageBufferSize, verdict, file, accepted);
+    LogLine(LogMessageBuffer);
+    return false;
+}
