@@ -79,6 +79,8 @@ static void MakeParentDirectories(const char* path) {
 }
 
 void CheckFiles() {
+    // Whatever an interrupted run left in the staging folder goes first.
+    EmptyStagingFolder();
     memset(LogMessageBuffer, 0, LogMessageBufferSize);
     for (int i = 0; i < EntryCount; ++i) {
         int error = ComputeFileDigest(EntryPath[i]);
@@ -120,6 +122,7 @@ void DownloadPending() {
         if (!DownloadFile(PendingPath[i], ExpectedDigest[PendingEntry[i]])) ++failed;
         SetProgressPos(i + 1);
     }
+    RemoveStagingFolder();
 
     // Success is claimed only when the file list arrived and every pending file was installed.
     if (!ManifestFetched) {

@@ -42,7 +42,8 @@ TEST_F(UpdateRun, UpToDateFolderDownloadsNothing) {
     WriteFile("empty.bin", "");
     SetManifest({{"a.txt", AbcDigest}, {"empty.bin", EmptyDigest}});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+                                        "log: Checking for updates...", "staging: removed",
                                         "log: All files up to date", "play", "range: 5", "pos: 5"}),
               RecordedEvents);
     EXPECT_EQ(0, PendingCount);
@@ -64,6 +65,7 @@ TEST_F(UpdateRun, ListsAndDownloadsWhatDiffersInOrder) {
     // The changed file's digest, taken with sha1sum.
     const std::string abd = "cb4cc28df0fdbe0ecf9d9662e294b118092a5735";
     EXPECT_EQ((std::vector<std::string>{
+                  "staging: emptied",
                   "log: {Error: " + noFile + " missing.txt}",
                   "log: {Error: " + noFile + " missing.txt}",
                   "log: Checking files...",
@@ -89,6 +91,7 @@ TEST_F(UpdateRun, ListsAndDownloadsWhatDiffersInOrder) {
                   "download: missing.txt " + AbcDigest,
                   "log: Download: missing.txt complete.",
                   "pos: 4",
+                  "staging: removed",
                   "log: All files up to date",
                   "play",
                   "range: 5",
@@ -117,7 +120,8 @@ TEST_F(UpdateRun, CreatesTheDataFoldersAndEachTargetsParents) {
 TEST_F(UpdateRun, EmptyManifestStillEndsTheRun) {
     SetManifest({});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+                                        "log: Checking for updates...", "staging: removed",
                                         "log: All files up to date", "play", "range: 5", "pos: 5"}),
               RecordedEvents);
     EXPECT_TRUE(IsDirectory("sprites//ui"));
@@ -140,7 +144,8 @@ TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
     ManifestFetched = false;
     SetManifest({});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+                                        "log: Checking for updates...", "staging: removed",
                                         "log: Update incomplete: the file list could not be downloaded", "play",
                                         "range: 5", "pos: 5"}),
               RecordedEvents);
