@@ -16,7 +16,8 @@ import harness  # noqa: E402
 from harness import LauncherTestCase, strip_log_prefix  # noqa: E402
 
 PLAY_BUTTON = 1
-TEMP_SUFFIX = " .download"
+TEMP_SUFFIX = " .download"  # temporary files of earlier builds, beside their targets
+STAGING_FOLDER = "Launcher staging"
 
 # The game's data directories as the launcher creates them (the doubled separators are one on disk).
 DATA_DIRECTORIES = [
@@ -85,7 +86,9 @@ def local_digests(game_dir, entries, unreadable=()):
 
 
 def temp_leftovers(folder):
-    return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*") if p.name.endswith(TEMP_SUFFIX))
+    """Temporary download files, and the staging folder, left in a game folder."""
+    return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*")
+                  if p.name.endswith(TEMP_SUFFIX) or p.name == STAGING_FOLDER)
 
 
 class UpdateTestCase(LauncherTestCase):

@@ -7,6 +7,7 @@ import hashlib
 import os
 import re
 import sys
+import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -15,6 +16,9 @@ from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, UpdateTestCase, temp_le
                          update_lines)
 
 EMPTY_SHA1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709"
+# The transfer time-out these tests set (the product's is 30 s).
+TIMEOUT_VARIABLE = "LAUNCHER_TEST_DOWNLOAD_TIMEOUT"
+TIMEOUT_SECONDS = 3
 
 
 def sha1_bytes(data):
@@ -51,10 +55,13 @@ class DownServerTest(UpdateTestCase):
 
 class UpdateFaultTest(UpdateTestCase):
 
-    def fault_server(self, site, *faults):
-        """The fault server on the test host's port, serving site, with "PATH=KIND" faults."""
+    def fault_server(self, site, *faults, control=None):
+        """The fault server on the test host's port, serving site, with "PATH=KIND" faults (or the rules of a
+        control file)."""
         self.requests_log = self.work / "requests.log"
         args = ["--root", site, "--port", harness.test_host()[1], "--log", self.requests_log]
+        if control:
+            args += ["--control", control]
         for fault in faults:
             args += ["--fault", fault]
         return self.serve_command(harness.fault_server_command(*args))
@@ -184,6 +191,58 @@ class UpdateFaultTest(UpdateTestCase):
         self.assertEqual(game_files, sorted(["Launcher.exe", harness.LOG_FILE] + installed))
         for root in (Path("/y"), Path("/x"), self.prefix.path / "drive_c" / "y"):
             self.assertFalse(root.exists(), root)
+
+    def shorten_timeout(self):
+        self.prefix.env[TIMEOUT_VARIABLE] = str(TIMEOUT_SECONDS)
+
+    def timed_update(self, what):
+        started = time.monotonic()
+        lines = self.run_update()
+        harness.log(f"{what}: Play usable and the run over {time.monotonic() - started:.1f} s after the start "
+                    f"(time-out {TIMEOUT_SECONDS} s)")
+        return lines
+
+    def test_stalled_transfers_time_out(self):
+        site = self.work / "site"
+        files = {"data/first.dat": content("first", 3000), "data/stall.dat": content("stall", 200000),
+                 "data/silent.dat": content("silent", 5000), "data/last.dat": content("last", 3000)}
+        for path, data in files.items():
+            (site / path).parent.mkdir(parents=True, exist_ok=True)
+            (site / path).write_bytes(data)
+        harness.write_manifest(site, [(path, sha1_bytes(data)) for path, data in files.items()])
+        old = self.game_dir / "data" / "stall.dat"
+        old.parent.mkdir()
+        old.write_bytes(b"old stalled file")
+        control = self.work / "rules.txt"
+        control.write_text("update.cfg stall\n")
+        self.fault_server(site, control=control)
+        self.shorten_timeout()
+
+        with self.subTest("a stall on update.cfg: the window appears and Play becomes usable"):
+            lines = self.timed_update("update.cfg stalled")
+            self.assert_list_lines(update_lines(lines), [
+                "Download: update.cfg timed out.", "Try to reading update.cfg", "Total files to check: 0",
+                "Checking files...", "Checking for updates...",
+                "Update incomplete: the file list could not be downloaded"])
+            self.assertEqual(old.read_bytes(), b"old stalled file")
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+
+        control.write_text("data/stall.dat stall\ndata/silent.dat silent\n")
+        with self.subTest("a stall mid-file and a server that never answers"):
+            lines = self.timed_update("two files stalled")
+            paths = list(files)
+            self.assert_list_lines(update_lines(lines), (
+                ["Download: update.cfg complete.", "Try to reading update.cfg", "Total files to check: 4"]
+                + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths if path != "data/stall.dat"]
+                + ["Checking files..."] + [f"File {path} needs updating" for path in paths]
+                + ["Checking for updates...", "Download: data/first.dat complete.", "Download: data/stall.dat timed out.",
+                   "Download: data/silent.dat timed out.", "Download: data/last.dat complete.",
+                   "Update incomplete: 2 of 4 files could not be updated"]))
+            self.assertEqual(old.read_bytes(), b"old stalled file", "the older copy is kept")
+            self.assertFalse((self.game_dir / "data" / "silent.dat").exists())
+            for path in ("data/first.dat", "data/last.dat"):
+                self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
+            self.assertEqual(temp_leftovers(self.game_dir), [])
 
 
 if __name__ == "__main__":
