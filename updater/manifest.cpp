@@ -14,6 +14,7 @@ char LocalDigest[MaxManifestEntries][DigestSlotSize];
 char PendingPath[MaxManifestEntries][PathSlotSize];
 int EntryCount;
 int PendingCount;
+int ManifestLinesRefused;
 
 namespace {
 
@@ -107,6 +108,7 @@ void LogMessage(const char* format, ...) {
 
 int LoadManifest(const char* fileName) {
     LogMessage("Try to reading update.cfg");
+    ManifestLinesRefused = 0;
     // Binary mode with the line ends handled here: the same on every platform, and a Ctrl-Z
     // byte does not end the file early.
     FILE* file = fopen(fileName, "rb");
@@ -119,11 +121,13 @@ int LoadManifest(const char* fileName) {
         ++lineNumber;
         if (count == MaxManifestEntries) {
             LogMessage("Manifest has more than %d entries; the rest were skipped", MaxManifestEntries);
+            ++ManifestLinesRefused;
             break;
         }
         if (line.startsWithZero) continue;
         if (line.path.TooLong() || line.digest.TooLong()) {
             LogMessage("Manifest line %d skipped: field too long", lineNumber);
+            ++ManifestLinesRefused;
             continue;
         }
         // A missing field reads as "(null)", as the text of a null field always has.
@@ -131,6 +135,7 @@ int LoadManifest(const char* fileName) {
         const char* digest = line.digest.length ? line.digest.text : "(null)";
         if (!IsSafeManifestPath(path)) {
             LogMessage("Unsafe path refused: %s", path);
+            ++ManifestLinesRefused;
             continue;
         }
         snprintf(EntryPath[count], PathSlotSize, "%s", path);

@@ -13,6 +13,9 @@ extern char LocalDigest[MaxManifestEntries][DigestSlotSize];
 extern char PendingPath[MaxManifestEntries][PathSlotSize];
 extern int EntryCount;
 extern int PendingCount;
+// Lines of the last manifest read that were refused or skipped with a log line of their own (unsafe
+// path, field too long, entries beyond the limit); the update run then cannot claim success.
+extern int ManifestLinesRefused;
 
 // Reads the manifest into the tables and returns the number of entries (0 when it cannot be opened).
 int LoadManifest(const char* fileName);

@@ -124,13 +124,16 @@ void DownloadPending() {
     }
     RemoveStagingFolder();
 
-    // Success is claimed only when the file list arrived and every pending file was installed.
+    // Success is claimed only when the file list arrived whole and every pending file was installed.
     if (!ManifestFetched) {
         LogLine("Update incomplete: the file list could not be downloaded");
     } else if (failed > 0) {
         snprintf(LogMessageBuffer, LogMessageBufferSize, "Update incomplete: %d of %d files could not be updated",
                  failed, PendingCount);
         LogLine(LogMessageBuffer);
+    } else if (ManifestLinesRefused > 0) {
+        // The files those lines named were not checked, so the folder may still lack them.
+        LogLine("Update incomplete: some entries of the file list were refused");
     } else {
         LogLine("All files up to date");
     }

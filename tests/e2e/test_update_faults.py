@@ -5,6 +5,7 @@ upper-case digests; the real Launcher.exe under Wine + Xvfb against tests/e2e/fa
 
 import hashlib
 import os
+import random
 import re
 import sys
 import time
@@ -86,24 +87,31 @@ class UpdateFaultTest(UpdateTestCase):
             "mapdata/cut.map": content("cut", 400000),
             "sounds/corrupt.wav": content("corrupt", 7000),
             "fonts/empty.ttf": content("empty", 2000),
+            "sounds/huge.wav": content("huge", 4000),
+            "fonts/padded.ttf": content("padded", 300000),
             "sprites/ui/last.spr": content("last", 3000),
         }
         for path, data in files.items():
             (site / path).parent.mkdir(parents=True, exist_ok=True)
             (site / path).write_bytes(data)
-        entries = harness.write_manifest(site, list((path, sha1_bytes(data)) for path, data in files.items()))
+        # The padded file has no digest to check, so only the announced length, far down the headers, can tell
+        # that its body was cut short.
+        entries = harness.write_manifest(site, list((path, "unchecked" if path == "fonts/padded.ttf" else sha1_bytes(data))
+                                                    for path, data in files.items()))
         # Older local copies of the files whose new version will not arrive intact.
         old = {"mapdata/cut.map": b"old map", "sounds/corrupt.wav": b"old sound", "fonts/empty.ttf": b"old font"}
         for path, data in old.items():
             (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
             (self.game_dir / path).write_bytes(data)
         self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500", "mapdata/cut.map=cut",
-                          "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty")
+                          "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty", "sounds/huge.wav=huge",
+                          "fonts/padded.ttf=padded")
 
         lines = self.run_update()
         paths = [path for path, _ in entries]
         digest = dict(entries)
         corrupt_arrived = sha1_bytes(bytes(b ^ 0x5A for b in files["sounds/corrupt.wav"]))
+        huge_arrived = sha1_bytes(bytes(range(256)) * (20 * 1024 * 1024 // 256))
         expected = (["Download: update.cfg complete.", "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
                     + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths if path not in old]
                     + ["Checking files..."]
@@ -119,8 +127,12 @@ class UpdateFaultTest(UpdateTestCase):
                        f"{digest['sounds/corrupt.wav']}).",
                        f"Download: fonts/empty.ttf does not match its digest ({EMPTY_SHA1} - "
                        f"{digest['fonts/empty.ttf']}).",
+                       f"Download: sounds/huge.wav does not match its digest ({huge_arrived} - "
+                       f"{digest['sounds/huge.wav']}).",
+                       re.compile(rf"^(URL is invalid: {re.escape(self.url('fonts/padded.ttf'))}\."
+                                  r"|Download: fonts/padded\.ttf, error: -?\d+)$"),
                        "Download: sprites/ui/last.spr complete.",
-                       "Update incomplete: 5 of 7 files could not be updated"])
+                       "Update incomplete: 7 of 9 files could not be updated"])
         with self.subTest("list"):
             self.assert_list_lines(update_lines(lines), expected)
             self.assertNotIn("All files up to date", lines)
@@ -130,8 +142,8 @@ class UpdateFaultTest(UpdateTestCase):
         with self.subTest("files"):
             for path in ("sprites/ui/first.spr", "sprites/ui/last.spr"):
                 self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
-            for path in ("music/missing404.ogg", "music/missing500.ogg"):
-                self.assertFalse((self.game_dir / path).exists(), f"no error page stored as {path}")
+            for path in ("music/missing404.ogg", "music/missing500.ogg", "sounds/huge.wav", "fonts/padded.ttf"):
+                self.assertFalse((self.game_dir / path).exists(), f"nothing stored as {path}")
             for path, data in old.items():
                 self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} keeps its old version")
             self.assertEqual(temp_leftovers(self.game_dir), [])
@@ -140,57 +152,101 @@ class UpdateFaultTest(UpdateTestCase):
             for path in paths:
                 self.assertIn(f"/Quorvane/{path}", self.requested())
 
-    def test_unsafe_paths_refused_and_uppercase_digest_installs(self):
+    def test_hostile_manifests(self):
+        """Hostile manifests, one launcher run each: a table of refused lines (told apart by their log lines)
+        among good entries, 1001 and 100000 lines, an HTML error page and a binary file."""
         site = self.work / "site"
         good = {"data/good.dat": content("good", 1000), "data/upper.dat": content("upper", 1500),
-                "data/..dots.dat": content("dots", 700)}
+                "data/..dots.dat": content("dots", 700), "data/keep.dat": content("keep", 800),
+                "data/cr.dat": content("cr", 600)}
         for path, data in good.items():
             (site / path).parent.mkdir(parents=True, exist_ok=True)
             (site / path).write_bytes(data)
+        digest = {path: sha1_bytes(data) for path, data in good.items()}
+        # Earlier good files: two up to date, one that no manifest lists.
+        kept = {"data/keep.dat": good["data/keep.dat"], "data/cr.dat": good["data/cr.dat"],
+                "data/unlisted.dat": b"unlisted"}
+        for path, data in kept.items():
+            (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
+            (self.game_dir / path).write_bytes(data)
         # Files the unsafe entries would reach if the launcher fetched them: beside and above the served folder.
         bait = content("bait", 900)
+        bait_digest = sha1_bytes(bait).encode()
         (site.parent / "x").write_bytes(bait)
-        (site / "y").write_bytes(bait)
-        unsafe = ["../x", "..\\x", "data/../../x", "/y", "\\y", "C:y", "data/a:b", "q?.dat", "s*.dat", "l<t.dat",
-                  "g>t.dat", 'qu"ote.dat', "pi|pe.dat"]
-        digest = {path: sha1_bytes(data) for path, data in good.items()}
-        manifest = [("data/good.dat", digest["data/good.dat"])]
-        manifest += [(path, sha1_bytes(bait)) for path in unsafe[:7]]
-        manifest += [("data/upper.dat", digest["data/upper.dat"].upper())]
-        manifest += [(path, sha1_bytes(bait)) for path in unsafe[7:]]
-        manifest += [("data/..dots.dat", digest["data/..dots.dat"])]
-        harness.write_manifest(site, manifest)
-        self.fault_server(site)
+        for name in ("y", "CON", "AUX", "COM1", "NUL.txt", "lpt1.dat", "evil.txt.", "sprites/com2", "x:stream"):
+            (site / name).parent.mkdir(parents=True, exist_ok=True)
+            (site / name).write_bytes(bait)
 
-        lines = self.run_update()
+        unsafe = ["../x", "..\\x", "data/../../x", "a/../../x", "/y", "\\y", "C:y", "C:x", "data/a:b", "x:stream",
+                  "\\\\server\\share\\x", "CON", "AUX", "COM1", "NUL.txt", "lpt1.dat", ".", "evil.txt.",
+                  "sprites/com2", "data//y", "q?.dat", "s*.dat", "l<t.dat", "g>t.dat", 'qu"ote.dat', "pi|pe.dat"]
+        too_long = [b"data/" + b"p" * 195 + b" " + bait_digest,  # a 200-character path
+                    b"data/long.dat " + b"d" * 150,  # a 150-character digest
+                    b"data/" + b"q" * 60000 + b" " + bait_digest]  # a 60000-character line
+        rows = [(f"data/good.dat {digest['data/good.dat']}".encode(), None)]
+        rows += [(path.encode() + b" " + bait_digest, f"Unsafe path refused: {path}") for path in unsafe[:13]]
+        rows += [(f"data/upper.dat {digest['data/upper.dat'].upper()}".encode(), None)]
+        rows += [(line, "too long") for line in too_long]
+        rows += [(b"\0data/zero.dat " + bait_digest, "")]  # a line starting with a zero byte is skipped silently
+        rows += [(path.encode() + b" " + bait_digest, f"Unsafe path refused: {path}") for path in unsafe[13:]]
+        rows += [(f"data/..dots.dat {digest['data/..dots.dat']}".encode(), None),
+                 (f"data/keep.dat {digest['data/keep.dat']}".encode(), None)]
+        # The last line ends in a bare CR: dropped like every other line end, so cr.dat is not fetched again.
+        manifest = b"\n".join(line for line, _ in rows) + b"\n" + f"data/cr.dat {digest['data/cr.dat']}\r".encode()
+        refusals = [f"Manifest line {number} skipped: field too long" if note == "too long" else note
+                    for number, (_, note) in enumerate(rows, 1) if note]
         installed = ["data/good.dat", "data/upper.dat", "data/..dots.dat"]
-        expected = (["Download: update.cfg complete.", "Try to reading update.cfg"]
-                    + [f"Unsafe path refused: {path}" for path in unsafe]
-                    + [f"Total files to check: {len(installed)}"]
-                    + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in installed]
-                    + ["Checking files..."]
-                    + [f"File {path} needs updating" for path in installed]
-                    + ["Checking for updates..."]
-                    + [f"Download: {path} complete." for path in installed]
-                    + ["All files up to date"])
-        self.assert_list_lines(update_lines(lines), expected)
-        for path, data in good.items():
-            self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+        incomplete = "Update incomplete: some entries of the file list were refused"
+
+        self.fault_server(site)
+        outside_before = self.outside_snapshot(site)
+
+        def run(name, manifest, expected=None):
+            (site / "update.cfg").write_bytes(manifest)
+            with self.subTest(name):
+                lines = update_lines(self.run_update())
+                if expected:
+                    self.assert_list_lines(lines, expected)
+                self.assertTrue(lines[-1].startswith("Update incomplete: "), "the run never claims success")
+                for path, data in kept.items():
+                    self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} kept")
+                self.assertEqual(temp_leftovers(self.game_dir), [])
+                self.assertEqual(self.outside_snapshot(site), outside_before, "nothing written outside the game folder")
+
+        run("refused lines among good ones", manifest,
+            ["Download: update.cfg complete.", "Try to reading update.cfg"] + refusals
+            + ["Total files to check: 5"]
+            + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in installed]
+            + ["Checking files..."] + [f"File {path} needs updating" for path in installed]
+            + ["Checking for updates..."] + [f"Download: {path} complete." for path in installed] + [incomplete])
+        for path in installed:
+            self.assertEqual((self.game_dir / path).read_bytes(), good[path], path)
         self.assertEqual(self.requested(), ["/Quorvane/update.cfg"] + [f"/Quorvane/{path}" for path in installed])
-        # Nothing of the unsafe entries was written anywhere: not beside or above the game folder, not at the top
-        # of a drive, not in the game folder under a mangled name.
-        written = []
-        for directory, _, names in os.walk(self.work):  # links (the prefix's drive letters) are not followed
-            for name in names:
-                file = Path(directory) / name
-                if (file.is_file() and not file.is_symlink() and file.stat().st_size == len(bait)
-                        and site not in file.parents and file != site.parent / "x" and file.read_bytes() == bait):
-                    written.append(file)
-        self.assertEqual(written, [])
         game_files = sorted(p.relative_to(self.game_dir).as_posix() for p in self.game_dir.rglob("*") if p.is_file())
-        self.assertEqual(game_files, sorted(["Launcher.exe", harness.LOG_FILE] + installed))
-        for root in (Path("/y"), Path("/x"), self.prefix.path / "drive_c" / "y"):
-            self.assertFalse(root.exists(), root)
+        self.assertEqual(game_files, sorted(["Launcher.exe", harness.LOG_FILE] + installed + list(kept)))
+
+        keep_line = f"data/keep.dat {digest['data/keep.dat']}\n".encode()
+        for count in (1001, 100000):
+            run(f"{count} lines", keep_line * count,
+                ["Download: update.cfg complete.", "Try to reading update.cfg",
+                 "Manifest has more than 1000 entries; the rest were skipped", "Total files to check: 1000",
+                 "Checking files...", "Checking for updates...", incomplete])
+        page = (b"<html>\r\n<head><title>500 Internal Server Error</title></head>\r\n<body>\r\n"
+                b"<center><h1>500 Internal Server Error</h1></center>\r\n</body>\r\n</html>\r\n")
+        run("an HTML error page", page,
+            ["Download: update.cfg complete.", "Try to reading update.cfg"]
+            + [f"Unsafe path refused: {line.split(b' ')[0].decode()}" for line in page.splitlines()]
+            + ["Total files to check: 0", "Checking files...", "Checking for updates...", incomplete])
+        run("a binary file", random.Random(8).randbytes(20000))
+
+    def outside_snapshot(self, site):
+        """What lies outside the game folder that a stray write could change: the test folder's own entries, the
+        served files and the top of the prefix's drive C."""
+        work = sorted(p.name for p in self.work.iterdir() if p.name != "requests.log")
+        served = sorted((p.relative_to(site).as_posix(), p.stat().st_size) for p in site.rglob("*")
+                        if p.is_file() and p.name != "update.cfg")
+        drive_c = sorted(p.name for p in (self.prefix.path / "drive_c").iterdir())
+        return work, served, drive_c, (site.parent / "x").read_bytes()
 
     def shorten_timeout(self):
         self.prefix.env[TIMEOUT_VARIABLE] = str(TIMEOUT_SECONDS)

@@ -114,6 +114,7 @@ TEST_F(Manifest, SkipsFieldsTooLongForTheirSlots) {
                                         "Manifest line 4 skipped: field too long",
                                         "Manifest line 5 skipped: field too long"}),
               logged);
+    EXPECT_EQ(3, ManifestLinesRefused);
 }
 
 TEST_F(Manifest, ReadsAtMostOneThousandEntries) {
@@ -126,6 +127,7 @@ TEST_F(Manifest, ReadsAtMostOneThousandEntries) {
     ASSERT_EQ(1000u, entries.size());
     EXPECT_EQ("f999", entries.back().path);
     EXPECT_EQ(std::vector<std::string>{"Try to reading update.cfg"}, logged);
+    EXPECT_EQ(0, ManifestLinesRefused);
 
     // Refused lines are not entries, so they do not count towards the limit.
     entries = Load("../bad x\n" + lines(1001));
@@ -133,4 +135,5 @@ TEST_F(Manifest, ReadsAtMostOneThousandEntries) {
     EXPECT_EQ("f999", entries.back().path);
     ASSERT_EQ(3u, logged.size());
     EXPECT_EQ("Manifest has more than 1000 entries; the rest were skipped", logged[2]);
+    EXPECT_EQ(2, ManifestLinesRefused);
 }

@@ -19,6 +19,7 @@ const std::string EmptyDigest = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
 
 void SetManifest(const std::vector<std::pair<std::string, std::string>>& entries) {
     EntryCount = (int)entries.size();
+    ManifestLinesRefused = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
         snprintf(EntryPath[i], PathSlotSize, "%s", entries[i].first.c_str());
         snprintf(ExpectedDigest[i], DigestSlotSize, "%s", entries[i].second.c_str());
@@ -138,6 +139,15 @@ TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
     // The end of the run is otherwise unchanged.
     std::vector<std::string> tail(RecordedEvents.end() - 3, RecordedEvents.end());
     EXPECT_EQ((std::vector<std::string>{"play", "range: 5", "pos: 5"}), tail);
+
+    // Nor when lines of the file list were refused, though every accepted entry is up to date.
+    ResetDoubles();
+    SetManifest({});
+    ManifestLinesRefused = 2;
+    CheckFiles();
+    lines = RecordedWith("log: ");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("Update incomplete: some entries of the file list were refused", lines.back());
 
     // Without the file list nothing is claimed up to date, even with nothing to download.
     ResetDoubles();
