@@ -13,8 +13,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, UpdateTestCase, temp_leftovers,  # noqa: E402
-                         update_lines)
+from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, STAGING_FOLDER, UpdateTestCase,  # noqa: E402
+                         temp_leftovers, update_lines)
 
 EMPTY_SHA1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709"
 # The transfer time-out these tests set (the product's is 30 s).
@@ -299,6 +299,39 @@ class UpdateFaultTest(UpdateTestCase):
             for path in ("data/first.dat", "data/last.dat"):
                 self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
             self.assertEqual(temp_leftovers(self.game_dir), [])
+
+    def test_killed_mid_download_then_started_again(self):
+        site = self.work / "site"
+        files = {"data/big.dat": content("big", 300000), "data/small.dat": content("small", 2000)}
+        for path, data in files.items():
+            (site / path).parent.mkdir(parents=True, exist_ok=True)
+            (site / path).write_bytes(data)
+        harness.write_manifest(site, [(path, sha1_bytes(data)) for path, data in files.items()])
+        old = self.game_dir / "data" / "big.dat"
+        old.parent.mkdir()
+        old.write_bytes(b"old big file")
+        self.fault_server(site, "data/big.dat=stall:1")  # only the first request stalls
+        staging = self.game_dir / STAGING_FOLDER
+
+        # Killed while the big file's transfer hangs after its first byte (Wine's download service keeps the
+        # body elsewhere until the transfer ends, so the staging folder may be all that is left on disk).
+        run = self.start_launcher(timeout=90)
+        deadline = time.monotonic() + 60
+        while not (self.requests_log.exists() and staging.is_dir()
+                   and "GET /Quorvane/data/big.dat 200-stall 1" in self.requests_log.read_text()):
+            self.assertLess(time.monotonic(), deadline, "the big file's transfer never started")
+            time.sleep(0.1)
+        run.kill()
+        self.assertEqual(old.read_bytes(), b"old big file", "the earlier file survives the kill")
+        # The partial body a download service that writes as data arrives leaves there.
+        (staging / "data#big.dat").write_bytes(b"partial")
+
+        lines = update_lines(self.run_update())
+        self.assertEqual(lines[-3:], ["Download: data/big.dat complete.", "Download: data/small.dat complete.",
+                                      "All files up to date"])
+        for path, data in files.items():
+            self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+        self.assertEqual(temp_leftovers(self.game_dir), [], "the interrupted run's staging file is gone")
 
 
 if __name__ == "__main__":
