@@ -7,6 +7,7 @@ import hashlib
 import os
 import random
 import re
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -52,6 +53,7 @@ class DownServerTest(UpdateTestCase):
             self.assertTrue((self.game_dir / directory).is_dir(), directory)
         leftovers = sorted(p.name for p in self.game_dir.iterdir() if p.is_file())
         self.assertEqual(leftovers, ["Launcher.exe", harness.LOG_FILE])
+        self.assertEqual(temp_leftovers(self.game_dir), [])
 
 
 class UpdateFaultTest(UpdateTestCase):
@@ -197,6 +199,16 @@ class UpdateFaultTest(UpdateTestCase):
                     for number, (_, note) in enumerate(rows, 1) if note]
         installed = ["data/good.dat", "data/upper.dat", "data/..dots.dat"]
         incomplete = "Update incomplete: some entries of the file list were refused"
+
+        with self.subTest("the publisher tool refuses what the launcher refuses"):
+            tool = harness.env_path("LAUNCHER_NATIVE_BIN_DIR") / "publish_manifest"
+            result = subprocess.run([tool, site, self.work / "published.cfg"], capture_output=True, text=True,
+                                    timeout=60)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            refused = sorted(re.findall(r"^publish_manifest: refused (\S+):", result.stderr, re.M))
+            self.assertEqual(refused, sorted(["AUX", "COM1", "CON", "NUL.txt", "evil.txt.", "lpt1.dat", "sprites/com2",
+                                              "x:stream"]))
+            self.assertFalse((self.work / "published.cfg").exists())
 
         self.fault_server(site)
         outside_before = self.outside_snapshot(site)
