@@ -43,7 +43,7 @@ bool DigestsEqualIgnoringCase(const char* a, const char* b) {
 }
 
 DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut) {
-    if (timedOut) return LineTimedOut;
+    if (timedOut || result == ConnectionTimeoutResult) return LineTimedOut;
     if (result == DownloadFailureResult) return LineUrlInvalid;
     if (result == OutOfMemoryResult) return LineOutOfMemory;
     if (result != 0) return LineError;

@@ -48,8 +48,9 @@ bool DigestsEqualIgnoringCase(const char* a, const char* b);
 
 // Result codes of the download service that have a line of their own.
 enum : uint32_t {
-    DownloadFailureResult = 0x800C0008u,  // INET_E_DOWNLOAD_FAILURE
-    OutOfMemoryResult = 0x8007000Eu,      // E_OUTOFMEMORY
+    DownloadFailureResult = 0x800C0008u,    // INET_E_DOWNLOAD_FAILURE
+    OutOfMemoryResult = 0x8007000Eu,        // E_OUTOFMEMORY
+    ConnectionTimeoutResult = 0x800C000Bu,  // INET_E_CONNECTION_TIMEOUT
 };
 
 enum DownloadLineKind {
@@ -63,8 +64,8 @@ enum DownloadLineKind {
 
 // Judges a finished transfer. An HTTP status of 400 or more, or a body cut short of the length
 // the response announced, is a failed download even when the service reported success: it is
-// reported as the service reports a failed transfer. A transfer abandoned for its time-out is
-// LineTimedOut whatever the service reported. LineComplete means the transfer succeeded.
+// reported as the service reports a failed transfer. A transfer abandoned for its time-out, or
+// one the service gave up for its own, is LineTimedOut. LineComplete means the transfer succeeded.
 DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut = false);
 
 // Whether what arrived may be installed: always when the expected digest is not 40 hexadecimal

@@ -144,6 +144,13 @@ DWORD TransferTimeout() {
         char setting[16];
         DWORD length = GetEnvironmentVariableA(DownloadTimeoutVariable, setting, sizeof setting);
         timeout = DownloadTimeoutMilliseconds(length > 0 && length < sizeof setting ? setting : nullptr);
+        // The network layer's own time-outs, a little longer, in case an abort is not heard: its
+        // time-out result is reported as a time-out too.
+        DWORD fallback = timeout + 5000;
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+            InternetSetOptionA(nullptr, option, &fallback, sizeof fallback);
+        }
     }
     return timeout;
 }

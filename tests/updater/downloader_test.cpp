@@ -76,6 +76,7 @@ TEST(DownloadNames, ChoosesTheOutcomeLine) {
     // A transfer abandoned for its time-out says so, whatever the service made of the abort.
     EXPECT_EQ(LineTimedOut, JudgeTransfer(0x80004004u, 0, false, true));
     EXPECT_EQ(LineTimedOut, JudgeTransfer(0, 200, true, true));
+    EXPECT_EQ(LineTimedOut, JudgeTransfer(0x800C000Bu, 0, false));
 
     DownloadLineArgs args = {"music/a%d.ogg", "http://127.0.0.1/Quorvane/music/a%d.ogg", -3, "1234", "abcd"};
     struct Line {
