@@ -36,6 +36,7 @@ import urllib.parse
 
 HOLD_LIMIT = 120  # seconds a held, stalled or silent response waits at most
 HUGE_SIZE = 20 * 1024 * 1024
+KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded")
 
 
 class Rules:
@@ -57,7 +58,7 @@ class Rules:
             if ":" in kind:
                 kind, count_text = kind.split(":", 1)
                 count = int(count_text)
-            if kind not in ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded") and not (kind.isdigit() and 400 <= int(kind) <= 599):
+            if kind not in KINDS and not (kind.isdigit() and 400 <= int(kind) <= 599):
                 raise ValueError(f"unknown fault kind: {kind!r}")
             rules[path.strip()] = (kind, count)
         return rules

@@ -114,7 +114,8 @@ TEST(DownloadNames, ReadsTheAnnouncedBodyLength) {
         {"", -1},
     };
     // Found however long the headers before it are.
-    std::string longHeaders = "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(100000, 'p') + "\r\nContent-Length: 77\r\n";
+    std::string longHeaders = "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(100000, 'p') +
+                              "\r\nContent-Length: 77\r\n";
     EXPECT_EQ(77, ExpectedBodyLength(longHeaders.c_str()));
     for (const Case& c : cases) EXPECT_EQ(c.length, (long long)ExpectedBodyLength(c.headers)) << c.headers;
 }
