@@ -1,6 +1,7 @@
 """End-to-end tests of the update run against a faulty update server: HTTP errors, a connection cut in the middle
-of a file, bodies that do not match their digests, a server that is down, and manifests with unsafe paths or
-upper-case digests; the real Launcher.exe under Wine + Xvfb against tests/e2e/fault_server.py.
+of a file, bodies that do not match their digests, headers too long to copy, a server that is down or stalls, the
+launcher killed mid-download, and hostile manifests; the real Launcher.exe under Wine + Xvfb against
+tests/e2e/fault_server.py.
 """
 
 import hashlib
