@@ -6,5 +6,6 @@ void RegisterCompatibilityLayer();
 
 // Starts Client.exe with its launch argument and ends the launcher with exit code 0.
 [[noreturn]] void StartGameClient();
-// Terminates every running process named Client.exe; reports on the standard streams.
+// Terminates every running process named Client.exe whose image is the current directory's
+// Client.exe (or cannot be read); a client of another folder keeps running. Reports on the standard streams.
 void StopGameClient();

@@ -16,6 +16,23 @@ void Report(FILE* stream, const char* text) {
     fflush(stream);
 }
 
+// Whether the process is another installation's client: true only when its image path can be read
+// and is not the Client.exe of the current directory (compared without regard to case). A client
+// whose path cannot be read is ours by its name alone.
+bool IsForeignClient(DWORD processId, const char* ourClient) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process) return false;
+    char image[MAX_PATH];
+    DWORD length = sizeof image;
+    BOOL read = QueryFullProcessImageNameA(process, 0, image, &length);
+    CloseHandle(process);
+    if (!read) return false;
+    char fullImage[MAX_PATH];
+    DWORD fullLength = GetFullPathNameA(image, sizeof fullImage, fullImage, NULL);
+    if (fullLength == 0 || fullLength >= sizeof fullImage) return false;
+    return _stricmp(fullImage, ourClient) != 0;
+}
+
 }  // namespace
 
 void StartGameClient() {
@@ -26,6 +43,9 @@ void StartGameClient() {
 
 void StopGameClient() {
     const char clientName[] = "Client.exe";
+    char ourClient[MAX_PATH];
+    DWORD length = GetFullPathNameA(clientName, sizeof ourClient, ourClient, NULL);
+    if (length == 0 || length >= sizeof ourClient) ourClient[0] = '\0';  // then only unreadable paths match
 
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
@@ -46,6 +66,7 @@ void StopGameClient() {
     bool terminated = false;
     do {
         if (_stricmp(entry.szExeFile, clientName) != 0) continue;
+        if (IsForeignClient(entry.th32ProcessID, ourClient)) continue;
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
         if (!process) {
             // The search ends at the first client that cannot be opened.

@@ -11,6 +11,7 @@
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
+#include "updater/manifest.h"
 #include "updater/update_run.h"
 
 
@@ -29,10 +30,20 @@ void ToggleOption(unsigned char* flag, HWND box) {
     WriteSettings();
 }
 
+// Whether the file list in use names Client.exe, so that the repair run can download it again. The
+// first run has ended, so the worker no longer touches the tables.
+bool ManifestListsClient() {
+    for (int i = 0; i < EntryCount; ++i) {
+        if (lstrcmpiA(EntryPath[i], "Client.exe") == 0) return true;
+    }
+    return false;
+}
+
 void RunRepair() {
     StopGameClient();
-    // A refused file list cannot bring the client back, so it is kept.
-    if (!ManifestRefused) remove("Client.exe");
+    // Client.exe is deleted only when the repair run can bring it back: not when the file list could
+    // not be downloaded or was refused, nor when it does not name the client.
+    if (ManifestListsClient()) remove("Client.exe");
     SendMessageA(ProgressBar, PBM_SETPOS, 0, 0);
     // The first run has ended (UpdateFinished is set), so the two runs never overlap.
     _beginthread(UpdateWorkerMain, 0, NULL);

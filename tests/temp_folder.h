@@ -1,4 +1,5 @@
-// A throwaway folder that a test works in: created, made current, and removed afterwards; used by the unit tests' one thread.
+// A throwaway folder that a test works in: created, made current, and removed afterwards; the fixture of the unit
+// tests and of the Windows-side tests, each on its test thread.
 #pragma once
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -36,6 +37,9 @@ protected:
     }
 
     static bool IsDirectory(const std::string& name) { return std::filesystem::is_directory(name); }
+
+    // The folder's full path, in the platform's own form.
+    std::string FolderPath() const { return folder_.string(); }
 
 private:
     std::filesystem::path previous_;

@@ -84,7 +84,10 @@ bool ReadWhole(const fs::path& path, std::string& text) {
 const char* PathProblem(const std::string& path) {
     if (path.find(' ') != std::string::npos) return "holds a space, which ends a path in update.cfg";
     if (path.size() > PathSlotSize - 1) return "is longer than 199 characters";
-    if (!IsSafeManifestPath(path.c_str())) return "is a name the launcher refuses (see README: paths in update.cfg)";
+    if (!IsSafeManifestPath(path.c_str())) {
+        return "is refused by the launcher (a device name such as CON or COM1, a name ending in a dot or a "
+               "blank, or one of : < > \" | ? * or a control character)";
+    }
     return nullptr;
 }
 

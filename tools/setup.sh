@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build googletest libgtest-dev python3 libssl-dev python3-cryptography-vectors
+    clang libclang-rt-14-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 wine32:i386
     xvfb xauth nginx-light procps

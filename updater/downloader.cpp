@@ -7,8 +7,24 @@
 
 
 bool MakeDownloadTempName(const char* path, char* name, size_t size) {
-    int length = snprintf(name, size, "%s%s", path, DownloadTempSuffix);
-    return length >= 0 && (size_t)length < size;
+    int length = snprintf(name, size, "%s\\%s", StagingFolder, path);
+    if (length < 0 || (size_t)length >= size) return false;
+    for (char* p = name + strlen(StagingFolder) + 1; *p; ++p) {
+        if (*p == '/' || *p == '\\') *p = '#';
+    }
+    return true;
+}
+
+unsigned DownloadTimeoutMilliseconds(const char* setting) {
+    unsigned seconds = 0;
+    if (setting && *setting) {
+        for (const char* p = setting; *p; ++p) {
+            if (!isdigit((unsigned char)*p) || seconds > DownloadTimeoutSeconds) return DownloadTimeoutSeconds * 1000u;
+            seconds = seconds * 10 + (unsigned)(*p - '0');
+        }
+    }
+    if (seconds < 1 || seconds > DownloadTimeoutSeconds) seconds = DownloadTimeoutSeconds;
+    return seconds * 1000u;
 }
 
 bool IsHexDigest40(const char* text) {
@@ -26,7 +42,8 @@ bool DigestsEqualIgnoringCase(const char* a, const char* b) {
     }
 }
 
-DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort) {
+DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut) {
+    if (timedOut || result == ConnectionTimeoutResult) return LineTimedOut;
     if (result == DownloadFailureResult) return LineUrlInvalid;
     if (result == OutOfMemoryResult) return LineOutOfMemory;
     if (result != 0) return LineError;
@@ -52,6 +69,9 @@ void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const 
         break;
     case LineError:
         snprintf(buffer, size, "Download: %s, error: %ld", args.path, args.lastError);
+        break;
+    case LineTimedOut:
+        snprintf(buffer, size, "Download: %s timed out.", args.path);
         break;
     case LineDigestMismatch:
         snprintf(buffer, size, "Download: %s does not match its digest (%s - %s).", args.path, args.arrivedDigest,

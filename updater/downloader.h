@@ -16,12 +16,29 @@ bool DownloadFile(const char* path, const char* expectedDigest = nullptr);
 // Deletes every non-cookie entry of the URL cache; silent.
 void PurgeUrlCache();
 
-// A download first goes to path + this suffix, beside its target. Manifest paths never hold a
-// space, so no manifest entry can take that name.
-#define DownloadTempSuffix " .download"
+// Downloads first go to a file in this folder of the game folder (the same volume, so the final
+// move is atomic). Manifest paths never hold a space, so no manifest entry can reach it.
+#define StagingFolder "Launcher staging"
 
-// Builds the temporary name for path; false when it does not fit in size bytes.
+// Builds the temporary name for path: the staging folder, then path with its separators replaced
+// by '#', so that every temporary file lies directly in the staging folder. False when it does
+// not fit in size bytes.
 bool MakeDownloadTempName(const char* path, char* name, size_t size);
+
+// Deletes every file in the staging folder (what an interrupted run left behind); the update run
+// calls it at its start. Silent.
+void EmptyStagingFolder();
+// Empties and removes the staging folder; the update run calls it at its end. Silent.
+void RemoveStagingFolder();
+
+// A transfer that does not connect, or receives nothing, for this long is abandoned.
+enum { DownloadTimeoutSeconds = 30 };
+// The tests alone set this environment variable (whole seconds, 1 to 30) to shorten the time-out.
+#define DownloadTimeoutVariable "LAUNCHER_TEST_DOWNLOAD_TIMEOUT"
+
+// The time-out in milliseconds for the variable's value (null when it is not set): the value when
+// it is a whole number of seconds from 1 to DownloadTimeoutSeconds, else DownloadTimeoutSeconds.
+unsigned DownloadTimeoutMilliseconds(const char* setting);
 
 // True for exactly 40 hexadecimal characters, in either case.
 bool IsHexDigest40(const char* text);
@@ -31,8 +48,9 @@ bool DigestsEqualIgnoringCase(const char* a, const char* b);
 
 // Result codes of the download service that have a line of their own.
 enum : uint32_t {
-    DownloadFailureResult = 0x800C0008u,  // INET_E_DOWNLOAD_FAILURE
-    OutOfMemoryResult = 0x8007000Eu,      // E_OUTOFMEMORY
+    DownloadFailureResult = 0x800C0008u,    // INET_E_DOWNLOAD_FAILURE
+    OutOfMemoryResult = 0x8007000Eu,        // E_OUTOFMEMORY
+    ConnectionTimeoutResult = 0x800C000Bu,  // INET_E_CONNECTION_TIMEOUT
 };
 
 enum DownloadLineKind {
@@ -41,12 +59,14 @@ enum DownloadLineKind {
     LineOutOfMemory,     // "Buffer length invalid, or insufficient memory: %s"
     LineError,           // "Download: %s, error: %d"
     LineDigestMismatch,  // "Download: %s does not match its digest (%s - %s)."
+    LineTimedOut,        // "Download: %s timed out."
 };
 
 // Judges a finished transfer. An HTTP status of 400 or more, or a body cut short of the length
 // the response announced, is a failed download even when the service reported success: it is
-// reported as the service reports a failed transfer. LineComplete means the transfer succeeded.
-DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort);
+// reported as the service reports a failed transfer. A transfer abandoned for its time-out, or
+// one the service gave up for its own, is LineTimedOut. LineComplete means the transfer succeeded.
+DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut = false);
 
 // Whether what arrived may be installed: always when the expected digest is not 40 hexadecimal
 // characters, otherwise only when the arrived digest equals it without regard to case.

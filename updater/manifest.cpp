@@ -1,6 +1,7 @@
 // Update manifest reader and tables; LoadManifest runs on the main thread at start-up, the tables then belong to the update worker.
 #include "updater/manifest.h"
 
+#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -13,6 +14,7 @@ char LocalDigest[MaxManifestEntries][DigestSlotSize];
 char PendingPath[MaxManifestEntries][PathSlotSize];
 int EntryCount;
 int PendingCount;
+int ManifestLinesRefused;
 
 namespace {
 
@@ -42,9 +44,10 @@ struct ManifestLine {
 };
 
 // Reads one line: fields split on spaces (a tab belongs to its field), leading spaces skipped,
-// anything after the second field ignored. Only the line feed, and a carriage return right
-// before it, end the line, so a last line without a line feed keeps all its characters. A zero
-// byte ends the line's text, as it would end a C string. Returns false at the end of the file.
+// anything after the second field ignored. The line feed ends a line, and a carriage return
+// right before it or right before the end of the file is dropped with it; a carriage return
+// anywhere else belongs to its field. A zero byte ends the line's text, as it would end a C
+// string. Returns false at the end of the file.
 bool ReadManifestLine(FILE* file, ManifestLine& line) {
     line.path.Start(PathSlotSize);
     line.digest.Start(DigestSlotSize);
@@ -56,8 +59,8 @@ bool ReadManifestLine(FILE* file, ManifestLine& line) {
     for (; c != EOF && c != '\n'; c = getc(file), first = false) {
         if (c == '\r') {
             int next = getc(file);
-            if (next == '\n') break;
-            if (next != EOF) ungetc(next, file);
+            if (next == '\n' || next == EOF) break;
+            ungetc(next, file);
         }
         if (c == '\0') {
             if (first) line.startsWithZero = true;
@@ -105,6 +108,7 @@ void LogMessage(const char* format, ...) {
 
 int LoadManifest(const char* fileName) {
     LogMessage("Try to reading update.cfg");
+    ManifestLinesRefused = 0;
     // Binary mode with the line ends handled here: the same on every platform, and a Ctrl-Z
     // byte does not end the file early.
     FILE* file = fopen(fileName, "rb");
@@ -117,11 +121,13 @@ int LoadManifest(const char* fileName) {
         ++lineNumber;
         if (count == MaxManifestEntries) {
             LogMessage("Manifest has more than %d entries; the rest were skipped", MaxManifestEntries);
+            ++ManifestLinesRefused;
             break;
         }
         if (line.startsWithZero) continue;
         if (line.path.TooLong() || line.digest.TooLong()) {
             LogMessage("Manifest line %d skipped: field too long", lineNumber);
+            ++ManifestLinesRefused;
             continue;
         }
         // A missing field reads as "(null)", as the text of a null field always has.
@@ -129,6 +135,7 @@ int LoadManifest(const char* fileName) {
         const char* digest = line.digest.length ? line.digest.text : "(null)";
         if (!IsSafeManifestPath(path)) {
             LogMessage("Unsafe path refused: %s", path);
+            ++ManifestLinesRefused;
             continue;
         }
         snprintf(EntryPath[count], PathSlotSize, "%s", path);
@@ -140,13 +147,49 @@ int LoadManifest(const char* fileName) {
     return count;
 }
 
+namespace {
+
+bool SameLettersIgnoringCase(const char* text, size_t length, const char* upper) {
+    if (strlen(upper) != length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (toupper((unsigned char)text[i]) != upper[i]) return false;
+    }
+    return true;
+}
+
+// Windows opens these names as devices in every folder, whatever follows the first dot, so a file
+// of that name can be neither written nor read (under Wine opening one may block for good).
+bool IsReservedDeviceName(const char* component, size_t length) {
+    static const char* const Names[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    const char* dot = (const char*)memchr(component, '.', length);
+    size_t base = dot ? (size_t)(dot - component) : length;
+    while (base > 0 && component[base - 1] == ' ') --base;  // Windows drops blanks before the dot
+    for (const char* name : Names) {
+        if (SameLettersIgnoringCase(component, base, name)) return true;
+    }
+    if (base != 4) return false;
+    if (!SameLettersIgnoringCase(component, 3, "COM") && !SameLettersIgnoringCase(component, 3, "LPT")) return false;
+    // A digit, or the superscript one, two or three that Windows also reads as a port number.
+    unsigned char number = (unsigned char)component[3];
+    return isdigit(number) || number == 0xB9 || number == 0xB2 || number == 0xB3;
+}
+
+bool IsSafeComponent(const char* component, size_t length) {
+    if (length == 0) return false;  // "a//b", a leading or a trailing separator
+    if (component[length - 1] == '.' || component[length - 1] == ' ') return false;  // also "." and ".."
+    return !IsReservedDeviceName(component, length);
+}
+
+}  // namespace
+
 bool IsSafeManifestPath(const char* path) {
-    if (path[0] == '/' || path[0] == '\\') return false;
+    // A leading separator makes the path absolute (or UNC); a colon makes it drive-relative or
+    // names a stream; both end up as an empty first component or a refused character below.
     const char* componentStart = path;
     for (const char* p = path;; ++p) {
         unsigned char c = (unsigned char)*p;
         if (c == '\0' || c == '/' || c == '\\') {
-            if (p - componentStart == 2 && componentStart[0] == '.' && componentStart[1] == '.') return false;
+            if (!IsSafeComponent(componentStart, (size_t)(p - componentStart))) return false;
             if (c == '\0') return true;
             componentStart = p + 1;
             continue;

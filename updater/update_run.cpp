@@ -80,6 +80,8 @@ static void MakeParentDirectories(const char* path) {
 }
 
 void CheckFiles() {
+    // Whatever an interrupted run left in the staging folder goes first.
+    EmptyStagingFolder();
     memset(LogMessageBuffer, 0, LogMessageBufferSize);
     for (int i = 0; i < EntryCount; ++i) {
         int error = ComputeFileDigest(EntryPath[i]);
@@ -121,8 +123,9 @@ void DownloadPending() {
         if (!DownloadFile(PendingPath[i], ExpectedDigest[PendingEntry[i]])) ++failed;
         SetProgressPos(i + 1);
     }
+    RemoveStagingFolder();
 
-    // Success is claimed only when the file list arrived and every pending file was installed.
+    // Success is claimed only when the file list arrived whole and every pending file was installed.
     if (!ManifestFetched) {
         LogLine("Update incomplete: the file list could not be downloaded");
     } else if (ManifestRefused) {
@@ -131,6 +134,9 @@ void DownloadPending() {
         snprintf(LogMessageBuffer, LogMessageBufferSize, "Update incomplete: %d of %d files could not be updated",
                  failed, PendingCount);
         LogLine(LogMessageBuffer);
+    } else if (ManifestLinesRefused > 0) {
+        // The files those lines named were not checked, so the folder may still lack them.
+        LogLine("Update incomplete: some entries of the file list were refused");
     } else {
         LogLine("All files up to date");
     }

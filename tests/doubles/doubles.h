@@ -5,7 +5,7 @@
 #include <vector>
 
 // Everything the doubles saw, in order: "log: <line>", "file: <line>", "range: <n>", "pos: <n>",
-// "play", "download: <path> <expected digest>".
+// "play", "download: <path> <expected digest>", "staging: emptied", "staging: removed".
 extern std::vector<std::string> RecordedEvents;
 
 // Paths whose fake download fails; every other fake download succeeds and writes the path's

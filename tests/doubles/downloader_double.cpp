@@ -30,3 +30,7 @@ bool DownloadFile(const char* path, const char* expectedDigest) {
     LogLine(LogMessageBuffer);
     return ok;
 }
+
+void EmptyStagingFolder() { RecordedEvents.push_back("staging: emptied"); }
+
+void RemoveStagingFolder() { RecordedEvents.push_back("staging: removed"); }

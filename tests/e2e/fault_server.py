@@ -10,6 +10,10 @@ KIND is one of
     cut      announce the full length, send half of the file, then close the connection
     corrupt  send a body of the right length whose bytes differ from the file's
     empty    answer 200 with an empty body
+    stall    send the head (announcing the full length) and the first byte, then nothing more
+    silent   read the request and never answer
+    huge     answer 200 with a body of 20 MB whose bytes are not the file's
+    padded   send 16 KB of headers before Content-Length (the full length), then half of the file, then close
     hold     keep the response back while the rules still say "hold" for the path (so with a control
              file: until that file no longer holds the rule), then serve the file; logs "HOLD PATH" when
              it starts holding, so a test can see the request arrive without relying on timing
@@ -30,7 +34,9 @@ import threading
 import time
 import urllib.parse
 
-HOLD_LIMIT = 120  # seconds a held response waits at most
+HOLD_LIMIT = 120  # seconds a held, stalled or silent response waits at most
+HUGE_SIZE = 20 * 1024 * 1024
+KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded")
 
 
 class Rules:
@@ -55,7 +61,7 @@ class Rules:
             elif "@" in kind:
                 kind, number_text = kind.split("@", 1)
                 count = -int(number_text)  # a negative count names one request by its number
-            if kind not in ("cut", "corrupt", "empty", "hold") and not (kind.isdigit() and 400 <= int(kind) <= 599):
+            if kind not in KINDS and not (kind.isdigit() and 400 <= int(kind) <= 599):
                 raise ValueError(f"unknown fault kind: {kind!r}")
             rules[path.strip()] = (kind, count)
         return rules
@@ -96,8 +102,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def record(self, status, sent):
         self.record_text(f"{self.command} {self.path} {status} {sent}")
 
-    def send_body(self, status, body, length=None, close=False):
+    def send_body(self, status, body, length=None, close=False, padding=0):
         self.send_response(status)
+        for i in range(padding // 100):
+            self.send_header(f"X-Padding-{i}", "p" * 80)
         self.send_header("Content-Type", "application/octet-stream" if status < 400 else "text/html")
         self.send_header("Content-Length", str(len(body) if length is None else length))
         self.send_header("Cache-Control", "no-store")
@@ -143,6 +151,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif fault == "empty":
             self.send_body(200, b"")
             self.record("200-empty", 0)
+        elif fault == "stall":
+            self.send_body(200, data[:1], length=len(data))
+            self.record("200-stall", 1)
+            self.wait_for_close()
+        elif fault == "silent":
+            self.record("silent", 0)
+            self.wait_for_close()
+        elif fault == "huge":
+            body = bytes(range(256)) * (HUGE_SIZE // 256)
+            self.send_body(200, body)
+            self.record("200-huge", len(body))
+        elif fault == "padded":
+            half = data[: len(data) // 2]
+            self.send_body(200, half, length=len(data), close=True, padding=16384)
+            self.record("200-padded", len(half))
+            self.close_connection = True
+
+    def wait_for_close(self):
+        """Keeps the connection open and silent until the client closes it (or HOLD_LIMIT seconds pass)."""
+        self.connection.settimeout(HOLD_LIMIT)
+        try:
+            while self.connection.recv(4096):
+                pass
+        except OSError:
+            pass
+        self.record_text(f"CLOSED {self.path}")
+        self.close_connection = True
 
     def hold(self, relative):
         """Waits while the path's rule is still "hold"; gives up after HOLD_LIMIT seconds so a forgotten

@@ -299,11 +299,20 @@ class ClientTest(LauncherTestCase):
             standins.append(self.start_standin(index))
             wait_until(lambda: len(self.started_lines()) == index + 1, f"stand-in client {index + 1} to run")
         self.assertTrue(all(p.poll() is None for p in standins))
+        # A second installation's client, in a folder of its own.
+        other_folder = self.work / "other game"
+        other_folder.mkdir()
+        shutil.copy2(standin, other_folder / "Client.exe")
+        other = self.prefix.popen([other_folder / "Client.exe"], other_folder, self.out_dir / "other.out",
+                                  self.out_dir / "other.err")
+        self.addCleanup(lambda: other.poll() is None and other.kill())
+        wait_until(lambda: (other_folder / "client_started.txt").exists(), "the other installation's client")
 
         with self.subTest("Repair stops the clients, deletes Client.exe and runs the update again"):
             self.driver.one("click", REPAIR)
             for process in standins:
                 process.wait(30)
+            self.assertIsNone(other.poll(), "the other installation's client keeps running")
             # What the window and the folder show while the repair run waits for Client.exe; looked at before the
             # download is let go, so that a failing check cannot leave the run waiting.
             wait_until(lambda: server.held_now() == 1, "the repair run's download of Client.exe")

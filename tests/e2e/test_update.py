@@ -16,7 +16,9 @@ import harness  # noqa: E402
 from harness import LauncherTestCase, strip_log_prefix  # noqa: E402
 
 PLAY_BUTTON = 1
-TEMP_SUFFIX = " .download"
+REPAIR_BUTTON = 11
+TEMP_SUFFIX = " .download"  # temporary files of earlier builds, beside their targets
+STAGING_FOLDER = "Launcher staging"
 
 # The game's data directories as the launcher creates them (the doubled separators are one on disk).
 DATA_DIRECTORIES = [
@@ -85,7 +87,9 @@ def local_digests(game_dir, entries, unreadable=()):
 
 
 def temp_leftovers(folder):
-    return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*") if p.name.endswith(TEMP_SUFFIX))
+    """Temporary download files, and the staging folder, left in a game folder."""
+    return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*")
+                  if p.name.endswith(TEMP_SUFFIX) or p.name == STAGING_FOLDER)
 
 
 class UpdateTestCase(LauncherTestCase):
@@ -107,13 +111,21 @@ class UpdateTestCase(LauncherTestCase):
                 return bar
             time.sleep(0.2)
 
-    def run_update(self):
-        """Starts the launcher, waits for its run to end (Play becomes usable right after the run's last line)
-        and returns the list lines. The launcher is closed afterwards."""
+    def run_update(self, repair=False):
+        """Starts the launcher, waits for its run to end (Play becomes usable right after the run's last line),
+        with repair clicks Repair and waits for that run to end too, and returns the list lines. The launcher is
+        closed afterwards."""
         run = self.start_launcher(timeout=90)
         self.assertFalse(self.game_file_exists("update.cfg"), "update.cfg is deleted before the window shows")
         self.driver.one("wait-enabled", PLAY_BUTTON, "120", timeout=150)
         self.wait_progress(0, 5, 5)
+        if repair:
+            self.driver.one("click", REPAIR_BUTTON)
+            deadline = time.monotonic() + 120
+            while sum(line.startswith(("All files up to date", "Update incomplete"))
+                      for line in self.driver.one("list")["lines"]) < 2:
+                self.assertLess(time.monotonic(), deadline, "the repair run never ended")
+                time.sleep(0.2)
         listing = self.driver.one("list")
         self.assertEqual(self.close_launcher(run), 0)
         return listing["lines"]

@@ -1,20 +1,26 @@
 """End-to-end tests of the update run against a faulty update server: HTTP errors, a connection cut in the middle
-of a file, bodies that do not match their digests, a server that is down, and manifests with unsafe paths or
-upper-case digests; the real Launcher.exe under Wine + Xvfb against tests/e2e/fault_server.py.
+of a file, bodies that do not match their digests, headers too long to copy, a server that is down or stalls, the
+launcher killed mid-download, and hostile manifests; the real Launcher.exe under Wine + Xvfb against
+tests/e2e/fault_server.py.
 """
 
 import hashlib
-import os
+import random
 import re
+import subprocess
 import sys
+import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, UpdateTestCase, temp_leftovers,  # noqa: E402
-                         update_lines)
+from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, STAGING_FOLDER, UpdateTestCase,  # noqa: E402
+                         temp_leftovers, update_lines)
 
 EMPTY_SHA1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709"
+# The transfer time-out these tests set (the product's is 30 s).
+TIMEOUT_VARIABLE = "LAUNCHER_TEST_DOWNLOAD_TIMEOUT"
+TIMEOUT_SECONDS = 5  # long enough for a good transfer on a loaded machine, short enough to stay fast
 
 
 def sha1_bytes(data):
@@ -34,7 +40,12 @@ class DownServerTest(UpdateTestCase):
     def test_server_down(self):
         blocker = harness.PortBlocker()  # refuses every connection and keeps other servers off the port
         self.addCleanup(blocker.stop)
-        lines = self.run_update()
+        # An installed client that Repair could not download again, since no file list arrived.
+        client = self.game_dir / "Client.exe"
+        client.write_bytes(b"MZ the installed client")
+        lines = self.run_update(repair=True)
+        self.assertEqual(client.read_bytes(), b"MZ the installed client", "Repair keeps the client")
+        lines = lines[:lines.index("Update incomplete: the file list could not be downloaded") + 1]
         if "Download: update.cfg complete." in lines:
             self.fail("a server answered on the blocked port: another test run's server shared it")
         expected = [re.compile(rf"^(URL is invalid: {re.escape(self.url('update.cfg'))}\."
@@ -42,11 +53,14 @@ class DownServerTest(UpdateTestCase):
                     "Try to reading update.cfg", "Total files to check: 0", "Checking files...",
                     "Checking for updates...", "Update incomplete: the file list could not be downloaded"]
         self.assert_list_lines(update_lines(lines), expected)
-        self.assert_list_lines(update_lines(self.file_messages()), expected)
+        messages = update_lines(self.file_messages())
+        self.assert_list_lines(messages[:len(expected)], expected)
+        self.assertEqual(messages[len(expected):], expected[-3:], "the repair run uses the same (missing) list")
         for directory in DATA_DIRECTORIES:
             self.assertTrue((self.game_dir / directory).is_dir(), directory)
         leftovers = sorted(p.name for p in self.game_dir.iterdir() if p.is_file())
-        self.assertEqual(leftovers, ["Launcher.exe", harness.LOG_FILE])
+        self.assertEqual(leftovers, ["Client.exe", "Launcher.exe", harness.LOG_FILE])
+        self.assertEqual(temp_leftovers(self.game_dir), [])
 
 
 class UpdateFaultTest(UpdateTestCase):
@@ -68,24 +82,31 @@ class UpdateFaultTest(UpdateTestCase):
             "mapdata/cut.map": content("cut", 400000),
             "sounds/corrupt.wav": content("corrupt", 7000),
             "fonts/empty.ttf": content("empty", 2000),
+            "sounds/huge.wav": content("huge", 4000),
+            "fonts/padded.ttf": content("padded", 300000),
             "sprites/ui/last.spr": content("last", 3000),
         }
         for path, data in files.items():
             (site / path).parent.mkdir(parents=True, exist_ok=True)
             (site / path).write_bytes(data)
-        entries = harness.write_manifest(site, list((path, sha1_bytes(data)) for path, data in files.items()))
+        # The padded file has no digest to check, so only the announced length, far down the headers, can tell
+        # that its body was cut short.
+        entries = harness.write_manifest(site, [(path, "unchecked" if path == "fonts/padded.ttf" else sha1_bytes(data))
+                                                for path, data in files.items()])
         # Older local copies of the files whose new version will not arrive intact.
         old = {"mapdata/cut.map": b"old map", "sounds/corrupt.wav": b"old sound", "fonts/empty.ttf": b"old font"}
         for path, data in old.items():
             (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
             (self.game_dir / path).write_bytes(data)
         self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500", "mapdata/cut.map=cut",
-                          "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty")
+                          "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty", "sounds/huge.wav=huge",
+                          "fonts/padded.ttf=padded")
 
         lines = self.run_update()
         paths = [path for path, _ in entries]
         digest = dict(entries)
         corrupt_arrived = sha1_bytes(bytes(b ^ 0x5A for b in files["sounds/corrupt.wav"]))
+        huge_arrived = sha1_bytes(bytes(range(256)) * (20 * 1024 * 1024 // 256))
         expected = (["Download: update.cfg complete.", "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
                     + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths if path not in old]
                     + ["Checking files..."]
@@ -101,8 +122,12 @@ class UpdateFaultTest(UpdateTestCase):
                        f"{digest['sounds/corrupt.wav']}).",
                        f"Download: fonts/empty.ttf does not match its digest ({EMPTY_SHA1} - "
                        f"{digest['fonts/empty.ttf']}).",
+                       f"Download: sounds/huge.wav does not match its digest ({huge_arrived} - "
+                       f"{digest['sounds/huge.wav']}).",
+                       re.compile(rf"^(URL is invalid: {re.escape(self.url('fonts/padded.ttf'))}\."
+                                  r"|Download: fonts/padded\.ttf, error: -?\d+)$"),
                        "Download: sprites/ui/last.spr complete.",
-                       "Update incomplete: 5 of 7 files could not be updated"])
+                       "Update incomplete: 7 of 9 files could not be updated"])
         with self.subTest("list"):
             self.assert_list_lines(update_lines(lines), expected)
             self.assertNotIn("All files up to date", lines)
@@ -112,8 +137,8 @@ class UpdateFaultTest(UpdateTestCase):
         with self.subTest("files"):
             for path in ("sprites/ui/first.spr", "sprites/ui/last.spr"):
                 self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
-            for path in ("music/missing404.ogg", "music/missing500.ogg"):
-                self.assertFalse((self.game_dir / path).exists(), f"no error page stored as {path}")
+            for path in ("music/missing404.ogg", "music/missing500.ogg", "sounds/huge.wav", "fonts/padded.ttf"):
+                self.assertFalse((self.game_dir / path).exists(), f"nothing stored as {path}")
             for path, data in old.items():
                 self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} keeps its old version")
             self.assertEqual(temp_leftovers(self.game_dir), [])
@@ -122,57 +147,196 @@ class UpdateFaultTest(UpdateTestCase):
             for path in paths:
                 self.assertIn(f"/Quorvane/{path}", self.requested())
 
-    def test_unsafe_paths_refused_and_uppercase_digest_installs(self):
+    def test_hostile_manifests(self):
+        """Hostile manifests, one launcher run each: a table of refused lines (told apart by their log lines)
+        among good entries, 1001 and 100000 lines, an HTML error page and a binary file."""
         site = self.work / "site"
         good = {"data/good.dat": content("good", 1000), "data/upper.dat": content("upper", 1500),
-                "data/..dots.dat": content("dots", 700)}
+                "data/..dots.dat": content("dots", 700), "data/keep.dat": content("keep", 800),
+                "data/cr.dat": content("cr", 600)}
         for path, data in good.items():
             (site / path).parent.mkdir(parents=True, exist_ok=True)
             (site / path).write_bytes(data)
+        digest = {path: sha1_bytes(data) for path, data in good.items()}
+        # Earlier good files: two up to date, one that no manifest lists.
+        kept = {"data/keep.dat": good["data/keep.dat"], "data/cr.dat": good["data/cr.dat"],
+                "data/unlisted.dat": b"unlisted"}
+        for path, data in kept.items():
+            (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
+            (self.game_dir / path).write_bytes(data)
         # Files the unsafe entries would reach if the launcher fetched them: beside and above the served folder.
         bait = content("bait", 900)
+        bait_digest = sha1_bytes(bait).encode()
         (site.parent / "x").write_bytes(bait)
-        (site / "y").write_bytes(bait)
-        unsafe = ["../x", "..\\x", "data/../../x", "/y", "\\y", "C:y", "data/a:b", "q?.dat", "s*.dat", "l<t.dat",
-                  "g>t.dat", 'qu"ote.dat', "pi|pe.dat"]
-        digest = {path: sha1_bytes(data) for path, data in good.items()}
-        manifest = [("data/good.dat", digest["data/good.dat"])]
-        manifest += [(path, sha1_bytes(bait)) for path in unsafe[:7]]
-        manifest += [("data/upper.dat", digest["data/upper.dat"].upper())]
-        manifest += [(path, sha1_bytes(bait)) for path in unsafe[7:]]
-        manifest += [("data/..dots.dat", digest["data/..dots.dat"])]
-        harness.write_manifest(site, manifest)
-        self.fault_server(site)
+        for name in ("y", "CON", "AUX", "COM1", "NUL.txt", "lpt1.dat", "evil.txt.", "sprites/com2", "x:stream"):
+            (site / name).parent.mkdir(parents=True, exist_ok=True)
+            (site / name).write_bytes(bait)
 
-        lines = self.run_update()
+        unsafe = ["../x", "..\\x", "data/../../x", "a/../../x", "/y", "\\y", "C:y", "C:x", "data/a:b", "x:stream",
+                  "\\\\server\\share\\x", "CON", "AUX", "COM1", "NUL.txt", "lpt1.dat", ".", "evil.txt.",
+                  "sprites/com2", "data//y", "q?.dat", "s*.dat", "l<t.dat", "g>t.dat", 'qu"ote.dat', "pi|pe.dat"]
+        too_long = [b"data/" + b"p" * 195 + b" " + bait_digest,  # a 200-character path
+                    b"data/long.dat " + b"d" * 150,  # a 150-character digest
+                    b"data/" + b"q" * 60000 + b" " + bait_digest]  # a 60000-character line
+        rows = [(f"data/good.dat {digest['data/good.dat']}".encode(), None)]
+        rows += [(path.encode() + b" " + bait_digest, f"Unsafe path refused: {path}") for path in unsafe[:13]]
+        rows += [(f"data/upper.dat {digest['data/upper.dat'].upper()}".encode(), None)]
+        rows += [(line, "too long") for line in too_long]
+        rows += [(b"\0data/zero.dat " + bait_digest, "")]  # a line starting with a zero byte is skipped silently
+        rows += [(path.encode() + b" " + bait_digest, f"Unsafe path refused: {path}") for path in unsafe[13:]]
+        rows += [(f"data/..dots.dat {digest['data/..dots.dat']}".encode(), None),
+                 (f"data/keep.dat {digest['data/keep.dat']}".encode(), None)]
+        # The last line ends in a bare CR: dropped like every other line end, so cr.dat is not fetched again.
+        manifest = b"\n".join(line for line, _ in rows) + b"\n" + f"data/cr.dat {digest['data/cr.dat']}\r".encode()
+        refusals = [f"Manifest line {number} skipped: field too long" if note == "too long" else note
+                    for number, (_, note) in enumerate(rows, 1) if note]
         installed = ["data/good.dat", "data/upper.dat", "data/..dots.dat"]
-        expected = (["Download: update.cfg complete.", "Try to reading update.cfg"]
-                    + [f"Unsafe path refused: {path}" for path in unsafe]
-                    + [f"Total files to check: {len(installed)}"]
-                    + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in installed]
-                    + ["Checking files..."]
-                    + [f"File {path} needs updating" for path in installed]
-                    + ["Checking for updates..."]
-                    + [f"Download: {path} complete." for path in installed]
-                    + ["All files up to date"])
-        self.assert_list_lines(update_lines(lines), expected)
-        for path, data in good.items():
-            self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+        incomplete = "Update incomplete: some entries of the file list were refused"
+
+        with self.subTest("the publisher tool refuses what the launcher refuses"):
+            tool = harness.env_path("LAUNCHER_NATIVE_BIN_DIR") / "publish_manifest"
+            result = subprocess.run([tool, site, self.work / "published.cfg"], capture_output=True, text=True,
+                                    timeout=60)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            refused = sorted(re.findall(r"^publish_manifest: refused (\S+):", result.stderr, re.M))
+            self.assertEqual(refused, sorted(["AUX", "COM1", "CON", "NUL.txt", "evil.txt.", "lpt1.dat", "sprites/com2",
+                                              "x:stream"]))
+            self.assertFalse((self.work / "published.cfg").exists())
+
+        self.fault_server(site)
+        outside_before = self.outside_snapshot(site)
+
+        def run(name, manifest, expected=None):
+            (site / "update.cfg").write_bytes(manifest)
+            with self.subTest(name):
+                lines = update_lines(self.run_update())
+                if expected:
+                    self.assert_list_lines(lines, expected)
+                self.assertTrue(lines[-1].startswith("Update incomplete: "), "the run never claims success")
+                for path, data in kept.items():
+                    self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} kept")
+                self.assertEqual(temp_leftovers(self.game_dir), [])
+                self.assertEqual(self.outside_snapshot(site), outside_before, "nothing written outside the game folder")
+
+        run("refused lines among good ones", manifest,
+            ["Download: update.cfg complete.", "Try to reading update.cfg"] + refusals
+            + ["Total files to check: 5"]
+            + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in installed]
+            + ["Checking files..."] + [f"File {path} needs updating" for path in installed]
+            + ["Checking for updates..."] + [f"Download: {path} complete." for path in installed] + [incomplete])
+        for path in installed:
+            self.assertEqual((self.game_dir / path).read_bytes(), good[path], path)
         self.assertEqual(self.requested(), ["/Quorvane/update.cfg"] + [f"/Quorvane/{path}" for path in installed])
-        # Nothing of the unsafe entries was written anywhere: not beside or above the game folder, not at the top
-        # of a drive, not in the game folder under a mangled name.
-        written = []
-        for directory, _, names in os.walk(self.work):  # links (the prefix's drive letters) are not followed
-            for name in names:
-                file = Path(directory) / name
-                if (file.is_file() and not file.is_symlink() and file.stat().st_size == len(bait)
-                        and site not in file.parents and file != site.parent / "x" and file.read_bytes() == bait):
-                    written.append(file)
-        self.assertEqual(written, [])
         game_files = sorted(p.relative_to(self.game_dir).as_posix() for p in self.game_dir.rglob("*") if p.is_file())
-        self.assertEqual(game_files, sorted(["Launcher.exe", harness.LOG_FILE] + installed))
-        for root in (Path("/y"), Path("/x"), self.prefix.path / "drive_c" / "y"):
-            self.assertFalse(root.exists(), root)
+        self.assertEqual(game_files, sorted(["Launcher.exe", harness.LOG_FILE] + installed + list(kept)))
+
+        keep_line = f"data/keep.dat {digest['data/keep.dat']}\n".encode()
+        for count in (1001, 100000):
+            run(f"{count} lines", keep_line * count,
+                ["Download: update.cfg complete.", "Try to reading update.cfg",
+                 "Manifest has more than 1000 entries; the rest were skipped", "Total files to check: 1000",
+                 "Checking files...", "Checking for updates...", incomplete])
+        page = (b"<html>\r\n<head><title>500 Internal Server Error</title></head>\r\n<body>\r\n"
+                b"<center><h1>500 Internal Server Error</h1></center>\r\n</body>\r\n</html>\r\n")
+        run("an HTML error page", page,
+            ["Download: update.cfg complete.", "Try to reading update.cfg"]
+            + [f"Unsafe path refused: {line.split(b' ')[0].decode()}" for line in page.splitlines()]
+            + ["Total files to check: 0", "Checking files...", "Checking for updates...", incomplete])
+        run("a binary file", random.Random(8).randbytes(20000))
+
+    def outside_snapshot(self, site):
+        """What lies outside the game folder that a stray write could change: the test folder's own entries, the
+        served files and the top of the prefix's drive C."""
+        work = sorted(p.name for p in self.work.iterdir() if p.name != "requests.log")
+        served = sorted((p.relative_to(site).as_posix(), p.stat().st_size) for p in site.rglob("*")
+                        if p.is_file() and p.name != "update.cfg")
+        drive_c = sorted(p.name for p in (self.prefix.path / "drive_c").iterdir())
+        # "\\y" and "/y" name the top of the current drive, which is Linux's root when Wine runs the game folder on Z:.
+        tops = [Path("/x").exists(), Path("/y").exists()]
+        return work, served, drive_c, tops, (site.parent / "x").read_bytes()
+
+    def shorten_timeout(self):
+        self.prefix.env[TIMEOUT_VARIABLE] = str(TIMEOUT_SECONDS)
+
+    def timed_update(self, what):
+        started = time.monotonic()
+        lines = self.run_update()
+        harness.log(f"{what}: Play usable and the run over {time.monotonic() - started:.1f} s after the start "
+                    f"(time-out {TIMEOUT_SECONDS} s)")
+        return lines
+
+    def test_stalled_transfers_time_out(self):
+        site = self.work / "site"
+        files = {"data/first.dat": content("first", 3000), "data/stall.dat": content("stall", 200000),
+                 "data/silent.dat": content("silent", 5000), "data/last.dat": content("last", 3000)}
+        for path, data in files.items():
+            (site / path).parent.mkdir(parents=True, exist_ok=True)
+            (site / path).write_bytes(data)
+        harness.write_manifest(site, [(path, sha1_bytes(data)) for path, data in files.items()])
+        old = self.game_dir / "data" / "stall.dat"
+        old.parent.mkdir()
+        old.write_bytes(b"old stalled file")
+        server = self.fault_server(site, "update.cfg=stall")
+        self.shorten_timeout()
+
+        with self.subTest("a stall on update.cfg: the window appears and Play becomes usable"):
+            lines = self.timed_update("update.cfg stalled")
+            self.assert_list_lines(update_lines(lines), [
+                "Download: update.cfg timed out.", "Try to reading update.cfg", "Total files to check: 0",
+                "Checking files...", "Checking for updates...",
+                "Update incomplete: the file list could not be downloaded"])
+            self.assertEqual(old.read_bytes(), b"old stalled file")
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+
+        server.set_rules("data/stall.dat=stall", "data/silent.dat=silent")
+        with self.subTest("a stall mid-file and a server that never answers"):
+            lines = self.timed_update("two files stalled")
+            paths = list(files)
+            self.assert_list_lines(update_lines(lines), (
+                ["Download: update.cfg complete.", "Try to reading update.cfg", "Total files to check: 4"]
+                + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths if path != "data/stall.dat"]
+                + ["Checking files..."] + [f"File {path} needs updating" for path in paths]
+                + ["Checking for updates...", "Download: data/first.dat complete.",
+                   "Download: data/stall.dat timed out.", "Download: data/silent.dat timed out.",
+                   "Download: data/last.dat complete.",
+                   "Update incomplete: 2 of 4 files could not be updated"]))
+            self.assertEqual(old.read_bytes(), b"old stalled file", "the older copy is kept")
+            self.assertFalse((self.game_dir / "data" / "silent.dat").exists())
+            for path in ("data/first.dat", "data/last.dat"):
+                self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+
+    def test_killed_mid_download_then_started_again(self):
+        site = self.work / "site"
+        files = {"data/big.dat": content("big", 300000), "data/small.dat": content("small", 2000)}
+        for path, data in files.items():
+            (site / path).parent.mkdir(parents=True, exist_ok=True)
+            (site / path).write_bytes(data)
+        harness.write_manifest(site, [(path, sha1_bytes(data)) for path, data in files.items()])
+        old = self.game_dir / "data" / "big.dat"
+        old.parent.mkdir()
+        old.write_bytes(b"old big file")
+        self.fault_server(site, "data/big.dat=stall:1")  # only the first request stalls
+        staging = self.game_dir / STAGING_FOLDER
+
+        # Killed while the big file's transfer hangs after its first byte (Wine's download service keeps the
+        # body elsewhere until the transfer ends, so the staging folder may be all that is left on disk).
+        run = self.start_launcher(timeout=90)
+        deadline = time.monotonic() + 60
+        while not (staging.is_dir() and "GET /Quorvane/data/big.dat 200-stall 1" in self.server.log_lines()):
+            self.assertLess(time.monotonic(), deadline, "the big file's transfer never started")
+            time.sleep(0.1)
+        run.kill()
+        self.assertEqual(old.read_bytes(), b"old big file", "the earlier file survives the kill")
+        # The partial body a download service that writes as data arrives leaves there.
+        (staging / "data#big.dat").write_bytes(b"partial")
+
+        lines = update_lines(self.run_update())
+        self.assertEqual(lines[-3:], ["Download: data/big.dat complete.", "Download: data/small.dat complete.",
+                                      "All files up to date"])
+        for path, data in files.items():
+            self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+        self.assertEqual(temp_leftovers(self.game_dir), [], "the interrupted run's staging file is gone")
 
 
 if __name__ == "__main__":

@@ -7,14 +7,25 @@
 #include "updater/downloader.h"
 #include "updater/manifest.h"
 
-TEST(DownloadNames, TemporaryNameCannotBeAManifestEntry) {
+TEST(DownloadNames, TemporaryNameLiesDirectlyInTheStagingFolder) {
     char name[400];
-    ASSERT_TRUE(MakeDownloadTempName("sprites/ui/x.bmp", name, sizeof name));
-    EXPECT_EQ(std::string("sprites/ui/x.bmp .download"), name);
-    // Lies beside its target, and manifest paths never hold a space.
-    EXPECT_NE(nullptr, strchr(name, ' '));
-    char small[8];
+    ASSERT_TRUE(MakeDownloadTempName("sprites/ui\\x.bmp", name, sizeof name));
+    EXPECT_EQ(std::string("Launcher staging\\sprites#ui#x.bmp"), name);
+    char small[20];
     EXPECT_FALSE(MakeDownloadTempName("sprites/ui/x.bmp", small, sizeof small));
+}
+
+TEST(DownloadNames, TimeoutIsShortenedOnlyByAWholeNumberOfSeconds) {
+    struct Case {
+        const char* setting;
+        unsigned milliseconds;
+    } cases[] = {
+        {nullptr, 30000}, {"", 30000}, {"3", 3000}, {"1", 1000}, {"30", 30000}, {"0", 30000}, {"31", 30000},
+        {"99999999999999999999", 30000}, {"-3", 30000}, {"3s", 30000}, {" 3", 30000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.milliseconds, DownloadTimeoutMilliseconds(c.setting)) << (c.setting ? c.setting : "null");
+    }
 }
 
 TEST(DownloadNames, AcceptsOnlyAMatchingDigest) {
@@ -62,6 +73,10 @@ TEST(DownloadNames, ChoosesTheOutcomeLine) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.kind, JudgeTransfer(c.result, c.status, c.cutShort)) << std::hex << c.result << " " << c.status;
     }
+    // A transfer abandoned for its time-out says so, whatever the service made of the abort.
+    EXPECT_EQ(LineTimedOut, JudgeTransfer(0x80004004u, 0, false, true));
+    EXPECT_EQ(LineTimedOut, JudgeTransfer(0, 200, true, true));
+    EXPECT_EQ(LineTimedOut, JudgeTransfer(0x800C000Bu, 0, false));
 
     DownloadLineArgs args = {"music/a%d.ogg", "http://127.0.0.1/Quorvane/music/a%d.ogg", -3, "1234", "abcd"};
     struct Line {
@@ -73,6 +88,7 @@ TEST(DownloadNames, ChoosesTheOutcomeLine) {
         {LineOutOfMemory, "Buffer length invalid, or insufficient memory: music/a%d.ogg"},
         {LineError, "Download: music/a%d.ogg, error: -3"},
         {LineDigestMismatch, "Download: music/a%d.ogg does not match its digest (1234 - abcd)."},
+        {LineTimedOut, "Download: music/a%d.ogg timed out."},
     };
     for (const Line& l : lines) {
         char buffer[5000];
@@ -97,5 +113,9 @@ TEST(DownloadNames, ReadsTheAnnouncedBodyLength) {
         {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\n", -1},
         {"", -1},
     };
+    // Found however long the headers before it are.
+    std::string longHeaders = "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(100000, 'p') +
+                              "\r\nContent-Length: 77\r\n";
+    EXPECT_EQ(77, ExpectedBodyLength(longHeaders.c_str()));
     for (const Case& c : cases) EXPECT_EQ(c.length, (long long)ExpectedBodyLength(c.headers)) << c.headers;
 }

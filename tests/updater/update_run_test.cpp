@@ -19,6 +19,7 @@ const std::string EmptyDigest = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
 
 void SetManifest(const std::vector<std::pair<std::string, std::string>>& entries) {
     EntryCount = (int)entries.size();
+    ManifestLinesRefused = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
         snprintf(EntryPath[i], PathSlotSize, "%s", entries[i].first.c_str());
         snprintf(ExpectedDigest[i], DigestSlotSize, "%s", entries[i].second.c_str());
@@ -42,7 +43,8 @@ TEST_F(UpdateRun, UpToDateFolderDownloadsNothing) {
     WriteFile("empty.bin", "");
     SetManifest({{"a.txt", AbcDigest}, {"empty.bin", EmptyDigest}});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+                                        "log: Checking for updates...", "staging: removed",
                                         "log: All files up to date", "play", "range: 5", "pos: 5"}),
               RecordedEvents);
     EXPECT_EQ(0, PendingCount);
@@ -64,6 +66,7 @@ TEST_F(UpdateRun, ListsAndDownloadsWhatDiffersInOrder) {
     // The changed file's digest, taken with sha1sum.
     const std::string abd = "cb4cc28df0fdbe0ecf9d9662e294b118092a5735";
     EXPECT_EQ((std::vector<std::string>{
+                  "staging: emptied",
                   "log: {Error: " + noFile + " missing.txt}",
                   "log: {Error: " + noFile + " missing.txt}",
                   "log: Checking files...",
@@ -89,6 +92,7 @@ TEST_F(UpdateRun, ListsAndDownloadsWhatDiffersInOrder) {
                   "download: missing.txt " + AbcDigest,
                   "log: Download: missing.txt complete.",
                   "pos: 4",
+                  "staging: removed",
                   "log: All files up to date",
                   "play",
                   "range: 5",
@@ -117,7 +121,8 @@ TEST_F(UpdateRun, CreatesTheDataFoldersAndEachTargetsParents) {
 TEST_F(UpdateRun, EmptyManifestStillEndsTheRun) {
     SetManifest({});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+                                        "log: Checking for updates...", "staging: removed",
                                         "log: All files up to date", "play", "range: 5", "pos: 5"}),
               RecordedEvents);
     EXPECT_TRUE(IsDirectory("sprites//ui"));
@@ -135,12 +140,22 @@ TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
     std::vector<std::string> tail(RecordedEvents.end() - 3, RecordedEvents.end());
     EXPECT_EQ((std::vector<std::string>{"play", "range: 5", "pos: 5"}), tail);
 
+    // Nor when lines of the file list were refused, though every accepted entry is up to date.
+    ResetDoubles();
+    SetManifest({});
+    ManifestLinesRefused = 2;
+    CheckFiles();
+    lines = RecordedWith("log: ");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("Update incomplete: some entries of the file list were refused", lines.back());
+
     // Without the file list nothing is claimed up to date, even with nothing to download.
     ResetDoubles();
     ManifestFetched = false;
     SetManifest({});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"log: Checking files...", "range: 0", "log: Checking for updates...",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+                                        "log: Checking for updates...", "staging: removed",
                                         "log: Update incomplete: the file list could not be downloaded", "play",
                                         "range: 5", "pos: 5"}),
               RecordedEvents);

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -13,6 +14,7 @@
 #include "client/compat_win.h"
 #include "client/settings.h"
 #include "launcher/window.h"
+#include "tests/temp_folder.h"
 #include "win/window_double.h"
 
 namespace fs = std::filesystem;
@@ -95,16 +97,11 @@ DWORD ValueCount(HKEY root, const char* subKey) {
 const std::string ExpectedData(LayersData, sizeof LayersData);  // 21 bytes with the terminator
 
 // Each test works in a throwaway current directory and ends every process it started.
-class ClientWin : public ::testing::Test {
+class ClientWin : public InTempFolder {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        folder_ = std::string(temp) + "quorvane-client-" + std::to_string(GetCurrentProcessId()) + "-" +
-                  std::to_string(GetTickCount());
-        ASSERT_TRUE(fs::create_directory(folder_));
-        previous_ = fs::current_path();
-        fs::current_path(folder_);
+        InTempFolder::SetUp();
+        folder_ = FolderPath();
         RegDeleteTreeA(HKEY_CURRENT_USER, TestKey);
         LauncherSettings = ClientOptions{0, 0, 0, 0, 0, 0, 0, 0, 1};
         BoxChecks.clear();
@@ -117,9 +114,7 @@ protected:
         }
         KillStrayClients();
         RegDeleteTreeA(HKEY_CURRENT_USER, TestKey);
-        fs::current_path(previous_);
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        InTempFolder::TearDown();
     }
 
     // Clients started through the shell are not ours to hold: end them by name.
@@ -147,7 +142,8 @@ protected:
     }
 
     // Starts a program in the test folder, its standard streams going to out.txt and err.txt there.
-    HANDLE Run(const std::string& program, const std::string& arguments, bool captureStreams) {
+    HANDLE Run(const std::string& program, const std::string& arguments, bool captureStreams,
+               const std::string& directory = "") {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, NULL, TRUE};
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -163,7 +159,8 @@ protected:
         std::string commandLine = "\"" + program + "\" " + arguments;
         PROCESS_INFORMATION info{};
         BOOL started = CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, captureStreams,
-                                      CREATE_NO_WINDOW, NULL, folder_.c_str(), &startup, &info);
+                                      CREATE_NO_WINDOW, NULL, (directory.empty() ? folder_ : directory).c_str(),
+                                      &startup, &info);
         if (captureStreams) {
             CloseHandle(out);
             CloseHandle(err);
@@ -175,9 +172,9 @@ protected:
         return info.hProcess;
     }
 
-    // Runs the probe with one operation and returns its exit code.
-    DWORD RunProbe(const char* operation) {
-        HANDLE probe = Run(ModuleFolder() + "\\client_probe.exe", operation, true);
+    // Runs the probe with one operation (in directory, by default the test folder) and returns its exit code.
+    DWORD RunProbe(const char* operation, const std::string& directory = "") {
+        HANDLE probe = Run(ModuleFolder() + "\\client_probe.exe", operation, true, directory);
         if (!probe) return 99;
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(probe, 60000)) << "probe " << operation << " hangs";
         DWORD code = 99;
@@ -185,10 +182,11 @@ protected:
         return code;
     }
 
-    // Waits until the stand-ins have recorded this many starts, that is until they all run.
+    // Waits until the stand-ins have recorded this many starts, that is until they all run. A Wine
+    // process start under a loaded CPU can take many seconds, so the wait is long.
     std::vector<std::string> WaitForStarts(size_t count) {
         std::vector<std::string> lines;
-        for (int tries = 0; tries < 600; ++tries) {
+        for (int tries = 0; tries < 2400; ++tries) {
             lines = ReadLines(folder_ + "\\client_started.txt");
             if (lines.size() >= count) break;
             Sleep(50);
@@ -197,7 +195,6 @@ protected:
     }
 
     std::string folder_;
-    fs::path previous_;
     std::vector<HANDLE> processes_;
 };
 
@@ -319,19 +316,27 @@ TEST_F(ClientWin, StopReportsProcessNotFoundWhenNoClientRuns) {
     EXPECT_EQ(std::vector<std::string>{"Process not found"}, ReadLines(folder_ + "\\err.txt"));
 }
 
-TEST_F(ClientWin, StopTerminatesEveryClientByNameWhateverItsCase) {
+TEST_F(ClientWin, StopTerminatesOnlyTheClientOfTheCurrentFolder) {
     std::string client = PlaceStandIn("Client.exe");
+    fs::create_directory(folder_ + "\\other");
     fs::create_directory(folder_ + "\\upper");
+    std::string other = PlaceStandIn("other\\Client.exe");
     std::string upper = PlaceStandIn("upper\\CLIENT.EXE");
     std::string prefixed = PlaceStandIn("MyClient.exe");
-    std::string suffixed = PlaceStandIn("Client.exe.exe");
 
-    HANDLE clients[] = {Run(client, "", false), Run(client, "", false), Run(upper, "", false)};
-    HANDLE others[] = {Run(prefixed, "", false), Run(suffixed, "", false)};
-    ASSERT_EQ(5u, WaitForStarts(5).size());
+    // One after the other: stand-ins appending to client_started.txt at the same moment may overwrite each
+    // other's line (the runtime's append mode seeks to the end, then writes).
+    std::vector<HANDLE> clients, others;
+    for (const std::string* program : {&client, &client, &other, &upper, &prefixed}) {
+        (program == &client ? clients : others).push_back(Run(*program, "", false));
+        ASSERT_EQ(clients.size() + others.size(), WaitForStarts(clients.size() + others.size()).size());
+    }
 
-    EXPECT_EQ(0u, RunProbe("stop"));
-    EXPECT_EQ(std::vector<std::string>(3, "Process terminated successfully"), ReadLines(folder_ + "\\out.txt"));
+    // The probe's current directory is the test folder written in capitals: the paths compare without case.
+    std::string capitals = folder_;
+    for (char& c : capitals) c = (char)toupper((unsigned char)c);
+    EXPECT_EQ(0u, RunProbe("stop", capitals));
+    EXPECT_EQ(std::vector<std::string>(2, "Process terminated successfully"), ReadLines(folder_ + "\\out.txt"));
     EXPECT_EQ(std::vector<std::string>{}, ReadLines(folder_ + "\\err.txt"));
     for (HANDLE process : clients) {
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 20000));
@@ -339,6 +344,7 @@ TEST_F(ClientWin, StopTerminatesEveryClientByNameWhateverItsCase) {
         GetExitCodeProcess(process, &code);
         EXPECT_EQ(0u, code) << "a client is given exit code 0";
     }
+    // Another folder's client, whatever the case of its name, and a program merely ending in Client.exe run on.
     for (HANDLE process : others) EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(process, 0));
 }
 
