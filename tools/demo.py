@@ -6,6 +6,7 @@ import argparse
 import os
 import shutil
 import struct
+import subprocess
 import sys
 import time
 import zlib
@@ -60,12 +61,12 @@ def main():
     # The published game: sample data files and the game client.
     server_root = work / "server"
     shutil.rmtree(server_root, ignore_errors=True)
-    harness.subprocess.run([sys.executable, str(REPO / "tools" / "make_sample_game.py"), str(server_root), "60", "6"],
+    subprocess.run([sys.executable, str(REPO / "tools" / "make_sample_game.py"), str(server_root), "60", "6"],
                            check=True)
     shutil.copy2(args.bin / "standin" / "Client.exe", server_root / "Client.exe")
     harness.publish(server_root, *(["--sign", args.key.resolve()] if args.key else []))
 
-    harness.subprocess.run([sys.executable, str(REPO / "tests" / "e2e" / "prepare_prefix.py")], check=True)
+    subprocess.run([sys.executable, str(REPO / "tests" / "e2e" / "prepare_prefix.py")], check=True)
     game = work / "game"
     shutil.rmtree(game, ignore_errors=True)
     game.mkdir()
