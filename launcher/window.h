@@ -21,7 +21,8 @@ extern HWND UnlockFpsBox;
 extern HWND AntialiasingBox;
 extern HWND ProgressBar;
 
-// Private message by which another thread has a log line carried out on the main thread.
+// Private message by which another thread tells the main thread that log lines are waiting in the
+// log's queue; its parameters carry nothing.
 #define WM_APP_LOGLINE (WM_APP + 1)
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -29,8 +30,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // Sets a check box's state by its id on the main window; id 10 reaches VSyncBox, not the progress bar.
 void SetBoxCheck(HWND box, int checked);
 
-// Runs the log steps for a line that LogLine received on another thread (main thread only).
-LRESULT HandleLogLineMessage(LPARAM message);
+// Adds the lines waiting in the log's queue to the list and the file (on the main thread; a no-op elsewhere).
+LRESULT HandleLogLineMessage();
 
 // Makes the calling thread the owner of the log list; LogLine from any other thread goes through it.
 void InitActivityLog();
