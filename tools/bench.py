@@ -30,7 +30,7 @@ from bench_lib import (PLACEMENTS, REPO, Table, build, can_run_32, fields, harne
 
 GIB = 1 << 30
 SETS = (("one", "one 1 GiB file"), ("many", "1000 files, 1 GiB in all"), ("small", "1000 files of 4 KiB"))
-READ_SIZES = (262144, 16384, 65536, 1048576, 4194304)  # the chosen size first: the others are compared with it
+READ_SIZES = (65536, 16384, 262144, 1048576, 4194304)  # the chosen size first: the others are compared with it
 
 
 def make_data(data):
@@ -67,19 +67,22 @@ def digest_section(args, native_bin, windows_bin, data, display, template, work)
     for name, title in SETS:
         files = list_files(data, name)
         launcher = f"{title}: launcher, native"
-        table.row(launcher, [timed([native_bin / "bench_digest", f"{name}.list"], data) for _ in range(args.runs)])
-        if name != "one":
-            table.row(f"{title}: launcher, native, one thread",
-                      [timed([native_bin / "bench_digest", "--one-thread", f"{name}.list"], data)
-                       for _ in range(args.runs)], ratio_to=launcher)
-        else:
-            table.row(f"{title}: launcher, native, portable SHA-1",
-                      [timed([native_bin / "bench_digest", "--portable", f"{name}.list"], data)
-                       for _ in range(args.runs)], ratio_to=launcher)
+        other = f"{title}: launcher, native, " + ("portable SHA-1" if name == "one" else "one thread")
         openssl = f"{title}: openssl dgst -sha1"
         sha1sum = f"{title}: sha1sum"
-        table.row(openssl, [timed(["openssl", "dgst", "-sha1", *files], data) for _ in range(args.runs)])
-        table.row(sha1sum, [timed(["sha1sum", *files], data) for _ in range(args.runs)])
+        commands = {launcher: [native_bin / "bench_digest", f"{name}.list"],
+                    other: [native_bin / "bench_digest", "--portable" if name == "one" else "--one-thread",
+                            f"{name}.list"],
+                    openssl: ["openssl", "dgst", "-sha1", *files], sha1sum: ["sha1sum", *files]}
+        # Taken in turns, so a change in the machine's load touches every command alike.
+        times = {label: [] for label in commands}
+        for _ in range(args.runs):
+            for label, command in commands.items():
+                times[label].append(timed(command, data))
+        table.row(launcher, times[launcher])
+        table.row(other, times[other], ratio_to=launcher)
+        table.row(openssl, times[openssl])
+        table.row(sha1sum, times[sha1sum])
         anchors[name] = (openssl, sha1sum)
         table.row(f"{title}: launcher / openssl", table.rows[launcher], ratio_to=openssl)
         table.row(f"{title}: launcher / sha1sum", table.rows[launcher], ratio_to=sha1sum)
@@ -95,6 +98,10 @@ def digest_section(args, native_bin, windows_bin, data, display, template, work)
                           note_text=f"SHA {results[0]['sha']}")
                 table.row(f"{title}: launcher, Wine, {placement} / sha1sum", table.rows[label],
                           ratio_to=anchors[name][1])
+                if name == "many":
+                    table.row(f"{title}: launcher, Wine, {placement}, one thread",
+                              [float(fields(run_wine(prefix, wrap, [exe, "--one-thread", "many.list"], data)[1])
+                                     ["seconds"]) for _ in range(args.runs)], ratio_to=label)
                 if name == "small":
                     opens = [float(fields(run_wine(prefix, wrap, [exe, "--open-only", "small.list"], data)[1])
                                    ["seconds"]) for _ in range(args.runs)]
@@ -107,7 +114,7 @@ def digest_section(args, native_bin, windows_bin, data, display, template, work)
                     table.row(f"read size {size // 1024} KiB, one 1 GiB file, Wine, one thread",
                               [float(fields(run_wine(prefix, wrap, [exe, "--read-size", size, "one.list"], data)[1])
                                      ["seconds"]) for _ in range(args.runs)],
-                              ratio_to="read size 256 KiB, one 1 GiB file, Wine, one thread")
+                              ratio_to="read size 64 KiB, one 1 GiB file, Wine, one thread")
                 wine_huge = fields(run_wine(prefix, wrap, [exe, "huge.list"], data)[1])
         finally:
             prefix.stop()
@@ -115,7 +122,7 @@ def digest_section(args, native_bin, windows_bin, data, display, template, work)
     for size in READ_SIZES:
         table.row(f"read size {size // 1024} KiB, one 1 GiB file, native, one thread",
                   [timed([native_bin / "bench_digest", "--read-size", size, "one.list"], data)
-                   for _ in range(args.runs)], ratio_to="read size 256 KiB, one 1 GiB file, native, one thread")
+                   for _ in range(args.runs)], ratio_to="read size 64 KiB, one 1 GiB file, native, one thread")
 
     # Correctness past 4 GiB, once: the launcher natively and under Wine against sha1sum.
     native_huge = fields(subprocess.run([native_bin / "bench_digest", "huge.list"], cwd=data, check=True,
@@ -219,14 +226,15 @@ def update_section(args, native_bin, windows_bin, display, template, work):
             prefix = wine_prefix(work / "prefix", display, template, wrap)
             try:
                 bare = f"bare URLDownloadToFileA loop, Wine, {placement}"
-                times = []
-                for _ in range(args.runs):
+                times, runs = [], []
+                # In turns, so a change in the machine's load touches both alike.
+                for i in range(args.runs):
                     shutil.rmtree(fetch_list.parent / "out", ignore_errors=True)
                     (fetch_list.parent / "out").mkdir()
                     times.append(run_wine(prefix, wrap, [windows_bin / "bench_fetch.exe", "fetch.list"],
                                           fetch_list.parent)[0])
+                    runs.append(launcher_run(prefix, wrap, windows_bin, work, i, entries))
                 table.row(bare, times, ratio_to=curl, faster_is_higher=False)
-                runs = [launcher_run(prefix, wrap, windows_bin, work, i, entries) for i in range(args.runs)]
                 label = f"launcher, Wine, {placement}"
                 wrong = sum(r[5] for r in runs)
                 table.row(label, [r[0] for r in runs], ratio_to=bare, faster_is_higher=False,
@@ -236,6 +244,12 @@ def update_section(args, native_bin, windows_bin, display, template, work):
                 for i, phase in enumerate(("start-up and manifest", "digests and their log lines",
                                            "pending list and its log lines", "downloads")):
                     table.row(f"  phase: {phase}, {placement}", [r[1][i] for r in runs])
+                # 200 missing files: 200 list lines in the digest phase, 200 list and 200 file-only lines in
+                # the pending phase (the phases also open the files and compare the digests).
+                table.row(f"log, digest phase, ms per line, {placement}",
+                          [r[1][1] * 1000 / len(entries) if r[1][1] is not None else None for r in runs])
+                table.row(f"log, pending phase, ms per list line, {placement}",
+                          [r[1][2] * 1000 / len(entries) if r[1][2] is not None else None for r in runs])
                 table.row(f"window visible after start (ms), {placement}", [r[2] for r in runs])
                 table.row(f"peak working set (MiB), {placement}", [r[3] / 1048576 for r in runs])
                 table.row(f"peak resident, VmHWM (MiB), {placement}", [r[4] / 1024 if r[4] else None for r in runs])

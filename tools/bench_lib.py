@@ -105,8 +105,8 @@ class Table:
     def __init__(self, title, unit):
         self.title, self.unit, self.rows = title, unit, {}
         print(f"\n## {title}\n")
-        print(f"| {'measure':<58} | {'min':>8} | {'median':>8} | {'max':>8} | {'ratio':<28} |")
-        print(f"|{'-' * 60}|{'-' * 10}|{'-' * 10}|{'-' * 10}|{'-' * 30}|")
+        print(f"| {'measure':<64} | {'min':>8} | {'median':>8} | {'max':>8} | {'ratio':<28} |")
+        print(f"|{'-' * 66}|{'-' * 10}|{'-' * 10}|{'-' * 10}|{'-' * 30}|")
 
     def row(self, label, values, ratio_to=None, faster_is_higher=True, note_text=""):
         """Prints a row; ratio_to names an earlier row: speed ratio (its time / this time) or, with
@@ -114,7 +114,7 @@ class Table:
         values = [v for v in values if v is not None]
         self.rows[label] = values
         if not values:
-            print(f"| {label:<58} | {'-':>8} | {'-':>8} | {'-':>8} | {'no result':<28} |")
+            print(f"| {label:<64} | {'-':>8} | {'-':>8} | {'-':>8} | {'no result':<28} |")
             return
         ratio = note_text
         if ratio_to and self.rows.get(ratio_to):
@@ -123,5 +123,5 @@ class Table:
             value = anchor / mine if faster_is_higher else mine / anchor
             short = ratio_to.split(": ", 1)[-1].split(",")[0]
             ratio = f"{value:.2f}x {short}" + (f"; {note_text}" if note_text else "")
-        print(f"| {label:<58} | {min(values):8.3f} | {statistics.median(values):8.3f} | {max(values):8.3f} | "
+        print(f"| {label:<64} | {min(values):8.3f} | {statistics.median(values):8.3f} | {max(values):8.3f} | "
               f"{ratio:<28} |", flush=True)
