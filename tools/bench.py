@@ -107,8 +107,8 @@ def digest_section(args, native_bin, windows_bin, data, display, template, work)
                                    ["seconds"]) for _ in range(args.runs)]
                     per_file = statistics.median(table.rows[label]) / 1000 * 1e6
                     per_open = statistics.median(opens) / 1000 * 1e6
-                    table.row(f"{title}: Wine {placement}, opening alone", opens,
-                              note_text=f"{per_file:.0f} us/file, open {per_open:.0f} us")
+                    table.row(f"{title}: Wine {placement}, opening alone, one thread", opens,
+                              note_text=f"{per_file:.0f} us/file on 2 threads; open alone {per_open:.0f} us")
             if not wrap:
                 for size in READ_SIZES:
                     table.row(f"read size {size // 1024} KiB, one 1 GiB file, Wine, one thread",

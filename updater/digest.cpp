@@ -92,6 +92,13 @@ static void Sha1BlocksPortable(uint32_t* h, const unsigned char* data, size_t bl
     e = _mm_sha1nexte_epu32(e, m);      \
     other = abcd;                       \
     abcd = _mm_sha1rnds4_epu32(abcd, e, f)
+// From rounds 12-15 on, each group of four rounds also finishes the next group's words (sha1msg2)
+// and starts those of the groups two and three ahead (xor, sha1msg1).
+#define SHA1_X86_GROUP(e, other, cur, next, third, fourth, f) \
+    m##next = _mm_sha1msg2_epu32(m##next, m##cur);            \
+    SHA1_X86_ROUNDS(e, other, m##cur, f);                     \
+    m##fourth = _mm_sha1msg1_epu32(m##fourth, m##cur);        \
+    m##third = _mm_xor_si128(m##third, m##cur)
 
 __attribute__((target("sha,sse4.1"))) static void Sha1BlocksExtensions(uint32_t* h, const unsigned char* data,
                                                                          size_t blocks) {
@@ -114,13 +121,6 @@ __attribute__((target("sha,sse4.1"))) static void Sha1BlocksExtensions(uint32_t*
         m1 = _mm_sha1msg1_epu32(m1, m2);
         m0 = _mm_xor_si128(m0, m2);
         SHA1_X86_LOAD(m3, 3);
-// From rounds 12-15 on, each group of four rounds also finishes the next group's words (sha1msg2)
-// and starts those of the groups two and three ahead (xor, sha1msg1).
-#define SHA1_X86_GROUP(e, other, cur, next, third, fourth, f) \
-    m##next = _mm_sha1msg2_epu32(m##next, m##cur);            \
-    SHA1_X86_ROUNDS(e, other, m##cur, f);                     \
-    m##fourth = _mm_sha1msg1_epu32(m##fourth, m##cur);        \
-    m##third = _mm_xor_si128(m##third, m##cur)
         SHA1_X86_GROUP(e1, e0, 3, 0, 1, 2, 0);  // rounds 12-15
         SHA1_X86_GROUP(e0, e1, 0, 1, 2, 3, 0);
         SHA1_X86_GROUP(e1, e0, 1, 2, 3, 0, 1);
@@ -134,15 +134,14 @@ __attribute__((target("sha,sse4.1"))) static void Sha1BlocksExtensions(uint32_t*
         SHA1_X86_GROUP(e1, e0, 1, 2, 3, 0, 2);
         SHA1_X86_GROUP(e0, e1, 2, 3, 0, 1, 2);  // rounds 56-59
         SHA1_X86_GROUP(e1, e0, 3, 0, 1, 2, 3);
-        SHA1_X86_GROUP(e0, e1, 0, 1, 2, 3, 3);  // rounds 64-67: the last schedule words start here
-        // Rounds 68-79 only finish the schedule.
+        SHA1_X86_GROUP(e0, e1, 0, 1, 2, 3, 3);  // rounds 64-67
+        // Rounds 68-79 start no more words; they finish those already started.
         m2 = _mm_sha1msg2_epu32(m2, m1);
         SHA1_X86_ROUNDS(e1, e0, m1, 3);
         m3 = _mm_xor_si128(m3, m1);
         m3 = _mm_sha1msg2_epu32(m3, m2);
         SHA1_X86_ROUNDS(e0, e1, m2, 3);
         SHA1_X86_ROUNDS(e1, e0, m3, 3);
-#undef SHA1_X86_GROUP
         e0 = _mm_sha1nexte_epu32(e0, eBefore);
         abcd = _mm_add_epi32(abcd, abcdBefore);
     }
