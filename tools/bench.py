@@ -251,6 +251,11 @@ def update_section(args, native_bin, windows_bin, display, template, work):
                 table.row(f"log, pending phase, ms per list line, {placement}",
                           [r[1][2] * 1000 / len(entries) if r[1][2] is not None else None for r in runs])
                 table.row(f"window visible after start (ms), {placement}", [r[2] for r in runs])
+                # The floor under it: a Windows program that does nothing, from its start to its end.
+                (fetch_list.parent / "empty.list").write_text("")
+                table.row(f"Wine start and exit of an empty program (ms), {placement}",
+                          [run_wine(prefix, wrap, [windows_bin / "bench_digest.exe", "empty.list"],
+                                    fetch_list.parent)[0] * 1000 for _ in range(args.runs)])
                 table.row(f"peak working set (MiB), {placement}", [r[3] / 1048576 for r in runs])
                 table.row(f"peak resident, VmHWM (MiB), {placement}", [r[4] / 1024 if r[4] else None for r in runs])
             finally:
