@@ -30,7 +30,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // Sets a check box's state by its id on the main window; id 10 reaches VSyncBox, not the progress bar.
 void SetBoxCheck(HWND box, int checked);
 
-// Adds the lines waiting in the log's queue to the list and the file (on the main thread; a no-op elsewhere).
+// Adds the lines waiting in the log's queue to the list (on the log's owner thread; a no-op on any other).
 LRESULT HandleLogLineMessage();
 
 // Makes the calling thread the owner of the log list; LogLine from any other thread goes through it.
