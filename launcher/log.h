@@ -15,7 +15,8 @@ extern char LogMessageBuffer[LogMessageBufferSize];
 // Index of the next list line; equals the number of lines in the log list. Changed on the main thread only.
 extern long LogLineCount;
 
-// Adds the message to the list, appends it to the log file and selects it. Safe from any thread.
+// Appends the message to the log file, adds it to the list and selects it. Safe from any thread;
+// from a thread other than the list's owner the line reaches the list shortly after, in order.
 void LogLine(const char* message);
 // Appends one timestamped line to Launcher_log.txt only.
 void AppendLogFile(const char* message);

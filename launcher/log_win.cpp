@@ -2,60 +2,163 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include <string>
+#include <vector>
+
 #include "launcher/log.h"
 #include "launcher/window.h"
 
 long LogLineCount;
 
-// The thread that owns the log list. Lines logged on any other thread are carried out on it
-// through one sent message, so the list, the file and LogLineCount change on one thread only and
-// a worker's lines keep their order. The main thread never waits for the worker, so this cannot deadlock.
-static DWORD LogOwnerThread;
+namespace {
 
-// Serialises the file append: the worker writes its file-only lines from its own thread, and two
-// append handles racing for the end of the file could overwrite each other's line.
-static CRITICAL_SECTION LogFileLock;
+// The thread that owns the log list; the list and LogLineCount change on it alone. A line logged
+// on any thread is appended to the file and put in the log's own queue at once, under one lock,
+// so the file and the queue hold the lines in the same order. The owner takes lines out of the
+// queue into the list. Another thread posts WM_APP_LOGLINE, which only says "lines are waiting":
+// no pointer crosses the message boundary, so the message from any other process, whatever its
+// parameters, finds either nothing or our own lines to add. The worker never waits for the main
+// thread (which may be painting), and the main thread never waits for the worker.
+DWORD LogOwnerThread;
 
-void InitActivityLog() {
-    static bool lockReady;
-    if (!lockReady) InitializeCriticalSection(&LogFileLock);
-    lockReady = true;
-    LogOwnerThread = GetCurrentThreadId();
-}
+CRITICAL_SECTION LogLock;
+std::vector<std::string> Queue;
 
-void AppendLogFile(const char* message) {
+// Every message that reaches the list first takes the waiting lines in, so whoever reads the list
+// (its own painting, or another program asking for its lines once "Play Game" is enabled) sees
+// every line logged before. Taking is set while lines are added, so they keep their order.
+WNDPROC ListBoxProc;
+HWND SubclassedList;
+bool Taking;
+
+// Painting in batches: under Wine each repaint and scroll of the list costs about 10 ms, far more
+// than adding a line. While lines arrive faster than the screen needs, the list's redraw is off and
+// a timer repaints it every PaintIntervalMs, so the player still sees it move 20 times a second;
+// once lines stop, the last tick repaints and redraw is back on for the next line.
+const UINT PaintIntervalMs = 50;
+UINT_PTR PaintTimer;
+bool RedrawOff;
+DWORD LastPaintTick;
+long LinesAtLastPaint;
+
+// Appends one timestamped line to Launcher_log.txt; the caller holds LogLock. The file is opened
+// per line and closed at once, so other programs can read it at any time.
+void AppendFileLine(const char* message) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     LogTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     char line[LogFileLineSize];
     size_t length = FormatLogFileLine(time, message, line);
-
-    EnterCriticalSection(&LogFileLock);
     FILE* file = fopen("Launcher_log.txt", "at");
     if (file) {
         fwrite(line, 1, length, file);
         fclose(file);
     }
-    LeaveCriticalSection(&LogFileLock);
 }
 
-static void AddLogLine(const char* message) {
-    SendMessageA(LogList, LB_ADDSTRING, 0, (LPARAM)message);
-    AppendLogFile(message);
-    SendMessageA(LogList, LB_SETCURSEL, (WPARAM)LogLineCount, 0);
-    ++LogLineCount;
+// Shows the last line selected and scrolled into view, and repaints the list now.
+void PaintLogList() {
+    if (RedrawOff) {
+        CallWindowProcA(ListBoxProc, LogList, WM_SETREDRAW, TRUE, 0);
+        RedrawOff = false;
+    }
+    if (LogLineCount > 0) CallWindowProcA(ListBoxProc, LogList, LB_SETCURSEL, (WPARAM)(LogLineCount - 1), 0);
+    RedrawWindow(LogList, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+    LastPaintTick = GetTickCount();
+    LinesAtLastPaint = LogLineCount;
 }
 
-LRESULT HandleLogLineMessage(LPARAM message) {
-    AddLogLine((const char*)message);
+void TakeQueuedLines();
+
+void CALLBACK PaintTimerTick(HWND, UINT, UINT_PTR, DWORD) {
+    TakeQueuedLines();
+    if (LogLineCount != LinesAtLastPaint || RedrawOff) {
+        PaintLogList();
+        return;
+    }
+    // A whole interval without a line: the burst is over, and the next line is painted at once.
+    KillTimer(NULL, PaintTimer);
+    PaintTimer = 0;
+}
+
+LRESULT CALLBACK LogListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!Taking) TakeQueuedLines();
+    return CallWindowProcA(ListBoxProc, list, message, wParam, lParam);
+}
+
+// Owner thread only: moves every waiting line into the list, in queue order.
+void TakeQueuedLines() {
+    if (!LogList || Taking) return;
+    if (SubclassedList != LogList) {
+        ListBoxProc = (WNDPROC)SetWindowLongPtrA(LogList, GWLP_WNDPROC, (LONG_PTR)LogListProc);
+        SubclassedList = LogList;
+    }
+    std::vector<std::string> lines;
+    EnterCriticalSection(&LogLock);
+    lines.swap(Queue);
+    LeaveCriticalSection(&LogLock);
+    if (lines.empty()) return;
+
+    Taking = true;
+    // A line soon after the last paint means lines are arriving fast: stop painting per line.
+    bool fast = PaintTimer != 0 || GetTickCount() - LastPaintTick < PaintIntervalMs || lines.size() > 1;
+    if (fast && !RedrawOff && IsWindowVisible(LogList)) {
+        CallWindowProcA(ListBoxProc, LogList, WM_SETREDRAW, FALSE, 0);
+        RedrawOff = true;
+    }
+    for (const std::string& line : lines) {
+        CallWindowProcA(ListBoxProc, LogList, LB_ADDSTRING, 0, (LPARAM)line.c_str());
+        CallWindowProcA(ListBoxProc, LogList, LB_SETCURSEL, (WPARAM)LogLineCount, 0);
+        ++LogLineCount;
+    }
+    Taking = false;
+    if (RedrawOff) {
+        if (!PaintTimer) PaintTimer = SetTimer(NULL, 0, PaintIntervalMs, PaintTimerTick);
+        // Without a timer the list could stay unpainted: paint now rather than never.
+        if (!PaintTimer) PaintLogList();
+    } else {
+        LastPaintTick = GetTickCount();
+        LinesAtLastPaint = LogLineCount;
+    }
+}
+
+}  // namespace
+
+void InitActivityLog() {
+    static bool lockReady;
+    if (!lockReady) InitializeCriticalSection(&LogLock);
+    lockReady = true;
+    LogOwnerThread = GetCurrentThreadId();
+    if (PaintTimer) KillTimer(NULL, PaintTimer);
+    PaintTimer = 0;
+    RedrawOff = false;
+    LastPaintTick = GetTickCount() - PaintIntervalMs;
+    LinesAtLastPaint = 0;
+}
+
+void AppendLogFile(const char* message) {
+    EnterCriticalSection(&LogLock);
+    AppendFileLine(message);
+    LeaveCriticalSection(&LogLock);
+}
+
+LRESULT HandleLogLineMessage() {
+    if (GetCurrentThreadId() == LogOwnerThread) TakeQueuedLines();
     return 0;
 }
 
 void LogLine(const char* message) {
+    EnterCriticalSection(&LogLock);
+    AppendFileLine(message);
+    bool first = Queue.empty();
+    Queue.push_back(message);
+    LeaveCriticalSection(&LogLock);
     if (GetCurrentThreadId() == LogOwnerThread) {
-        AddLogLine(message);
+        TakeQueuedLines();
         return;
     }
-    // Returns once the main thread has added the line; the caller's buffer stays valid until then.
-    SendMessageA(GetParent(LogList), WM_APP_LOGLINE, 0, (LPARAM)message);
+    // One message per batch: the lines queued after it are taken in with it. Should the post fail
+    // (a full message queue), the sent message still gets them in.
+    if (first && !PostMessageA(GetParent(LogList), WM_APP_LOGLINE, 0, 0))
+        SendMessageA(GetParent(LogList), WM_APP_LOGLINE, 0, 0);
 }

@@ -16,7 +16,8 @@ extern HWND WindowedGroup;
 extern HWND ProgressBar;
 // The eight option boxes are declared with the option table they belong to.
 
-// Private message by which another thread has a log line carried out on the main thread.
+// Private message by which another thread tells the main thread that log lines are waiting in the
+// log's queue; its parameters carry nothing.
 #define WM_APP_LOGLINE (WM_APP + 1)
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -24,8 +25,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // Sets a check box's state by its id on the main window; id 10 reaches VSyncBox, not the progress bar.
 void SetBoxCheck(HWND box, int checked);
 
-// Runs the log steps for a line that LogLine received on another thread (main thread only).
-LRESULT HandleLogLineMessage(LPARAM message);
+// Adds the lines waiting in the log's queue to the list (on the log's owner thread; a no-op on any other).
+LRESULT HandleLogLineMessage();
 
 // Start-up settings step (options_win.cpp): ReadSettings, SyncOptionBoxes, RegisterCompatibilityLayer.
 void InitClientSettings();

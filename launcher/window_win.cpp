@@ -194,7 +194,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         HandleCommand(LOWORD(wParam));
         return 0;
     case WM_APP_LOGLINE:
-        return HandleLogLineMessage(lParam);
+        return HandleLogLineMessage();
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

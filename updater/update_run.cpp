@@ -79,19 +79,26 @@ static void MakeParentDirectories(const char* path) {
     }
 }
 
+static const char* EntryPathOf(int index) {
+    return EntryPath[index];
+}
+
+// Called on the worker in manifest order, with DigestText as digesting the entries one by one leaves it.
+static void RecordLocalDigest(int index, int error) {
+    if (DigestText[0] == '-') {
+        snprintf(LogMessageBuffer, LogMessageBufferSize, "{Error: %s %s}", strerror(error), EntryPath[index]);
+        LogLine(LogMessageBuffer);
+    }
+    memset(LocalDigest[index], 0, DigestSlotSize);
+    snprintf(LocalDigest[index], DigestSlotSize, "%s", DigestText);
+}
+
 void CheckFiles() {
     // Whatever an interrupted run left in the staging folder goes first.
     EmptyStagingFolder();
     memset(LogMessageBuffer, 0, LogMessageBufferSize);
-    for (int i = 0; i < EntryCount; ++i) {
-        int error = ComputeFileDigest(EntryPath[i]);
-        if (DigestText[0] == '-') {
-            snprintf(LogMessageBuffer, LogMessageBufferSize, "{Error: %s %s}", strerror(error), EntryPath[i]);
-            LogLine(LogMessageBuffer);
-        }
-        memset(LocalDigest[i], 0, DigestSlotSize);
-        snprintf(LocalDigest[i], DigestSlotSize, "%s", DigestText);
-    }
+    // A helper thread digests files ahead while this one reports them, so both cores read and hash.
+    DigestFilesInOrder(EntryCount, EntryPathOf, RecordLocalDigest);
     LogLine("Checking files...");
 
     int pending = 0;

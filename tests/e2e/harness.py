@@ -271,34 +271,6 @@ class WinePrefix:
         shutil.rmtree(self.path, ignore_errors=True)
 
 
-def windows_bin_dir(build_dir):
-    """The Windows build a build folder's tests run: the 32-bit one where this machine can run it, else the
-    64-bit build of the same sources."""
-    can_run_32 = subprocess.run(wine_command("--can-run-32"), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL).returncode == 0
-    return Path(build_dir) / ("windows-i686" if can_run_32 else "windows-x86_64") / "bin"
-
-
-def benchmark_prefix(path, display, template, one_cpu):
-    """A prefix for a benchmark; with one_cpu its wineserver is restarted on CPU 0, where the program will run too."""
-    prefix = WinePrefix(path, display, template=template)
-    if one_cpu:
-        prefix.stop()
-        subprocess.run(["taskset", "-c", "0"] + wine_command("--server", "-p60"), env=prefix.env,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       check=True, timeout=60)
-    return prefix
-
-
-def check_benchmark_inputs(name, bin_dir, template):
-    """Ends a benchmark with a clear message when the Windows programs or the prepared prefix are missing."""
-    for needed in (bin_dir / "Launcher.exe", bin_dir / "driver.exe"):
-        if not needed.exists():
-            sys.exit(f"{name}: {needed} not found (build the Windows programs first, or pass --bin)")
-    if not (Path(template) / PREFIX_READY_MARK).exists():
-        sys.exit(f"{name}: no prepared Wine prefix at {template} (run tests/e2e/prepare_prefix.py)")
-
-
 # ---- The launcher and the driver ---------------------------------------------------------------------------------
 
 class DriverError(AssertionError):

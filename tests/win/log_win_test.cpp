@@ -1,4 +1,4 @@
-// LogLine from the main thread and two workers at once: every line whole and once, in each thread's order.
+// LogLine from the main thread and two workers at once, also under a foreign process's flood: every line whole and once, in order.
 #include <windows.h>
 #include <direct.h>
 #include <gtest/gtest.h>
@@ -12,13 +12,18 @@
 
 #include "launcher/log.h"
 #include "launcher/window.h"
+#include "tests/temp_folder.h"
 
 HWND LogList;
 
 namespace {
 
+// Log messages that carry parameters: only another process sends those.
+long ForeignMessages;
+
 LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_APP_LOGLINE) return HandleLogLineMessage(lParam);
+    if (message == WM_APP_LOGLINE && (wParam || lParam)) ++ForeignMessages;
+    if (message == WM_APP_LOGLINE) return HandleLogLineMessage();
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -37,15 +42,10 @@ DWORD WINAPI LogFromWorker(void* parameter) {
     return 0;
 }
 
-class ActivityLog : public ::testing::Test {
+class ActivityLog : public InTempFolder {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        snprintf(folder, sizeof folder, "%slogtest%lu", temp, GetCurrentProcessId());
-        CreateDirectoryA(folder, NULL);
-        GetCurrentDirectoryA(sizeof previous, previous);
-        SetCurrentDirectoryA(folder);
+        InTempFolder::SetUp();
 
         WNDCLASSA windowClass{};
         windowClass.lpfnWndProc = OwnerProc;
@@ -62,11 +62,7 @@ protected:
 
     void TearDown() override {
         DestroyWindow(owner);
-        SetCurrentDirectoryA(previous);
-        char file[MAX_PATH + 32];
-        snprintf(file, sizeof file, "%s\\Launcher_log.txt", folder);
-        DeleteFileA(file);
-        RemoveDirectoryA(folder);
+        InTempFolder::TearDown();
     }
 
     std::vector<std::string> ListLines() {
@@ -92,8 +88,8 @@ protected:
         return lines;
     }
 
-    char folder[MAX_PATH];
-    char previous[MAX_PATH];
+    void LogFromThreeThreadsAndCheck();
+
     HWND owner = NULL;
 };
 
@@ -112,12 +108,13 @@ void ExpectEachThreadInOrder(const std::vector<std::string>& lines, const std::m
     EXPECT_EQ(expected, next) << where;
 }
 
-TEST_F(ActivityLog, LinesFromThreeThreadsArriveWholeOnceAndInOrder) {
+// Logs 1500 lines from the main thread and from each of two workers at once, while the main thread
+// keeps handling messages as the message loop does; then checks the list and the file.
+void ActivityLog::LogFromThreeThreadsAndCheck() {
     Worker workers[] = {{"worker-a", 1500}, {"worker-b", 1500}};
     HANDLE threads[2];
     for (int i = 0; i < 2; ++i) threads[i] = CreateThread(NULL, 0, LogFromWorker, &workers[i], 0, NULL);
 
-    // The main thread logs too and keeps handling the workers' messages, as the message loop does.
     int mainLines = 0;
     char message[64];
     while (WaitForMultipleObjects(2, threads, TRUE, 0) == WAIT_TIMEOUT) {
@@ -147,6 +144,55 @@ TEST_F(ActivityLog, LinesFromThreeThreadsArriveWholeOnceAndInOrder) {
     ExpectEachThreadInOrder(file, expected, "file");
     // The list and the file receive the lines in the same order.
     EXPECT_EQ(list, file);
+}
+
+TEST_F(ActivityLog, LinesFromThreeThreadsArriveWholeOnceAndInOrder) {
+    LogFromThreeThreadsAndCheck();
+}
+
+// Another process floods the owner with the log message, with any parameters (driver.exe flood),
+// while three threads log: nothing crashes, no foreign line appears, every own line appears once.
+TEST_F(ActivityLog, ForeignLogMessagesNeitherCrashNorAddLines) {
+    // Visible, so the lines are painted in batches as in the launcher.
+    ShowWindow(owner, SW_SHOWNOACTIVATE);
+    ShowWindow(LogList, SW_SHOWNA);
+    char driver[MAX_PATH];
+    GetModuleFileNameA(NULL, driver, sizeof driver);
+    strcpy(strrchr(driver, '\\') + 1, "driver.exe");
+    char command[MAX_PATH + 64];
+    snprintf(command, sizeof command, "\"%s\" --class LogOwnerTest --timeout 20 flood 60", driver);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) << command;
+    CloseHandle(process.hThread);
+    // The threads start logging once the flood has begun.
+    ForeignMessages = 0;
+    while (ForeignMessages < 100 && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT);
+    }
+    ASSERT_GE(ForeignMessages, 100) << "driver.exe sent no messages";
+    LogFromThreeThreadsAndCheck();
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 0)) << "the flood ended before the threads did";
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    // A last round of messages: the paint timer ends the burst.
+    for (DWORD until = GetTickCount() + 300; GetTickCount() < until;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(10);
+    }
+    int count = (int)LogLineCount;
+    // After the burst the last line is selected and scrolled into view.
+    EXPECT_EQ(count - 1, SendMessageA(LogList, LB_GETCURSEL, 0, 0));
+    RECT client;
+    GetClientRect(LogList, &client);
+    int rows = client.bottom / (int)SendMessageA(LogList, LB_GETITEMHEIGHT, 0, 0);
+    int top = (int)SendMessageA(LogList, LB_GETTOPINDEX, 0, 0);
+    EXPECT_TRUE(top < count && count <= top + rows) << "top " << top << ", rows " << rows;
 }
 
 TEST_F(ActivityLog, LockedFileLeavesTheListWorking) {

@@ -675,6 +675,30 @@ void CommandLock(const Args& args) {
     CloseHandle(file);
 }
 
+// What another process can do to the launcher: floods the window with its private log message
+// (WM_APP + 1), posted and sent, with parameters from small integers to wild pointers, for the
+// given seconds. The window must neither crash nor gain a line.
+void CommandFlood(const Args& args) {
+    double seconds = SecondsArg(args, 0, 3);
+    HWND window = FindMainWindow(false);
+    static char local[64] = "not a line of the launcher";
+    const LPARAM values[] = {0, 1, -1, 0x10, (LPARAM)0xDEADBEEF, (LPARAM)local, (LPARAM)0x7FFE0000, (LPARAM)0x80000000};
+    long posted = 0, sent = 0;
+    double deadline = NowSeconds() + seconds;
+    for (unsigned i = 0; NowSeconds() < deadline && IsWindow(window); ++i) {
+        WPARAM wParam = (WPARAM)values[(i / 8) % 8];
+        LPARAM lParam = values[i % 8];
+        if (PostMessageW(window, WM_APP + 1, wParam, lParam)) ++posted;
+        DWORD_PTR result;
+        if (i % 4 == 0 && SendMessageTimeoutW(window, WM_APP + 1, wParam, lParam, SMTO_ABORTIFHUNG, 200, &result)) ++sent;
+        // Leaves the window's queue room for the messages of its own threads.
+        if (i % 64 == 63) Sleep(1);
+    }
+    JsonObject fields;
+    fields.Int("posted", posted).Int("sent", sent);
+    Emit("flood", fields);
+}
+
 struct Command {
     const wchar_t* name;
     void (*run)(const Args&);
@@ -697,6 +721,7 @@ const Command Commands[] = {
     {L"wait-list", CommandWaitList},
     {L"memory", CommandMemory},
     {L"lock", CommandLock},
+    {L"flood", CommandFlood},
 };
 
 int Usage() {
@@ -704,7 +729,8 @@ int Usage() {
             "usage: driver.exe [--out FILE] [--timeout SECONDS] [--class NAME] COMMAND [ARGS] [+ COMMAND [ARGS]]...\n"
             "commands: wait, window, controls, list, progress, click ID [--wm-command], command ID, close,\n"
             "          pixel X Y, screenshot FILE.bmp, tooltips, messagebox [SECONDS] [--keep],\n"
-            "          wait-enabled ID [SECONDS], wait-list TEXT [SECONDS], memory, lock FILE [SECONDS]\n");
+            "          wait-enabled ID [SECONDS], wait-list TEXT [SECONDS], memory, lock FILE [SECONDS],\n"
+            "          flood [SECONDS]\n");
     return 2;
 }
 

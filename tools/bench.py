@@ -1,0 +1,351 @@
+#!/usr/bin/env python3
+"""The launcher's benchmark: digests, a full first update and start-up, beside their anchors; prints a table of
+min / median / max over the runs with ratios. It asserts nothing and never runs in the tests.
+
+Usage: tools/bench.py [--runs N] [--work DIR] [--build DIR] [--host 127.0.0.1:PORT] [--only digest,update,signature]
+
+It builds what it needs from the CMake presets (release for the native programs, windows-i686 for the Windows
+ones, or windows-x86_64 where this machine cannot run 32-bit programs) under --build (default build-bench/), makes
+its own data under --work (default build-bench/work: one 1 GiB file, 1000 files of 1 GiB in all, 1000 files of
+4 KiB, a sparse file over 4 GiB, a published 200-file ~300 MB game; kept for the next run), and serves the game
+with nginx on --host (default 127.0.0.1:18469). Programs under Wine run in a prefix whose wineserver is already up,
+once on any CPU and once with Wine held on one CPU (taskset -c 0).
+
+Times: native commands by wall clock; digests under Wine as the program measures them (without Wine's start);
+the update from starting Launcher.exe to its last log line, and the bare URLDownloadToFileA loop from starting its
+program to its end, so both include Wine's start; the visible window as driver.exe, polling every 5 ms, sees it.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+from bench_lib import (PLACEMENTS, REPO, Table, build, can_run_32, fields, harness, linux_peak_kib, load_average,
+                       note, prepare_template, run_wine, timed, wine_prefix)
+
+GIB = 1 << 30
+SETS = (("one", "one 1 GiB file"), ("many", "1000 files, 1 GiB in all"), ("small", "1000 files of 4 KiB"))
+READ_SIZES = (65536, 16384, 262144, 1048576, 4194304)  # the chosen size first: the others are compared with it
+
+
+def make_data(data):
+    """The digest inputs, in data; made once (random bytes) and kept while complete."""
+    data.mkdir(parents=True, exist_ok=True)
+    if not (data / ".made").exists():
+        note("making the digest data (1 GiB of random bytes, split into 1000 files; 1000 files of 4 KiB)")
+        for old in ("many", "small"):
+            shutil.rmtree(data / old, ignore_errors=True)
+        subprocess.run(f"head -c {GIB} /dev/urandom > one.bin && mkdir many small && "
+                       f"split -n 1000 -a 3 -d one.bin many/f && "
+                       f"for i in $(seq -w 0 999); do head -c 4096 /dev/urandom > small/f$i; done",
+                       shell=True, cwd=data, check=True)
+        # Past 4 GiB, so the 32-bit build's reads and the 64-bit length are exercised; sparse, so it is quick to make.
+        with open(data / "huge.bin", "wb") as huge:
+            huge.truncate(4 * GIB + 4096)
+            huge.seek(0, 2)
+            huge.write(b"the end of a file past 4 GiB")
+        (data / ".made").write_text("ok\n")
+    for name, _ in SETS:
+        files = ["one.bin"] if name == "one" else sorted(f"{name}/{p.name}" for p in (data / name).iterdir())
+        (data / f"{name}.list").write_text("".join(f + "\n" for f in files))
+    (data / "huge.list").write_text("huge.bin\n")
+    subprocess.run("cat one.bin many/* small/* > /dev/null", shell=True, cwd=data, check=True)  # into the page cache
+
+
+def list_files(data, name):
+    return (data / f"{name}.list").read_text().split()
+
+
+def digest_section(args, native_bin, windows_bin, data, display, template, work):
+    table = Table("Digests (seconds; ratio = speed relative to the anchor, by median)", "s")
+    anchors = {}
+    for name, title in SETS:
+        files = list_files(data, name)
+        launcher = f"{title}: launcher, native"
+        other = f"{title}: launcher, native, " + ("portable SHA-1" if name == "one" else "one thread")
+        openssl = f"{title}: openssl dgst -sha1"
+        sha1sum = f"{title}: sha1sum"
+        commands = {launcher: [native_bin / "bench_digest", f"{name}.list"],
+                    other: [native_bin / "bench_digest", "--portable" if name == "one" else "--one-thread",
+                            f"{name}.list"],
+                    openssl: ["openssl", "dgst", "-sha1", *files], sha1sum: ["sha1sum", *files]}
+        # Taken in turns, so a change in the machine's load touches every command alike.
+        times = {label: [] for label in commands}
+        for _ in range(args.runs):
+            for label, command in commands.items():
+                times[label].append(timed(command, data))
+        table.row(launcher, times[launcher])
+        table.row(other, times[other], ratio_to=launcher)
+        table.row(openssl, times[openssl])
+        table.row(sha1sum, times[sha1sum])
+        anchors[name] = (openssl, sha1sum)
+        table.row(f"{title}: launcher / openssl", table.rows[launcher], ratio_to=openssl)
+        table.row(f"{title}: launcher / sha1sum", table.rows[launcher], ratio_to=sha1sum)
+
+    for placement, wrap in PLACEMENTS:
+        prefix = wine_prefix(work / "prefix", display, template, wrap)
+        try:
+            exe = windows_bin / "bench_digest.exe"
+            for name, title in SETS:
+                label = f"{title}: launcher, Wine, {placement}"
+                results = [fields(run_wine(prefix, wrap, [exe, f"{name}.list"], data)[1]) for _ in range(args.runs)]
+                table.row(label, [float(r["seconds"]) for r in results], ratio_to=anchors[name][0],
+                          note_text=f"SHA {results[0]['sha']}")
+                table.row(f"{title}: launcher, Wine, {placement} / sha1sum", table.rows[label],
+                          ratio_to=anchors[name][1])
+                if name == "many":
+                    table.row(f"{title}: launcher, Wine, {placement}, one thread",
+                              [float(fields(run_wine(prefix, wrap, [exe, "--one-thread", "many.list"], data)[1])
+                                     ["seconds"]) for _ in range(args.runs)], ratio_to=label)
+                if name == "small":
+                    opens = [float(fields(run_wine(prefix, wrap, [exe, "--open-only", "small.list"], data)[1])
+                                   ["seconds"]) for _ in range(args.runs)]
+                    per_file = statistics.median(table.rows[label]) / 1000 * 1e6
+                    per_open = statistics.median(opens) / 1000 * 1e6
+                    table.row(f"{title}: Wine {placement}, opening alone, one thread", opens,
+                              note_text=f"{per_file:.0f} us/file on 2 threads; open alone {per_open:.0f} us")
+            if not wrap:
+                for size in READ_SIZES:
+                    table.row(f"read size {size // 1024} KiB, one 1 GiB file, Wine, one thread",
+                              [float(fields(run_wine(prefix, wrap, [exe, "--read-size", size, "one.list"], data)[1])
+                                     ["seconds"]) for _ in range(args.runs)],
+                              ratio_to="read size 64 KiB, one 1 GiB file, Wine, one thread")
+                wine_huge = fields(run_wine(prefix, wrap, [exe, "huge.list"], data)[1])
+        finally:
+            prefix.stop()
+            prefix.remove()
+    for size in READ_SIZES:
+        table.row(f"read size {size // 1024} KiB, one 1 GiB file, native, one thread",
+                  [timed([native_bin / "bench_digest", "--read-size", size, "one.list"], data)
+                   for _ in range(args.runs)], ratio_to="read size 64 KiB, one 1 GiB file, native, one thread")
+
+    # Correctness past 4 GiB, once: the launcher natively and under Wine against sha1sum.
+    native_huge = fields(subprocess.run([native_bin / "bench_digest", "huge.list"], cwd=data, check=True,
+                                        capture_output=True, text=True).stdout)
+    reference = subprocess.run(["sha1sum", "huge.bin"], cwd=data, check=True, capture_output=True,
+                               text=True).stdout.split()[0]
+    print(f"\nA sparse file of {(data / 'huge.bin').stat().st_size / GIB:.2f} GiB: sha1sum {reference}; launcher native "
+          f"{native_huge['last']} in {float(native_huge['seconds']):.2f} s, under Wine {wine_huge['last']} in "
+          f"{float(wine_huge['seconds']):.2f} s: "
+          f"{'all equal' if reference == native_huge['last'] == wine_huge['last'] else 'DIFFERENT'}")
+
+
+PHASE_MARKERS = ("Total files to check", "Checking files...", "Checking for updates...", "All files up to date",
+                 "Update incomplete")
+
+
+def launcher_run(prefix, wrap, bin_dir, work, index, entries):
+    """One first update in a fresh folder, watched by a driver.exe that notes when the window appears. Returns
+    (seconds to the last line, seconds per phase, ms to the visible window, peak working set, VmHWM KiB, files
+    that differ from the manifest)."""
+    game, out = work / f"game{index}", work / f"out{index}"
+    for folder in (game, out):
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+    shutil.copy2(bin_dir / "Launcher.exe", game / "Launcher.exe")
+    env = dict(prefix.env, PWD=str(out))
+    waiter = subprocess.Popen(wrap + harness.wine_command(bin_dir / "driver.exe", "--out", out / "wait.json",
+                                                          "--timeout", "60", "wait"),
+                              cwd=out, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    time.sleep(2.0)  # the driver is polling before the launcher starts
+    started_ms, started = time.time() * 1000, time.perf_counter()
+    launcher = subprocess.Popen(wrap + harness.wine_command("Launcher.exe"), cwd=game,
+                                env=dict(prefix.env, PWD=str(game)), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    seen = {}
+    log_path = game / harness.LOG_FILE
+    try:
+        deadline = time.monotonic() + 900
+        while time.monotonic() < deadline and not {"All files up to date", "Update incomplete"} & seen.keys():
+            if log_path.exists():
+                text, now = log_path.read_text(errors="replace"), time.perf_counter() - started
+                for marker in PHASE_MARKERS:
+                    if marker not in seen and "] " + marker in text:
+                        seen[marker] = now
+            if launcher.poll() is not None:
+                break
+            time.sleep(0.01)
+        waiter.wait(90)
+        answer = harness.json.loads((out / "wait.json").read_text().splitlines()[0])
+        visible = answer["seen_unix_ms"] - started_ms if answer.get("ok") and not answer.get("first_poll") else None
+        driver = harness.Driver(prefix, bin_dir, out)
+        memory = driver.one("memory")["peak_working_set"]
+        vm_hwm = linux_peak_kib()
+        driver.one("close")
+        launcher.wait(60)
+    finally:
+        for process in (launcher, waiter):
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+    end = seen.get("All files up to date")
+    marks = [0.0] + [seen.get(m) for m in PHASE_MARKERS[:4]]
+    phases = [b - a if a is not None and b is not None else None for a, b in zip(marks, marks[1:])]
+    wrong = sum(1 for path, digest in entries if not (game / path).is_file() or harness.sha1_of(game / path) != digest)
+    shutil.rmtree(game, ignore_errors=True)
+    return end, phases, visible, memory, vm_hwm, wrong
+
+
+def published_game(native_bin, work):
+    """The 200-file ~300 MB sample game, published once and kept."""
+    site = work / "site"
+    if not (site / "update.cfg").exists():
+        note("making and publishing the sample game (200 files, ~300 MB)")
+        shutil.rmtree(site, ignore_errors=True)
+        subprocess.run([sys.executable, str(REPO / "tools" / "make_sample_game.py"), site, "200", "300"], check=True,
+                       stdout=subprocess.DEVNULL)
+        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
+        harness.publish(site)
+    return site
+
+
+def signature_section(args, native_bin, windows_bin, display, template, work):
+    """The signed manifest's start-up check alone, on the published game's update.cfg signed with a key of the
+    benchmark's own (made once under --work, never committed)."""
+    site = published_game(native_bin, work)
+    key = work / "keys" / "bench"
+    if not key.with_suffix(".pub").exists():
+        key.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run([native_bin / "publish_manifest", "--make-key", key], check=True, stdout=subprocess.DEVNULL)
+    signed = work / "signed"
+    shutil.rmtree(signed, ignore_errors=True)
+    signed.mkdir()
+    shutil.copy2(site / "update.cfg", signed / "update.cfg")
+    # Signing rewrites the same update.cfg beside the files it lists; the copy then takes its signature.
+    subprocess.run([native_bin / "publish_manifest", site, "--sign", key.with_suffix(".key")], check=True,
+                   stdout=subprocess.DEVNULL)
+    shutil.copy2(site / "update.cfg.sig", signed / "update.cfg.sig")
+    (site / "update.cfg.sig").unlink()
+    table = Table("Signed manifest: the start-up check alone (ms), 200 runs in one process", "ms")
+    for placement, wrap in PLACEMENTS:
+        prefix = wine_prefix(work / "prefix", display, template, wrap)
+        try:
+            (signed / "Launcher_manifest_version.txt").unlink(missing_ok=True)
+            _, out = run_wine(prefix, wrap, [windows_bin / "bench_signature.exe", ".", key.with_suffix(".pub"), "200"],
+                              signed)
+            # "first run: F ms; median of N runs: M ms (min A, max B); ..."
+            numbers = [float(word.rstrip(",);")) for word in out.replace("(", " ").split()
+                       if word.rstrip(",);").replace(".", "", 1).isdigit()]
+            first, median, low, high = numbers[0], numbers[2], numbers[3], numbers[4]
+            table.row(f"first check, {placement}", [first])
+            table.row(f"check, {placement}", [low, median, high])
+        finally:
+            prefix.stop()
+            prefix.remove()
+
+
+def update_section(args, native_bin, windows_bin, display, template, work):
+    site = published_game(native_bin, work)
+    entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
+    megabytes = sum((site / path).stat().st_size for path, _ in entries) / 1e6
+    host, port = harness.test_host()
+    urls = [f"http://{host}:{port}/Quorvane/{path}" for path, _ in entries]
+    nginx = harness.Nginx(site, work / "nginx", port)
+    table = Table(f"Full first update: {len(entries)} files, {megabytes:.0f} MB from nginx on {host}:{port} "
+                  f"(seconds; ratio = time relative to the anchor); start-up (ms) and peak memory (MiB)", "s")
+    try:
+        curl_config = work / "curl.config"
+        curl_config.write_text("".join(f'url = "{url}"\noutput = "{work}/curl-out/f{i:04d}"\n'
+                                       for i, url in enumerate(urls)))
+        fetch_list = work / "fetch" / "fetch.list"
+        fetch_list.parent.mkdir(parents=True, exist_ok=True)
+        fetch_list.write_text("".join(f"{url} out\\f{i:04d}\n" for i, url in enumerate(urls)))
+        for placement, wrap in PLACEMENTS:
+            curl = f"curl, one process, keep-alive, {placement}"
+            times = []
+            for _ in range(args.runs):
+                shutil.rmtree(work / "curl-out", ignore_errors=True)
+                times.append(timed(["curl", "--silent", "--fail", "--noproxy", "*", "--create-dirs", "--config",
+                                    curl_config], wrap=wrap))
+            table.row(curl, times)
+            prefix = wine_prefix(work / "prefix", display, template, wrap)
+            try:
+                bare = f"bare URLDownloadToFileA loop, Wine, {placement}"
+                times, runs = [], []
+                # In turns, so a change in the machine's load touches both alike.
+                for i in range(args.runs):
+                    shutil.rmtree(fetch_list.parent / "out", ignore_errors=True)
+                    (fetch_list.parent / "out").mkdir()
+                    times.append(run_wine(prefix, wrap, [windows_bin / "bench_fetch.exe", "fetch.list"],
+                                          fetch_list.parent)[0])
+                    runs.append(launcher_run(prefix, wrap, windows_bin, work, i, entries))
+                table.row(bare, times, ratio_to=curl, faster_is_higher=False)
+                label = f"launcher, Wine, {placement}"
+                wrong = sum(r[5] for r in runs)
+                table.row(label, [r[0] for r in runs], ratio_to=bare, faster_is_higher=False,
+                          note_text=f"{wrong} files wrong" if wrong else "")
+                table.row(f"launcher, Wine, {placement} / curl", table.rows[label], ratio_to=curl,
+                          faster_is_higher=False)
+                for i, phase in enumerate(("start-up and manifest", "digests and their log lines",
+                                           "pending list and its log lines", "downloads")):
+                    table.row(f"  phase: {phase}, {placement}", [r[1][i] for r in runs])
+                # 200 missing files: 200 list lines in the digest phase, 200 list and 200 file-only lines in
+                # the pending phase (the phases also open the files and compare the digests).
+                table.row(f"log, digest phase, ms per line, {placement}",
+                          [r[1][1] * 1000 / len(entries) if r[1][1] is not None else None for r in runs])
+                table.row(f"log, pending phase, ms per list line, {placement}",
+                          [r[1][2] * 1000 / len(entries) if r[1][2] is not None else None for r in runs])
+                table.row(f"window visible after start (ms), {placement}", [r[2] for r in runs])
+                # The floor under it: a Windows program that does nothing, from its start to its end.
+                (fetch_list.parent / "empty.list").write_text("")
+                table.row(f"Wine start and exit of an empty program (ms), {placement}",
+                          [run_wine(prefix, wrap, [windows_bin / "bench_digest.exe", "empty.list"],
+                                    fetch_list.parent)[0] * 1000 for _ in range(args.runs)])
+                table.row(f"peak working set (MiB), {placement}", [r[3] / 1048576 for r in runs])
+                table.row(f"peak resident, VmHWM (MiB), {placement}", [r[4] / 1024 if r[4] else None for r in runs])
+            finally:
+                prefix.stop()
+                prefix.remove()
+    finally:
+        nginx.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--build", type=Path, default=REPO / "build-bench")
+    parser.add_argument("--work", type=Path, default=None)
+    parser.add_argument("--host", default="127.0.0.1:18469")
+    parser.add_argument("--only", default="digest,update,signature")
+    args = parser.parse_args()
+    build_dir = args.build.resolve()
+    work = (args.work or build_dir / "work").resolve()
+    os.environ["LAUNCHER_TEST_HOST"] = args.host
+
+    note("building from the presets (release; the Windows build for the update host)")
+    native_bin = build("release", build_dir / "release", ["bench_digest", "publish_manifest"])
+    windows = "windows-i686" if can_run_32() else "windows-x86_64"
+    windows_bin = build(windows, build_dir / windows, ["Launcher", "driver", "bench_digest", "bench_fetch",
+                                                       "bench_signature"],
+                        f"-DLAUNCHER_UPDATE_HOST={args.host}")
+    template = build_dir / "wine-template"
+    prepare_template(template)
+    work.mkdir(parents=True, exist_ok=True)
+    cpu = next((line.split(":", 1)[1].strip() for line in Path("/proc/cpuinfo").read_text().splitlines()
+                if line.startswith("model name")), "?")
+    print(f"# Launcher benchmark, {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}\n\n{os.cpu_count()} CPUs "
+          f"({cpu}; SHA extensions: {'yes' if 'sha_ni' in Path('/proc/cpuinfo').read_text() else 'no'}); "
+          f"Windows build {windows}; {args.runs} runs per row; load average at start {load_average()}")
+
+    xvfb = harness.Xvfb(work / "xvfb.log")
+    try:
+        if "digest" in args.only:
+            make_data(work / "data")
+            digest_section(args, native_bin, windows_bin, work / "data", xvfb.display, template, work)
+        if "update" in args.only:
+            update_section(args, native_bin, windows_bin, xvfb.display, template, work)
+        if "signature" in args.only:
+            signature_section(args, native_bin, windows_bin, xvfb.display, template, work)
+    finally:
+        xvfb.stop()
+    print(f"\nLoad average at the end: {load_average()}")
+
+
+if __name__ == "__main__":
+    main()
