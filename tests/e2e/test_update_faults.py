@@ -69,12 +69,24 @@ class UpdateFaultTest(UpdateTestCase):
         self.server = self.serve_faults(site, *faults)
         return self.server
 
+    def publish_files(self, files, old=None, digests=None):
+        """Writes files (path -> bytes) into a new site with their manifest (digests: path -> digest to list
+        instead of the file's own), and old (path -> bytes) as the local copies in the game folder."""
+        site = self.work / "site"
+        for path, data in files.items():
+            (site / path).parent.mkdir(parents=True, exist_ok=True)
+            (site / path).write_bytes(data)
+        for path, data in (old or {}).items():
+            (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
+            (self.game_dir / path).write_bytes(data)
+        entries = [(path, (digests or {}).get(path, sha1_bytes(data))) for path, data in files.items()]
+        return site, harness.write_manifest(site, entries)
+
     def requested(self):
         """Paths the server was asked for, in order, as /Quorvane/PATH."""
         return ["/Quorvane/" + path for path in self.server.requested()]
 
     def test_http_errors_cut_and_bad_bodies_keep_what_was_there(self):
-        site = self.work / "site"
         files = {
             "sprites/ui/first.spr": content("first", 3000),
             "music/missing404.ogg": content("404", 5000),
@@ -86,18 +98,11 @@ class UpdateFaultTest(UpdateTestCase):
             "fonts/padded.ttf": content("padded", 300000),
             "sprites/ui/last.spr": content("last", 3000),
         }
-        for path, data in files.items():
-            (site / path).parent.mkdir(parents=True, exist_ok=True)
-            (site / path).write_bytes(data)
-        # The padded file has no digest to check, so only the announced length, far down the headers, can tell
-        # that its body was cut short.
-        entries = harness.write_manifest(site, [(path, "unchecked" if path == "fonts/padded.ttf" else sha1_bytes(data))
-                                                for path, data in files.items()])
         # Older local copies of the files whose new version will not arrive intact.
         old = {"mapdata/cut.map": b"old map", "sounds/corrupt.wav": b"old sound", "fonts/empty.ttf": b"old font"}
-        for path, data in old.items():
-            (self.game_dir / path).parent.mkdir(parents=True, exist_ok=True)
-            (self.game_dir / path).write_bytes(data)
+        # The padded file has no digest to check, so only the announced length, far down the headers, can tell
+        # that its body was cut short.
+        site, entries = self.publish_files(files, old, digests={"fonts/padded.ttf": "unchecked"})
         self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500", "mapdata/cut.map=cut",
                           "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty", "sounds/huge.wav=huge",
                           "fonts/padded.ttf=padded")
@@ -266,16 +271,10 @@ class UpdateFaultTest(UpdateTestCase):
         return lines
 
     def test_stalled_transfers_time_out(self):
-        site = self.work / "site"
         files = {"data/first.dat": content("first", 3000), "data/stall.dat": content("stall", 200000),
                  "data/silent.dat": content("silent", 5000), "data/last.dat": content("last", 3000)}
-        for path, data in files.items():
-            (site / path).parent.mkdir(parents=True, exist_ok=True)
-            (site / path).write_bytes(data)
-        harness.write_manifest(site, [(path, sha1_bytes(data)) for path, data in files.items()])
+        site, _ = self.publish_files(files, {"data/stall.dat": b"old stalled file"})
         old = self.game_dir / "data" / "stall.dat"
-        old.parent.mkdir()
-        old.write_bytes(b"old stalled file")
         server = self.fault_server(site, "update.cfg=stall")
         self.shorten_timeout()
 
@@ -307,15 +306,9 @@ class UpdateFaultTest(UpdateTestCase):
             self.assertEqual(temp_leftovers(self.game_dir), [])
 
     def test_killed_mid_download_then_started_again(self):
-        site = self.work / "site"
         files = {"data/big.dat": content("big", 300000), "data/small.dat": content("small", 2000)}
-        for path, data in files.items():
-            (site / path).parent.mkdir(parents=True, exist_ok=True)
-            (site / path).write_bytes(data)
-        harness.write_manifest(site, [(path, sha1_bytes(data)) for path, data in files.items()])
+        site, _ = self.publish_files(files, {"data/big.dat": b"old big file"})
         old = self.game_dir / "data" / "big.dat"
-        old.parent.mkdir()
-        old.write_bytes(b"old big file")
         self.fault_server(site, "data/big.dat=stall:1")  # only the first request stalls
         staging = self.game_dir / STAGING_FOLDER
 
