@@ -192,6 +192,10 @@ bool DownloadFile(const char* path, const char* expectedDigest) {
     DeleteFileA(tempName);
     HRESULT result = TransferWithTimeout(url, tempName, callback);
     long lastError = (long)GetLastError();
+    // The download service may keep its own copy of the body in the URL cache whatever the bind
+    // flags say (Wine does); dropped at once, it neither fills the player's disk nor slows the next
+    // start's cache purge.
+    DeleteUrlCacheEntryA(url);
 
     bool cutShort = false;
     if (result == S_OK && callback.expectedLength >= 0) cutShort = FileSizeOf(tempName) != callback.expectedLength;
