@@ -25,8 +25,8 @@ import sys
 import time
 from pathlib import Path
 
-from bench_lib import (PLACEMENTS, REPO, Table, build, can_run_32, fields, harness, linux_peak_kib, load_average,
-                       note, prepare_template, run_wine, timed, wine_prefix)
+from bench_lib import (PLACEMENTS, REPO, Table, build, can_run_32, clear_url_cache, fields, harness, linux_peak_kib,
+                       load_average, note, prepare_template, run_wine, timed, wine_prefix)
 
 GIB = 1 << 30
 SETS = (("one", "one 1 GiB file"), ("many", "1000 files, 1 GiB in all"), ("small", "1000 files of 4 KiB"))
@@ -272,8 +272,10 @@ def update_section(args, native_bin, windows_bin, display, template, work):
                 for i in range(args.runs):
                     shutil.rmtree(fetch_list.parent / "out", ignore_errors=True)
                     (fetch_list.parent / "out").mkdir()
+                    clear_url_cache(prefix)
                     times.append(run_wine(prefix, wrap, [windows_bin / "bench_fetch.exe", "fetch.list"],
                                           fetch_list.parent)[0])
+                    clear_url_cache(prefix)
                     runs.append(launcher_run(prefix, wrap, windows_bin, work, i, entries))
                 table.row(bare, times, ratio_to=curl, faster_is_higher=False)
                 label = f"launcher, Wine, {placement}"
