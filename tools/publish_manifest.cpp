@@ -31,6 +31,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <system_error>
@@ -69,15 +71,9 @@ bool WriteWhole(const fs::path& path, const std::string& text) {
 }
 
 bool ReadWhole(const fs::path& path, std::string& text) {
-    FILE* file = fopen(path.string().c_str(), "rb");
-    if (!file) return false;
-    char chunk[65536];
-    size_t n;
-    text.clear();
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    bool ok = !ferror(file);
-    fclose(file);
-    return ok;
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return in.is_open() && !in.bad();
 }
 
 // Why the launcher could not use a path, or null when it can.
