@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "client/client.h"
+#include "common/system_error.h"
 
 namespace {
 
@@ -14,6 +15,15 @@ namespace {
 void Report(FILE* stream, const char* text) {
     fprintf(stream, "%s\n", text);
     fflush(stream);
+}
+
+// A failure's line: the text, then what the system says of the last error, for whoever reads the stream.
+void ReportFailure(const char* text) {
+    DWORD code = GetLastError();
+    char reason[300];
+    char line[400];
+    snprintf(line, sizeof line, "%s: %s", text, SystemErrorText(code, reason, sizeof reason));
+    Report(stderr, line);
 }
 
 // Whether the process is another installation's client: true only when its image path can be read
@@ -49,7 +59,7 @@ void StopGameClient() {
 
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
-        Report(stderr, "Failed to create snapshot");
+        ReportFailure("Failed to create snapshot");
         return;
     }
     PROCESSENTRY32 entry;
@@ -58,8 +68,8 @@ void StopGameClient() {
 #endif
     entry.dwSize = sizeof entry;
     if (!Process32First(snapshot, &entry)) {
+        ReportFailure("Failed to retrieve process information");
         CloseHandle(snapshot);
-        Report(stderr, "Failed to retrieve process information");
         return;
     }
 
@@ -70,7 +80,7 @@ void StopGameClient() {
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
         if (!process) {
             // The search ends at the first client that cannot be opened.
-            Report(stderr, "Failed to open process handle");
+            ReportFailure("Failed to open process handle");
             CloseHandle(snapshot);
             return;
         }
@@ -79,7 +89,7 @@ void StopGameClient() {
             Report(stdout, "Process terminated successfully");
             terminated = true;
         } else {
-            Report(stderr, "Failed to terminate process");
+            ReportFailure("Failed to terminate process");
         }
         CloseHandle(process);
     } while (Process32Next(snapshot, &entry));

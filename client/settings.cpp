@@ -5,27 +5,29 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "launcher/ui_text.h"
-#include "resource.h"
-
-ClientOptions LauncherSettings = {0, 0, 0, 0, 0, 0, 0, 0, 1};
+#include "common/text.h"
 
 const SettingsKey SettingsKeyTable[] = {
-    {"windowed", &LauncherSettings.windowed, IDC_WINDOWED, &WindowedBox, TEXT_WINDOWED, TIP_WINDOWED, 65, 485},
-    {"borderless", &LauncherSettings.borderless, 0, nullptr, nullptr, nullptr, 0, 0},
-    {"resizable_window", &LauncherSettings.resizable_window, IDC_RESIZABLE, &ResizableWindowBox, TEXT_RESIZABLE,
-     TIP_RESIZABLE, 65, 525},
-    {"ignore_windows_scaling", &LauncherSettings.ignore_windows_scaling, IDC_IGNORE_SCALING, &IgnoreScalingBox,
-     TEXT_IGNORE_SCALING, TIP_IGNORE_SCALING, 65, 545},
-    {"lockmouse", &LauncherSettings.lockmouse, IDC_LOCKMOUSE, &LockMouseBox, TEXT_LOCKMOUSE, TIP_LOCKMOUSE, 65, 505},
-    {"unlockfps", &LauncherSettings.unlockfps, IDC_UNLOCK_FPS, &UnlockFpsBox, TEXT_UNLOCK_FPS, TIP_UNLOCK_FPS, 245, 525},
-    {"vsync", &LauncherSettings.vsync, IDC_VSYNC, &VSyncBox, TEXT_VSYNC, TIP_VSYNC, 245, 505},
-    {"double-size-window", &LauncherSettings.double_size_window, IDC_DOUBLE_SIZE, &DoubleSizeBox, TEXT_DOUBLE_SIZE,
-     TIP_DOUBLE_SIZE, 245, 485},
-    {"antyaliasing", &LauncherSettings.antyaliasing, IDC_ANTIALIASING, &AntialiasingBox, TEXT_ANTIALIASING,
-     TIP_ANTIALIASING, 245, 545},
-    {nullptr, nullptr, 0, nullptr, nullptr, nullptr, 0, 0},
+    {"windowed", &ClientOptions::windowed, 0},
+    {"borderless", &ClientOptions::borderless, 0},
+    {"resizable_window", &ClientOptions::resizable_window, 0},
+    {"ignore_windows_scaling", &ClientOptions::ignore_windows_scaling, 0},
+    {"lockmouse", &ClientOptions::lockmouse, 0},
+    {"unlockfps", &ClientOptions::unlockfps, 0},
+    {"vsync", &ClientOptions::vsync, 0},
+    {"double-size-window", &ClientOptions::double_size_window, 0},
+    {"antyaliasing", &ClientOptions::antyaliasing, 1},
+    {nullptr, nullptr, 0},
 };
+
+ClientOptions DefaultClientOptions() {
+    ClientOptions options{};
+    for (const SettingsKey* entry = SettingsKeyTable; entry->key; ++entry) options.*entry->flag = entry->defaultValue;
+    return options;
+}
+
+// The table is constant data, ready before this runs.
+ClientOptions LauncherSettings = DefaultClientOptions();
 
 #ifdef _WIN32
 const char SettingsPath[] = "contents\\launcher.ini";
@@ -48,10 +50,6 @@ const char* const HeaderLines[] = {
 // Longer than any table key ("ignore_windows_scaling" has 22 characters): a key part that
 // outgrows it can match nothing, so its further characters need not be kept.
 enum { KeyPartSize = 32 };
-
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -90,7 +88,7 @@ unsigned char* FindKeyFlag(const SettingsLine& line) {
         if (length != line.keyLength) continue;
         size_t i = 0;
         while (i < length && FoldCase(entry->key[i]) == line.key[i]) ++i;
-        if (i == length) found = entry->flag;
+        if (i == length) found = &(LauncherSettings.*entry->flag);
     }
     return found;
 }
@@ -201,7 +199,7 @@ void WriteSettings() {
         fputs("\r\n", file);
     }
     for (const SettingsKey* entry = SettingsKeyTable; entry->key; ++entry) {
-        fprintf(file, "%s = %c\r\n", entry->key, *entry->flag ? '1' : '0');
+        fprintf(file, "%s = %c\r\n", entry->key, LauncherSettings.*entry->flag ? '1' : '0');
     }
     fclose(file);
 }

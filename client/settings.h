@@ -13,38 +13,22 @@ struct ClientOptions {
     unsigned char antyaliasing;
 };
 
-// The nine flags, each 0 or 1; defaults: antyaliasing on, the rest off.
+// The nine flags, each 0 or 1; they start at the table's defaults (antyaliasing on, the rest off).
 extern ClientOptions LauncherSettings;
 
-// The window handle type of <windows.h>, named here so that the option table builds on any platform.
-struct HWND__;
-
-// The check boxes of the main window that show the options; created and written by the window on
-// the main thread (null in builds without a window).
-extern HWND__* WindowedBox;
-extern HWND__* LockMouseBox;
-extern HWND__* ResizableWindowBox;
-extern HWND__* IgnoreScalingBox;
-extern HWND__* DoubleSizeBox;
-extern HWND__* VSyncBox;
-extern HWND__* UnlockFpsBox;
-extern HWND__* AntialiasingBox;
-
-// One option: its key in the settings file and, when it is shown in the window, its check box.
+// One option of the settings file: its key, its flag in LauncherSettings and its default.
 struct SettingsKey {
-    const char* key;       // null ends the table
-    unsigned char* flag;
-    int boxId;             // 0 for an option kept in the file that has no box
-    HWND__** box;
-    const char* caption;
-    const char* tooltip;
-    int x, y;              // the box's position in the main window; every box is BoxWidth x BoxHeight
+    const char* key;  // null ends the table
+    unsigned char ClientOptions::*flag;
+    unsigned char defaultValue;
 };
-enum { BoxWidth = 150, BoxHeight = 25, OptionBoxCount = 8 };
 
-// Every option in file order, ended by an entry without key text. The settings file, the window's
-// boxes and tooltips, the option commands and the start-up sync all walk this one table.
+// Every option in file order, ended by an entry without key text. The window shows the options
+// through a table of its own that names these flags.
 extern const SettingsKey SettingsKeyTable[];
+
+// The flags as a fresh installation has them, from the table.
+ClientOptions DefaultClientOptions();
 
 // Relative to the current directory.
 extern const char SettingsPath[];

@@ -1,13 +1,13 @@
 // WM_COMMAND handling of the main window: play, repair, option boxes and the commands no control sends; main thread.
 #include <windows.h>
 #include <commctrl.h>
-#include <process.h>
 #include <shellapi.h>
 #include <stdio.h>
 
 #include "client/client.h"
 #include "client/settings.h"
-#include "launcher/log.h"
+#include "common/text.h"
+#include "common/log.h"
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
@@ -34,7 +34,7 @@ void ToggleOption(unsigned char* flag, HWND box) {
 // first run has ended, so the worker no longer touches the tables.
 bool ManifestListsClient() {
     for (int i = 0; i < EntryCount; ++i) {
-        if (lstrcmpiA(EntryPath[i], "Client.exe") == 0) return true;
+        if (EqualIgnoringCase(EntryPath[i], "Client.exe")) return true;
     }
     return false;
 }
@@ -46,7 +46,7 @@ void RunRepair() {
     if (ManifestListsClient()) remove("Client.exe");
     SendMessageA(ProgressBar, PBM_SETPOS, 0, 0);
     // The first run has ended (UpdateFinished is set), so the two runs never overlap.
-    _beginthread(UpdateWorkerMain, 0, NULL);
+    StartUpdateWorker();
     EnableWindow(RepairButton, FALSE);
 }
 
@@ -57,9 +57,9 @@ void OpenWebPage(const char* address) {
 }  // namespace
 
 void HandleCommand(int id) {
-    for (const SettingsKey* option = SettingsKeyTable; option->key; ++option) {
-        if (option->boxId && option->boxId == id) {
-            if (UpdateGatePassed()) ToggleOption(option->flag, *option->box);
+    for (const OptionBox& option : OptionBoxes) {
+        if (option.id == id) {
+            if (UpdateGatePassed()) ToggleOption(&(LauncherSettings.*option.flag), *option.box);
             return;
         }
     }

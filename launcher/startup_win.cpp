@@ -1,22 +1,18 @@
 // Entry point: creates the window, runs the start-up steps and the message loop; main thread.
 #include <windows.h>
 #include <commctrl.h>
-#include <process.h>
 #include <stdio.h>
 
 #include "client/client.h"
-#include "launcher/log.h"
+#include "common/log.h"
 #include "launcher/startup.h"
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
 #include "updater/downloader.h"
 #include "updater/manifest.h"
+#include "updater/manifest_trust.h"
 #include "updater/update_run.h"
-#ifdef LAUNCHER_SIGNED_BUILD
-#include "manifest_key.h"
-#include "updater/signature.h"
-#endif
 
 namespace {
 
@@ -48,24 +44,15 @@ HWND CreateMainWindow() {
                            MainWindowWidth, MainWindowHeight, NULL, NULL, AppInstance, NULL);
 }
 
-// Fetches and parses the manifest; the file never stays on disk afterwards. A signed build first fetches its
-// signature and uses the manifest only when the check accepts it.
+// Fetches, checks and parses the manifest; the file never stays on disk afterwards.
 void LoadUpdateManifest() {
-#ifdef LAUNCHER_SIGNED_BUILD
-    // Only files fetched now may be checked: nothing left over from an earlier start may stand in for them.
-    remove("update.cfg");
-    remove(SignatureFileName);
-#endif
+    PrepareManifestFetch();
     ManifestFetched = DownloadFile("update.cfg");
-#ifdef LAUNCHER_SIGNED_BUILD
-    bool signatureFetched = ManifestFetched && DownloadFile(SignatureFileName);
-#endif
+    ManifestRefused = !ManifestTrusted(ManifestFetched);
     PurgeUrlCache();
-#ifdef LAUNCHER_SIGNED_BUILD
-    ManifestRefused = ManifestFetched && !AcceptSignedManifest(ManifestPublicKey, signatureFetched);
-    remove(SignatureFileName);
-#endif
-    EntryCount = ManifestRefused ? 0 : LoadManifest("update.cfg");
+    // A refused list is deleted before the reading, which then logs its first line and finds nothing.
+    if (ManifestRefused) remove("update.cfg");
+    EntryCount = LoadManifest("update.cfg");
     snprintf(LogMessageBuffer, sizeof LogMessageBuffer, "Total files to check: %d", EntryCount);
     LogLine(LogMessageBuffer);
     remove("update.cfg");
@@ -117,7 +104,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 
     ShowWindow(MainWindow, showCommand);
     UpdateWindow(MainWindow);
-    _beginthread(UpdateWorkerMain, 0, NULL);
+    StartUpdateWorker();
 
     LogSystemInformation();
     return RunMessageLoop();

@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "client/settings.h"
+#include "client/settings.h"  // ClientOptions, whose flags the option boxes show
 
 extern HINSTANCE AppInstance;
 extern HFONT UiFont;
@@ -14,7 +14,29 @@ extern HWND RepairButton;
 extern HWND OptionsGroup;
 extern HWND WindowedGroup;
 extern HWND ProgressBar;
-// The eight option boxes are declared with the option table they belong to.
+extern HWND WindowedBox;
+extern HWND LockMouseBox;
+extern HWND ResizableWindowBox;
+extern HWND IgnoreScalingBox;
+extern HWND DoubleSizeBox;
+extern HWND VSyncBox;
+extern HWND UnlockFpsBox;
+extern HWND AntialiasingBox;
+
+// One option check box: its handle and id, the settings flag it shows, its caption and tooltip and
+// its position. Every box is BoxWidth x BoxHeight.
+struct OptionBox {
+    HWND* box;
+    unsigned char ClientOptions::*flag;
+    int id;
+    const char* caption;
+    const char* tooltip;
+    int x, y;
+};
+enum { BoxWidth = 150, BoxHeight = 25, OptionBoxCount = 8 };
+// The eight boxes in the order in which the start-up sync sets them and their tooltips are made
+// (after Play's); options_win.cpp.
+extern const OptionBox OptionBoxes[OptionBoxCount];
 
 // Private message by which another thread tells the main thread that log lines are waiting in the
 // log's queue; its parameters carry nothing.
@@ -33,5 +55,8 @@ void InitClientSettings();
 // Makes the option boxes show the flags of LauncherSettings.
 void SyncOptionBoxes();
 
-// Makes the calling thread the owner of the log list; LogLine from any other thread goes through it.
+// Makes the calling thread the owner of the log list (log_list_win.cpp); from then on every logged
+// line reaches the list, from any other thread through WM_APP_LOGLINE.
 void InitActivityLog();
+// Index of the next list line; equals the number of lines in the log list. Changed on the owner thread only.
+extern long LogLineCount;

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <stddef.h>
 
-#include "launcher/log.h"
+#include "common/log.h"
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
@@ -105,27 +105,24 @@ LRESULT CreateControls(HWND window) {
 
     for (const ControlRow& row : GroupRows) SetUiFont(CreateChild(window, row, 0, NULL));
     // The boxes are created column by column, each from the top, so that the tab order follows the layout.
-    const SettingsKey* boxes[OptionBoxCount];
+    const OptionBox* boxes[OptionBoxCount];
     int boxCount = 0;
-    for (const SettingsKey* option = SettingsKeyTable; option->key; ++option) {
-        if (!option->boxId || boxCount == OptionBoxCount) continue;
+    for (const OptionBox& option : OptionBoxes) {
         // Insertion by (x, y): a handful of rows.
+        const OptionBox* box = &option;
         int at = boxCount++;
-        for (; at > 0 && (boxes[at - 1]->x > option->x || (boxes[at - 1]->x == option->x && boxes[at - 1]->y > option->y));
-             --at) {
+        for (; at > 0 && (boxes[at - 1]->x > box->x || (boxes[at - 1]->x == box->x && boxes[at - 1]->y > box->y)); --at) {
             boxes[at] = boxes[at - 1];
         }
-        boxes[at] = option;
+        boxes[at] = box;
     }
     for (int i = 0; i < boxCount; ++i) {
         const ControlRow boxRow{boxes[i]->box, "button", boxes[i]->caption, BoxStyle, boxes[i]->x, boxes[i]->y,
-                                BoxWidth, BoxHeight, boxes[i]->boxId};
+                                BoxWidth, BoxHeight, boxes[i]->id};
         SetUiFont(CreateChild(window, boxRow, 0, NULL));
     }
     AddTooltip(PlayButton, TIP_PLAY);
-    for (const SettingsKey* option = SettingsKeyTable; option->key; ++option) {
-        if (option->boxId) AddTooltip(*option->box, option->tooltip);
-    }
+    for (const OptionBox& option : OptionBoxes) AddTooltip(*option.box, option.tooltip);
 
     const ControlRow progressRow{&ProgressBar, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, 40, 385, 534, 25, IDC_PROGRESS};
     CreateChild(window, progressRow, 0, AppInstance);

@@ -2,13 +2,10 @@
 // go to standard output, marked as the launcher's; single-threaded.
 #include <stdio.h>
 
-#include "launcher/log.h"
-
-long LogLineCount;
+#include "common/log.h"
 
 void LogLine(const char* message) {
     printf("launcher: %s\n", message);
-    ++LogLineCount;
 }
 
 // The launcher's file-only lines (digest details) have no use to a publisher.

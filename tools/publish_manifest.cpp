@@ -38,7 +38,8 @@
 #include <system_error>
 #include <vector>
 
-#include "launcher/log.h"
+#include "common/log.h"
+#include "common/text.h"
 #include "tools/publish_sign.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
@@ -55,19 +56,7 @@ const char* const PublishedExtras[] = {"update.cfg", "update.cfg.tmp", Signature
 
 // Writes text to path through a temporary file renamed over it, so a reader never sees half a file.
 bool WriteWhole(const fs::path& path, const std::string& text) {
-    fs::path temporary = path;
-    temporary += ".tmp";
-    FILE* file = fopen(temporary.string().c_str(), "wb");
-    if (!file) return false;
-    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-    written = fclose(file) == 0 && written;
-    std::error_code error;
-    if (written) fs::rename(temporary, path, error);
-    if (!written || error) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
+    return ReplaceFileContents(path.string().c_str(), text.data(), text.size());
 }
 
 bool ReadWhole(const fs::path& path, std::string& text) {
@@ -270,11 +259,9 @@ int CheckFolder(const fs::path& root, const std::string& keyPath) {
         fprintf(stderr, "publish_manifest: %s has no update.cfg\n", root.string().c_str());
         return ExitFailed;
     }
-    // Read exactly as the launcher reads it: each entry it would skip is logged, after the one
-    // line every reading starts with.
-    long before = LogLineCount;
+    // Read exactly as the launcher reads it: each entry it would skip is logged, and counted by the reader.
     int entries = LoadManifest(manifest.string().c_str());
-    int mismatches = (int)(LogLineCount - before - 1);
+    int mismatches = ManifestLinesRefused;
 
     std::vector<std::string> files;
     if (!ListFiles(root, files)) return ExitFailed;
@@ -300,7 +287,7 @@ int CheckFolder(const fs::path& root, const std::string& keyPath) {
         } else if (!IsHexDigest40(ExpectedDigest[i])) {
             // The launcher then downloads the file at every start, since no digest of it can be equal.
             problems.push_back(std::string("not a SHA-1 digest: ") + EntryPath[i] + " " + ExpectedDigest[i]);
-        } else if (!DigestsEqualIgnoringCase(DigestText, ExpectedDigest[i])) {
+        } else if (!EqualIgnoringCase(DigestText, ExpectedDigest[i])) {
             problems.push_back(std::string("differs: ") + EntryPath[i] + " (" + DigestText + " in the folder, " +
                                ExpectedDigest[i] + " listed)");
         }

@@ -9,12 +9,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/text.h"
+
 namespace {
 
 bool ParseCount(const char* text, uint64_t max, uint64_t* value) {
-    if (!*text || strspn(text, "0123456789") != strlen(text) || strlen(text) > 19) return false;
-    *value = strtoull(text, nullptr, 10);
-    return *value <= max;
+    return ParseDecimal(text, strlen(text), max, value);
 }
 
 // The version of an earlier update.cfg.sig at path, or 0 when there is none or it cannot be read.

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/text.h"
+
 
 bool MakeDownloadTempName(const char* path, char* name, size_t size) {
     int length = snprintf(name, size, "%s\\%s", StagingFolder, path);
@@ -15,31 +17,12 @@ bool MakeDownloadTempName(const char* path, char* name, size_t size) {
     return true;
 }
 
-unsigned DownloadTimeoutMilliseconds(const char* setting) {
-    unsigned seconds = 0;
-    if (setting && *setting) {
-        for (const char* p = setting; *p; ++p) {
-            if (!isdigit((unsigned char)*p) || seconds > DownloadTimeoutSeconds) return DownloadTimeoutSeconds * 1000u;
-            seconds = seconds * 10 + (unsigned)(*p - '0');
-        }
-    }
-    if (seconds < 1 || seconds > DownloadTimeoutSeconds) seconds = DownloadTimeoutSeconds;
-    return seconds * 1000u;
-}
-
 bool IsHexDigest40(const char* text) {
     if (!text) return false;
     for (int i = 0; i < 40; ++i) {
         if (!isxdigit((unsigned char)text[i])) return false;
     }
     return text[40] == '\0';
-}
-
-bool DigestsEqualIgnoringCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (tolower((unsigned char)*a) != tolower((unsigned char)*b)) return false;
-        if (*a == '\0') return true;
-    }
 }
 
 DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut) {
@@ -53,7 +36,7 @@ DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShor
 
 bool DigestAccepted(const char* expectedDigest, const char* arrivedDigest) {
     if (!IsHexDigest40(expectedDigest)) return true;
-    return IsHexDigest40(arrivedDigest) && DigestsEqualIgnoringCase(expectedDigest, arrivedDigest);
+    return IsHexDigest40(arrivedDigest) && EqualIgnoringCase(expectedDigest, arrivedDigest);
 }
 
 void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const DownloadLineArgs& args) {
@@ -80,13 +63,6 @@ void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const 
     }
 }
 
-static bool StartsWithIgnoringCase(const char* text, const char* prefix) {
-    for (; *prefix; ++text, ++prefix) {
-        if (tolower((unsigned char)*text) != tolower((unsigned char)*prefix)) return false;
-    }
-    return true;
-}
-
 // The value of header name (lowercase, with its colon) in headers, blanks skipped; null when absent.
 // Header names are case-insensitive in HTTP.
 static const char* HeaderValue(const char* headers, const char* name) {
@@ -106,11 +82,7 @@ int64_t ExpectedBodyLength(const char* headers) {
     const char* encoding = HeaderValue(headers, "content-encoding:");
     if (encoding && !StartsWithIgnoringCase(encoding, "identity")) return -1;
     const char* p = HeaderValue(headers, "content-length:");
-    if (!p || !isdigit((unsigned char)*p)) return -1;
-    int64_t value = 0;
-    for (; isdigit((unsigned char)*p); ++p) {
-        if (value > (INT64_MAX - 9) / 10) return -1;
-        value = value * 10 + (*p - '0');
-    }
-    return value;
+    uint64_t value;
+    if (!p || !ParseDecimal(p, DecimalDigitCount(p), INT64_MAX, &value)) return -1;
+    return (int64_t)value;
 }

@@ -31,20 +31,15 @@ void EmptyStagingFolder();
 // Empties and removes the staging folder; the update run calls it at its end. Silent.
 void RemoveStagingFolder();
 
-// A transfer that does not connect, or receives nothing, for this long is abandoned.
-enum { DownloadTimeoutSeconds = 30 };
-// The tests alone set this environment variable (whole seconds, 1 to 30) to shorten the time-out.
-#define DownloadTimeoutVariable "LAUNCHER_TEST_DOWNLOAD_TIMEOUT"
-
-// The time-out in milliseconds for the variable's value (null when it is not set): the value when
-// it is a whole number of seconds from 1 to DownloadTimeoutSeconds, else DownloadTimeoutSeconds.
-unsigned DownloadTimeoutMilliseconds(const char* setting);
+// A transfer that does not connect, or receives nothing, for this long is abandoned. Fixed when the
+// program is built: 30 s, shorter only in the program built for the tests.
+#ifndef LAUNCHER_TIMEOUT_SECONDS
+#define LAUNCHER_TIMEOUT_SECONDS 30
+#endif
+enum { DownloadTimeoutSeconds = LAUNCHER_TIMEOUT_SECONDS };
 
 // True for exactly 40 hexadecimal characters, in either case.
 bool IsHexDigest40(const char* text);
-
-// Compares two digests without regard to letter case.
-bool DigestsEqualIgnoringCase(const char* a, const char* b);
 
 // Result codes of the download service that have a line of their own.
 enum : uint32_t {

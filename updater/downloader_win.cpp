@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "launcher/log.h"
+#include "common/log.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
 
@@ -139,11 +139,10 @@ DWORD WINAPI WatchTransfer(void* argument) {
 }
 
 DWORD TransferTimeout() {
-    static DWORD timeout;  // the environment is read once per process; main thread first
-    if (!timeout) {
-        char setting[16];
-        DWORD length = GetEnvironmentVariableA(DownloadTimeoutVariable, setting, sizeof setting);
-        timeout = DownloadTimeoutMilliseconds(length > 0 && length < sizeof setting ? setting : nullptr);
+    const DWORD timeout = DownloadTimeoutSeconds * 1000u;
+    static bool optionsSet;  // main thread first, before any worker transfers
+    if (!optionsSet) {
+        optionsSet = true;
         // The network layer's own time-outs, a little longer, in case an abort is not heard: its
         // time-out result is reported as a time-out too.
         DWORD fallback = timeout + 5000;

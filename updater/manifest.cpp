@@ -6,7 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "launcher/log.h"
+#include "common/log.h"
+#include "common/text.h"
 
 char EntryPath[MaxManifestEntries][PathSlotSize];
 char ExpectedDigest[MaxManifestEntries][DigestSlotSize];
@@ -149,14 +150,6 @@ int LoadManifest(const char* fileName) {
 
 namespace {
 
-bool SameLettersIgnoringCase(const char* text, size_t length, const char* upper) {
-    if (strlen(upper) != length) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (toupper((unsigned char)text[i]) != upper[i]) return false;
-    }
-    return true;
-}
-
 // Windows opens these names as devices in every folder, whatever follows the first dot, so a file
 // of that name can be neither written nor read (under Wine opening one may block for good).
 bool IsReservedDeviceName(const char* component, size_t length) {
@@ -165,10 +158,10 @@ bool IsReservedDeviceName(const char* component, size_t length) {
     size_t base = dot ? (size_t)(dot - component) : length;
     while (base > 0 && component[base - 1] == ' ') --base;  // Windows drops blanks before the dot
     for (const char* name : Names) {
-        if (SameLettersIgnoringCase(component, base, name)) return true;
+        if (SpanEqualsIgnoringCase(component, base, name)) return true;
     }
     if (base != 4) return false;
-    if (!SameLettersIgnoringCase(component, 3, "COM") && !SameLettersIgnoringCase(component, 3, "LPT")) return false;
+    if (!SpanEqualsIgnoringCase(component, 3, "COM") && !SpanEqualsIgnoringCase(component, 3, "LPT")) return false;
     // A digit, or the superscript one, two or three that Windows also reads as a port number.
     unsigned char number = (unsigned char)component[3];
     return isdigit(number) || number == 0xB9 || number == 0xB2 || number == 0xB3;

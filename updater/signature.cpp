@@ -4,27 +4,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/text.h"
+
 namespace {
 
 const char FirstLine[] = "quorvane-manifest-signature 1\n";
 const char Base64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool DecodeHex(const char* text, size_t length, uint8_t* out, size_t outSize) {
-    if (length != outSize * 2) return false;
-    for (size_t i = 0; i < outSize; ++i) {
-        int high = HexValue(text[2 * i]), low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        out[i] = (uint8_t)(high << 4 | low);
-    }
-    return true;
-}
 
 int Base64Value(char c) {
     const char* at = c ? strchr(Base64Digits, c) : nullptr;
@@ -66,18 +51,10 @@ size_t EncodeBase64(const uint8_t* data, size_t size, char* out) {
     return n;
 }
 
-// Decimal without sign or leading zeros, at most 2^64 - 1.
-bool ParseDecimal(const char* text, size_t length, uint64_t* value) {
-    if (length == 0 || length > 20 || (length > 1 && text[0] == '0')) return false;
-    uint64_t result = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        unsigned digit = (unsigned)(text[i] - '0');
-        if (result > (UINT64_MAX - digit) / 10) return false;
-        result = result * 10 + digit;
-    }
-    *value = result;
-    return true;
+// Decimal without sign or leading zeros, at most 2^64 - 1: one number has one spelling.
+bool ParseCanonicalDecimal(const char* text, size_t length, uint64_t* value) {
+    if (length > 1 && text[0] == '0') return false;
+    return ParseDecimal(text, length, UINT64_MAX, value);
 }
 
 // Takes the next line "<key> <value>\n"; false when the line is missing, has another key or has no LF.
@@ -133,10 +110,10 @@ const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* fi
     if (!TakeField(at, end, "sha256", &value, &valueLength)) return "no sha256 line";
     if (!DecodeHex(value, valueLength, file->manifestSha256, Sha256Size)) return "sha256 is not 64 hexadecimal digits";
     if (!TakeField(at, end, "version", &value, &valueLength)) return "no version line";
-    if (!ParseDecimal(value, valueLength, &file->version)) return "version is not a decimal number";
+    if (!ParseCanonicalDecimal(value, valueLength, &file->version)) return "version is not a decimal number";
     if (!TakeField(at, end, "expires", &value, &valueLength)) return "no expires line";
     if (!(valueLength == 4 && memcmp(value, "none", 4) == 0)) {
-        if (!ParseDecimal(value, valueLength, &file->expires) || file->expires == 0) {
+        if (!ParseCanonicalDecimal(value, valueLength, &file->expires) || file->expires == 0) {
             return "expires is neither \"none\" nor a decimal number of seconds";
         }
     }
@@ -152,7 +129,7 @@ const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* fi
 size_t FormatSignatureStatement(char* buffer, size_t size, const uint8_t manifestSha256[Sha256Size],
                                 uint64_t version, uint64_t expires) {
     char hex[2 * Sha256Size + 1];
-    for (int i = 0; i < Sha256Size; ++i) snprintf(hex + 2 * i, 3, "%02x", manifestSha256[i]);
+    EncodeHex(manifestSha256, Sha256Size, hex);
     char expiresText[24] = "none";
     if (expires) snprintf(expiresText, sizeof expiresText, "%llu", (unsigned long long)expires);
     int n = snprintf(buffer, size, "%ssha256 %s\nversion %llu\nexpires %s\n", FirstLine, hex,
@@ -252,7 +229,7 @@ bool ReadPublicKeyText(const char* text, size_t length, uint8_t publicKey[Public
 
 size_t FormatPublicKeyText(char* buffer, size_t size, const uint8_t publicKey[PublicKeySize]) {
     char hex[2 * PublicKeySize + 1];
-    for (int i = 0; i < PublicKeySize; ++i) snprintf(hex + 2 * i, 3, "%02x", publicKey[i]);
+    EncodeHex(publicKey, PublicKeySize, hex);
     int n = snprintf(buffer, size,
                      "# Quorvane manifest public key: ECDSA P-256, the point's X then Y in hexadecimal.\n"
                      "# Build the launcher with -DLAUNCHER_MANIFEST_KEY=<this file>.\n%s\n",
@@ -262,5 +239,5 @@ size_t FormatPublicKeyText(char* buffer, size_t size, const uint8_t publicKey[Pu
 
 bool ParseAcceptedVersion(const char* text, size_t length, uint64_t* version) {
     while (length && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
-    return ParseDecimal(text, length, version);
+    return ParseCanonicalDecimal(text, length, version);
 }

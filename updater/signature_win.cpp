@@ -8,7 +8,8 @@
 #include <string.h>
 #include <time.h>
 
-#include "launcher/log.h"
+#include "common/log.h"
+#include "common/text.h"
 
 namespace {
 
@@ -60,12 +61,9 @@ bool ReadSmallFile(const char* path, char* buffer, size_t size, size_t* length) 
 
 // Replaces the accepted-version file in one step, so it never holds half a number.
 void WriteAcceptedVersion(uint64_t version) {
-    const char temporary[] = AcceptedVersionFileName " .new";
-    FILE* file = fopen(temporary, "wb");
-    if (!file) return;
-    bool written = fprintf(file, "%llu\n", (unsigned long long)version) > 0;
-    written = fclose(file) == 0 && written;
-    if (!written || !MoveFileExA(temporary, AcceptedVersionFileName, MOVEFILE_REPLACE_EXISTING)) DeleteFileA(temporary);
+    char text[24];
+    int length = snprintf(text, sizeof text, "%llu\n", (unsigned long long)version);
+    ReplaceFileContents(AcceptedVersionFileName, text, (size_t)length);
 }
 
 }  // namespace

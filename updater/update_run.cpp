@@ -9,7 +9,7 @@
 #include <direct.h>
 #endif
 
-#include "launcher/log.h"
+#include "common/log.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
 #include "updater/manifest.h"

@@ -20,6 +20,8 @@ void DownloadPending();
 #ifdef _WIN32
 // Thread entry of UpdateWorker, started with _beginthread and no argument; runs CheckFiles.
 void __cdecl UpdateWorkerMain(void* unused);
+// Starts an UpdateWorker (start-up, and Repair once the first run has ended).
+void StartUpdateWorker();
 #endif
 
 // Window side of the run, implemented next to the window (tests supply their own).

@@ -1,4 +1,4 @@
-// Thread entry of the update worker; the window side of the run (progress bar, Play button) lives with the window.
+// Thread entry of the update worker and its start; the window side of the run (progress bar, Play button) lives with the window.
 #include <windows.h>
 #include <process.h>
 
@@ -7,4 +7,8 @@
 void __cdecl UpdateWorkerMain(void*) {
     CheckFiles();
     // Returning ends the thread that _beginthread started.
+}
+
+void StartUpdateWorker() {
+    _beginthread(UpdateWorkerMain, 0, NULL);
 }

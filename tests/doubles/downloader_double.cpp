@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "doubles/doubles.h"
-#include "launcher/log.h"
+#include "common/log.h"
 #include "updater/downloader.h"
 
 static bool ParentExists(const std::string& path) {

@@ -1,19 +1,8 @@
 // Recording stand-ins for the activity log and the update run's window side; used by the unit tests' one thread.
 #include "doubles/doubles.h"
 
-#include "client/settings.h"
-#include "launcher/log.h"
+#include "common/log.h"
 #include "updater/update_run.h"
-
-// The option table names the window's boxes; there is no window here.
-HWND__* WindowedBox;
-HWND__* LockMouseBox;
-HWND__* ResizableWindowBox;
-HWND__* IgnoreScalingBox;
-HWND__* DoubleSizeBox;
-HWND__* VSyncBox;
-HWND__* UnlockFpsBox;
-HWND__* AntialiasingBox;
 
 std::vector<std::string> RecordedEvents;
 std::set<std::string> FailingDownloads;

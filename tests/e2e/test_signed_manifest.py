@@ -111,7 +111,7 @@ class SignedManifestTest(UpdateTestCase):
                 self.assert_list_lines(lines, [
                     "Download: update.cfg complete.", "Download: update.cfg.sig complete.",
                     f"Manifest refused: version {version} is older than the installed version 200",
-                    "Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
+                    "Try to reading update.cfg", "Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
                 self.assertEqual(self.game_state(), installed, "no game file changed")
                 self.assertEqual(self.requests_since(requests), ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
 
@@ -158,7 +158,7 @@ class SignedManifestTest(UpdateTestCase):
                 self.wait_progress(0, 5, 5)
                 signature_line = [] if "missing" in what else ["Download: update.cfg.sig complete."]
                 expected = (["Download: update.cfg complete."] + signature_line + refusal
-                            + ["Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
+                            + ["Try to reading update.cfg", "Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
                 self.assert_list_lines(update_lines(self.driver.one("list")["lines"]), expected)
                 self.assertEqual(self.requests_since(requests), ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
                 if what == "expired":

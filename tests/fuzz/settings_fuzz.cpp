@@ -15,11 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadSettings();
     const ClientOptions read = LauncherSettings;
     for (const SettingsKey* entry = SettingsKeyTable; entry->key; ++entry) {
-        if (*entry->flag > 1) abort();
+        if (LauncherSettings.*entry->flag > 1) abort();
     }
     WriteSettings();
     // Every flag the other way round first, so a key the writer left out would show.
-    for (const SettingsKey* entry = SettingsKeyTable; entry->key; ++entry) *entry->flag = !*entry->flag;
+    for (const SettingsKey* entry = SettingsKeyTable; entry->key; ++entry) {
+        LauncherSettings.*entry->flag = !(LauncherSettings.*entry->flag);
+    }
     ReadSettings();
     if (memcmp(&read, &LauncherSettings, sizeof read) != 0) {
         fprintf(stderr, "the flags written did not read back the same\n");

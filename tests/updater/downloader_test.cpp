@@ -15,19 +15,6 @@ TEST(DownloadNames, TemporaryNameLiesDirectlyInTheStagingFolder) {
     EXPECT_FALSE(MakeDownloadTempName("sprites/ui/x.bmp", small, sizeof small));
 }
 
-TEST(DownloadNames, TimeoutIsShortenedOnlyByAWholeNumberOfSeconds) {
-    struct Case {
-        const char* setting;
-        unsigned milliseconds;
-    } cases[] = {
-        {nullptr, 30000}, {"", 30000}, {"3", 3000}, {"1", 1000}, {"30", 30000}, {"0", 30000}, {"31", 30000},
-        {"99999999999999999999", 30000}, {"-3", 30000}, {"3s", 30000}, {" 3", 30000},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.milliseconds, DownloadTimeoutMilliseconds(c.setting)) << (c.setting ? c.setting : "null");
-    }
-}
-
 TEST(DownloadNames, AcceptsOnlyAMatchingDigest) {
     const char* lower = "a9993e364706816aba3e25717850c26c9cd0d89d";
     struct Case {

@@ -202,8 +202,8 @@ TEST_F(ClientWin, BoxesShowTheFlagsInTheirOrder) {
     LauncherSettings = ClientOptions{1, 1, 0, 0, 0, 0, 1, 0, 0};  // windowed, borderless, vsync
     SyncOptionBoxes();
     const std::vector<BoxCheck> expected = {
-        {WindowedBox, 1}, {ResizableWindowBox, 0}, {IgnoreScalingBox, 0}, {LockMouseBox, 0},
-        {UnlockFpsBox, 0}, {VSyncBox, 1}, {DoubleSizeBox, 0}, {AntialiasingBox, 0},
+        {WindowedBox, 1}, {LockMouseBox, 0}, {ResizableWindowBox, 0}, {VSyncBox, 1},
+        {UnlockFpsBox, 0}, {IgnoreScalingBox, 0}, {DoubleSizeBox, 0}, {AntialiasingBox, 0},
     };
     EXPECT_EQ(expected, BoxChecks);
 
@@ -211,8 +211,8 @@ TEST_F(ClientWin, BoxesShowTheFlagsInTheirOrder) {
     LauncherSettings = ClientOptions{0, 0, 1, 1, 1, 1, 0, 1, 1};
     SyncOptionBoxes();
     const std::vector<BoxCheck> inverse = {
-        {WindowedBox, 0}, {ResizableWindowBox, 1}, {IgnoreScalingBox, 1}, {LockMouseBox, 1},
-        {UnlockFpsBox, 1}, {VSyncBox, 0}, {DoubleSizeBox, 1}, {AntialiasingBox, 1},
+        {WindowedBox, 0}, {LockMouseBox, 1}, {ResizableWindowBox, 1}, {VSyncBox, 0},
+        {UnlockFpsBox, 1}, {IgnoreScalingBox, 1}, {DoubleSizeBox, 1}, {AntialiasingBox, 1},
     };
     EXPECT_EQ(inverse, BoxChecks);
 }
@@ -234,7 +234,7 @@ TEST_F(ClientWin, StartUpStepReadsTheFileShowsItAndRegistersTheClient) {
     InitClientSettings();
     std::vector<int> checked;
     for (const BoxCheck& check : BoxChecks) checked.push_back(check.checked);
-    EXPECT_EQ((std::vector<int>{1, 0, 0, 0, 0, 1, 0, 0}), checked);
+    EXPECT_EQ((std::vector<int>{1, 0, 0, 1, 0, 0, 0, 0}), checked);
 
     RegistryValue value = QueryValue(HKEY_CURRENT_USER, LayersKey, valueName);
     ASSERT_EQ(ERROR_SUCCESS, value.status) << valueName;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/log.h"
+#include "common/log.h"
 #include "launcher/window.h"
 #include "tests/temp_folder.h"
 

@@ -3,7 +3,7 @@
 #include <string.h>
 #include <string>
 
-#include "launcher/log.h"
+#include "common/log.h"
 
 TEST(FormatLogFileLine, PadsFieldsWithBlanks) {
     char line[LogFileLineSize];

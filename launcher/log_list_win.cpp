@@ -1,11 +1,10 @@
-// LogLine and AppendLogFile for Windows; callable from the main thread and the update worker.
+// The log list: takes the activity log's queued lines into the window's list box and paints it in batches; main thread.
 #include <windows.h>
-#include <stdio.h>
 
 #include <string>
 #include <vector>
 
-#include "launcher/log.h"
+#include "common/log.h"
 #include "launcher/window.h"
 
 long LogLineCount;
@@ -13,16 +12,12 @@ long LogLineCount;
 namespace {
 
 // The thread that owns the log list; the list and LogLineCount change on it alone. A line logged
-// on any thread is appended to the file and put in the log's own queue at once, under one lock,
-// so the file and the queue hold the lines in the same order. The owner takes lines out of the
-// queue into the list. Another thread posts WM_APP_LOGLINE, which only says "lines are waiting":
+// on any thread is appended to the file and put in the log's queue at once, in one order. The
+// owner takes lines out of the queue into the list. Another thread posts WM_APP_LOGLINE, which only says "lines are waiting":
 // no pointer crosses the message boundary, so the message from any other process, whatever its
 // parameters, finds either nothing or our own lines to add. The worker never waits for the main
 // thread (which may be painting), and the main thread never waits for the worker.
 DWORD LogOwnerThread;
-
-CRITICAL_SECTION LogLock;
-std::vector<std::string> Queue;
 
 // Every message that reaches the list first takes the waiting lines in, so whoever reads the list
 // (its own painting, or another program asking for its lines once "Play Game" is enabled) sees
@@ -40,21 +35,6 @@ UINT_PTR PaintTimer;
 bool RedrawOff;
 DWORD LastPaintTick;
 long LinesAtLastPaint;
-
-// Appends one timestamped line to Launcher_log.txt; the caller holds LogLock. The file is opened
-// per line and closed at once, so other programs can read it at any time.
-void AppendFileLine(const char* message) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    LogTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-    char line[LogFileLineSize];
-    size_t length = FormatLogFileLine(time, message, line);
-    FILE* file = fopen("Launcher_log.txt", "at");
-    if (file) {
-        fwrite(line, 1, length, file);
-        fclose(file);
-    }
-}
 
 // Shows the last line selected and scrolled into view, and repaints the list now.
 void PaintLogList() {
@@ -94,9 +74,7 @@ void TakeQueuedLines() {
         SubclassedList = LogList;
     }
     std::vector<std::string> lines;
-    EnterCriticalSection(&LogLock);
-    lines.swap(Queue);
-    LeaveCriticalSection(&LogLock);
+    TakeLoggedLines(lines);
     if (lines.empty()) return;
 
     Taking = true;
@@ -122,13 +100,23 @@ void TakeQueuedLines() {
     }
 }
 
+// Runs on the thread that logged a line. The owner takes it in at once; another thread posts
+// WM_APP_LOGLINE, one message per batch: the lines queued after it are taken in with it. Should
+// the post fail (a full message queue), the sent message still gets them in.
+void LineQueued(bool queueWasEmpty) {
+    if (GetCurrentThreadId() == LogOwnerThread) {
+        TakeQueuedLines();
+        return;
+    }
+    if (queueWasEmpty && !PostMessageA(GetParent(LogList), WM_APP_LOGLINE, 0, 0))
+        SendMessageA(GetParent(LogList), WM_APP_LOGLINE, 0, 0);
+}
+
 }  // namespace
 
 void InitActivityLog() {
-    static bool lockReady;
-    if (!lockReady) InitializeCriticalSection(&LogLock);
-    lockReady = true;
     LogOwnerThread = GetCurrentThreadId();
+    SetLogListener(LineQueued);
     if (PaintTimer) KillTimer(NULL, PaintTimer);
     PaintTimer = 0;
     RedrawOff = false;
@@ -136,29 +124,7 @@ void InitActivityLog() {
     LinesAtLastPaint = 0;
 }
 
-void AppendLogFile(const char* message) {
-    EnterCriticalSection(&LogLock);
-    AppendFileLine(message);
-    LeaveCriticalSection(&LogLock);
-}
-
 LRESULT HandleLogLineMessage() {
     if (GetCurrentThreadId() == LogOwnerThread) TakeQueuedLines();
     return 0;
-}
-
-void LogLine(const char* message) {
-    EnterCriticalSection(&LogLock);
-    AppendFileLine(message);
-    bool first = Queue.empty();
-    Queue.push_back(message);
-    LeaveCriticalSection(&LogLock);
-    if (GetCurrentThreadId() == LogOwnerThread) {
-        TakeQueuedLines();
-        return;
-    }
-    // One message per batch: the lines queued after it are taken in with it. Should the post fail
-    // (a full message queue), the sent message still gets them in.
-    if (first && !PostMessageA(GetParent(LogList), WM_APP_LOGLINE, 0, 0))
-        SendMessageA(GetParent(LogList), WM_APP_LOGLINE, 0, 0);
 }

@@ -1,5 +1,5 @@
 // Formatting of activity log file lines; portable, used by whichever thread writes a line.
-#include "launcher/log.h"
+#include "common/log.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -1,0 +1,64 @@
+// The activity log's file and queue for Windows; LogLine and AppendLogFile are called from every thread.
+#include <windows.h>
+#include <stdio.h>
+
+#include "common/log.h"
+
+namespace {
+
+// A line is appended to the file and put in the queue under one lock, so the file and the queue
+// hold the lines in the same order.
+struct LogLock {
+    CRITICAL_SECTION section;
+    // Ready before WinMain or any test runs, so no thread can log before it exists.
+    LogLock() { InitializeCriticalSection(&section); }
+} Lock;
+
+std::vector<std::string> Queue;
+LogListener Listener;
+
+// Appends one timestamped line to Launcher_log.txt; the caller holds the lock. The file is opened
+// per line and closed at once, so other programs can read it at any time.
+void AppendFileLine(const char* message) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LogTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    char line[LogFileLineSize];
+    size_t length = FormatLogFileLine(time, message, line);
+    FILE* file = fopen("Launcher_log.txt", "at");
+    if (file) {
+        fwrite(line, 1, length, file);
+        fclose(file);
+    }
+}
+
+}  // namespace
+
+void SetLogListener(LogListener listener) {
+    EnterCriticalSection(&Lock.section);
+    Listener = listener;
+    LeaveCriticalSection(&Lock.section);
+}
+
+void TakeLoggedLines(std::vector<std::string>& lines) {
+    EnterCriticalSection(&Lock.section);
+    lines.swap(Queue);
+    Queue.clear();
+    LeaveCriticalSection(&Lock.section);
+}
+
+void AppendLogFile(const char* message) {
+    EnterCriticalSection(&Lock.section);
+    AppendFileLine(message);
+    LeaveCriticalSection(&Lock.section);
+}
+
+void LogLine(const char* message) {
+    EnterCriticalSection(&Lock.section);
+    AppendFileLine(message);
+    LogListener listener = Listener;
+    bool first = Queue.empty();
+    if (listener) Queue.push_back(message);
+    LeaveCriticalSection(&Lock.section);
+    if (listener) listener(first);
+}
