@@ -124,7 +124,7 @@ public:
     }
 
 private:
-    static const uint32_t NoBlock = UINT32_MAX;
+    static constexpr uint32_t NoBlock = UINT32_MAX;
     struct Entry {
         uint32_t weak, strong, firstBlock;
     };
