@@ -70,7 +70,9 @@ bool MakeFiles(const std::string& oldPath, const std::string& newPath, uint64_t 
         // insertion splits one chunk.
         for (int i = 1; i <= 20; ++i) {
             uint64_t start = std::max<uint64_t>(i * spacing + 777 * i, at), end = i * spacing + 777 * i + change;
-            if (start < end && start < at + n) changes.Fill(data.data() + (start - at), (size_t)(std::min(end, at + n) - start));
+            if (start < end && start < at + n) {
+                changes.Fill(data.data() + (start - at), (size_t)(std::min(end, at + n) - start));
+            }
         }
         if (middle >= at && middle < at + n) {
             size_t head = (size_t)(middle - at);
@@ -147,7 +149,8 @@ int main(int argc, char** argv) {
     FILE* out = fopen(outPath.c_str(), "wb");
     BuildFiles files{local, wanted, out};
     char digest[DigestTextSize] = "";
-    const char* problem = out ? BuildFromPlan(read, plan, {&files, ReadLocal, ReadWanted, WriteOut}, digest) : "no output";
+    const char* problem =
+        out ? BuildFromPlan(read, plan, {&files, ReadLocal, ReadWanted, WriteOut}, digest) : "no output";
     if (out) fclose(out);
     const double buildSeconds = Now() - start;
     fclose(local);
