@@ -3,13 +3,13 @@
 # of seconds (default 60) from its seed corpus; prints each target's executions. Exits non-zero on a finding,
 # whose input is kept in the build folder.
 #
-#   bash tools/fuzz.sh [SECONDS] [TARGET...]     TARGET: manifest, settings, headers (default: all three)
+#   bash tools/fuzz.sh [SECONDS] [TARGET...]     TARGET: manifest, settings, headers, block_index (default: all)
 set -euo pipefail
 
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(manifest settings headers)
+[ ${#targets[@]} -gt 0 ] || targets=(manifest settings headers block_index)
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$repo/build-fuzz}
 

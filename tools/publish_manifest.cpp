@@ -4,20 +4,26 @@
 //   publish_manifest <game folder> [<output file>] [--sign KEY [--version N] [--expires-days D | --expires DATE]]
 //   publish_manifest --check <game folder> [--key PUBLIC_KEY]
 //   publish_manifest --make-key BASE
+//   Writing and checking also take --block-index-min BYTES (default 1 MiB) or --no-block-index.
 //
 // Writing lists every regular file under the folder (the output file and its signature excepted) as
 // "<path> <digest>\n", paths relative with "/" separators in byte order, digests in lowercase. Refuses,
 // with a message and a non-zero exit, a folder the launcher could not use. The output defaults to
 // <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.sig is
 // written beside it (see updater/signature.h); --make-key writes a new key pair BASE.key
-// (owner-only) and BASE.pub.
+// (owner-only) and BASE.pub. Every listed file of at least the --block-index-min size gets its block
+// index beside it (updater/block_index.h), written before update.cfg; index files of earlier versions
+// are removed after it.
 //
 // Checking reads <game folder>/update.cfg as the launcher reads it and lists every entry the launcher
 // would skip, every listed file that is missing or differs, and every file that is not listed; where
-// update.cfg.sig exists it checks that too (its signature with --key). It exits with 1 when there is
-// any mismatch.
+// update.cfg.sig exists it checks that too (its signature with --key), and every block index: present
+// for each listed file of the threshold size, decoding, and naming the file's digest and length; an index
+// of no listed version is stale. It exits with 1 when there is any mismatch.
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #ifdef _WIN32
@@ -41,6 +47,7 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "tools/publish_sign.h"
+#include "updater/block_index.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
 #include "updater/manifest.h"
@@ -53,6 +60,19 @@ enum { ExitOk = 0, ExitRefused = 1, ExitFailed = 2 };
 
 // Files of a published folder that are not game files.
 const char* const PublishedExtras[] = {"update.cfg", "update.cfg.tmp", SignatureFileName, SignatureFileName ".tmp"};
+
+// Files of at least this many bytes get a block index; -1 for none.
+long long BlockIndexMin = DefaultBlockIndexMinBytes;
+
+// The index name of a listed file, as the launcher makes it.
+std::string IndexPathOf(const std::string& path, const char* digest) {
+    char name[PathSlotSize + 2 * Sha1Size + 16];  // the path, ".", the digest, ".blocks" and the terminator
+    return MakeBlockIndexPath(path.c_str(), digest, name, sizeof name) ? name : "";
+}
+
+bool WantsBlockIndex(unsigned long long size) {
+    return BlockIndexMin >= 0 && size >= (unsigned long long)BlockIndexMin;
+}
 
 // Writes text to path through a temporary file renamed over it, so a reader never sees half a file.
 bool WriteWhole(const fs::path& path, const std::string& text) {
@@ -130,19 +150,60 @@ bool ListFiles(const fs::path& root, std::vector<std::string>& paths) {
     return true;
 }
 
+// Makes the block index of a listed file and writes it beside the file, unless an identical one is there
+// already (so a server or a CDN sees no change); leaves the file's digest in DigestText and the index's
+// relative name in indexPath. Returns 0 or the errno value to report.
+int WriteBlockIndex(const fs::path& root, const std::string& path, unsigned long long size, std::string* indexPath,
+                    int* written) {
+    FILE* file = fopen((root / path).string().c_str(), "rb");
+    if (!file) return errno;
+    BlockIndex index;
+    int readError = MakeBlockIndex(FileReadNext, file, size, &index);
+    if (readError && ferror(file)) readError = errno ? errno : EIO;
+    fclose(file);
+    if (readError) return readError;
+    for (int i = 0; i < Sha1Size; ++i) snprintf(DigestText + 2 * i, 3, "%02x", index.fileSha1[i]);
+    *indexPath = IndexPathOf(path, DigestText);
+    const std::string text = EncodeBlockIndex(index);
+    std::string existing;
+    if (ReadWhole(root / *indexPath, existing) && existing == text) return 0;
+    if (!WriteWhole(root / *indexPath, text)) return errno ? errno : EIO;
+    ++*written;
+    return 0;
+}
+
 int WriteManifest(const fs::path& root, const fs::path& output, const SigningOptions& signing) {
     std::error_code error;
     const fs::path outputFull = fs::weakly_canonical(fs::absolute(output), error);
     fs::path signatureOutput = output;
     signatureOutput += ".sig";
     const fs::path signatureFull = fs::weakly_canonical(fs::absolute(signatureOutput), error);
-    std::vector<std::string> all, paths;
+    std::vector<std::string> all, paths, indexes;
     if (!ListFiles(root, all)) return ExitFailed;
     int refused = 0;
     unsigned long long bytes = 0;
     for (const std::string& relative : all) {
         const fs::path full = fs::weakly_canonical(fs::absolute(root / relative), error);
         if (full == outputFull || full == signatureFull) continue;
+        // Names of block indexes are reserved for them: an index is not a game file, and a game file
+        // may not take such a name. What an interrupted write of an index left is removed.
+        if (relative.size() > 4 && relative.compare(relative.size() - 4, 4, ".tmp") == 0 &&
+            IsBlockIndexPath(relative.substr(0, relative.size() - 4))) {
+            fs::remove(root / relative, error);
+            continue;
+        }
+        if (IsBlockIndexPath(relative)) {
+            std::string text;
+            BlockIndex decoded;
+            if (ReadWhole(root / relative, text) && !ReadBlockIndex(text.data(), text.size(), nullptr, &decoded)) {
+                indexes.push_back(relative);
+            } else {
+                fprintf(stderr, "publish_manifest: refused %s: the name is reserved for block indexes\n",
+                        relative.c_str());
+                ++refused;
+            }
+            continue;
+        }
         // A backslash inside a name is a separator to the launcher, so it is refused rather than
         // left to mean another file.
         const char* problem = relative.find('\\') != std::string::npos ? "holds a backslash" : PathProblem(relative);
@@ -165,15 +226,27 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
     }
 
     std::string content;
+    std::set<std::string> currentIndexes;
+    int indexesWritten = 0;
     Progress progress(paths.size(), bytes);
     for (const std::string& path : paths) {
         std::string full = (root / fs::path(path)).string();
-        if (int readError = ComputeFileDigest(full.c_str())) {
+        unsigned long long size = SizeOf(full);
+        // A file with a block index is read once: the index's whole-file SHA-1 is its digest.
+        int readError = 0;
+        if (WantsBlockIndex(size)) {
+            std::string written;
+            readError = WriteBlockIndex(root, path, size, &written, &indexesWritten);
+            if (!readError) currentIndexes.insert(written);
+        } else {
+            readError = ComputeFileDigest(full.c_str());
+        }
+        if (readError) {
             progress.Finish();
             fprintf(stderr, "publish_manifest: cannot read %s: %s\n", full.c_str(), strerror(readError));
             return ExitFailed;
         }
-        progress.Step(SizeOf(full));
+        progress.Step(size);
         content += path + " " + DigestText + "\n";
     }
     progress.Finish();
@@ -200,7 +273,16 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
                         "launchers built with a key refuse them until you sign again\n",
                 signatureOutput.string().c_str(), output.filename().string().c_str());
     }
+    // Removed only now: a launcher that read the previous update.cfg may still ask for its indexes.
+    int removed = 0;
+    for (const std::string& index : indexes) {
+        if (!currentIndexes.count(index) && fs::remove(root / index, error)) ++removed;
+    }
     printf("publish_manifest: %zu files listed in %s\n", paths.size(), output.string().c_str());
+    if (!currentIndexes.empty() || removed) {
+        printf("publish_manifest: %zu block indexes (%d written), %d stale removed\n", currentIndexes.size(),
+               indexesWritten, removed);
+    }
     return ExitOk;
 }
 
@@ -265,15 +347,29 @@ int CheckFolder(const fs::path& root, const std::string& keyPath) {
 
     std::vector<std::string> files;
     if (!ListFiles(root, files)) return ExitFailed;
-    std::set<std::string> listed;
+    std::set<std::string> listed, expectedIndexes;
     unsigned long long bytes = 0;
     for (int i = 0; i < entries; ++i) {
         listed.insert(EntryPath[i]);
         bytes += SizeOf(root / EntryPath[i]);
     }
+    std::vector<std::string> problems;
+    for (int i = 0; i < entries; ++i) {
+        unsigned long long size = SizeOf(root / EntryPath[i]);
+        if (!WantsBlockIndex(size) || !IsHexDigest40(ExpectedDigest[i])) continue;
+        std::string name = IndexPathOf(EntryPath[i], ExpectedDigest[i]), text;
+        expectedIndexes.insert(name);
+        BlockIndex index;
+        if (!ReadWhole(root / name, text)) {
+            problems.push_back("missing block index: " + name);
+        } else if (const char* problem = ReadBlockIndex(text.data(), text.size(), ExpectedDigest[i], &index)) {
+            problems.push_back("bad block index: " + name + ": " + problem);
+        } else if (index.fileLength != size) {
+            problems.push_back("bad block index: " + name + ": made for a file of another length");
+        }
+    }
 
     Progress progress(entries, bytes);
-    std::vector<std::string> problems;
     for (int i = 0; i < entries; ++i) {
         const fs::path file = root / EntryPath[i];
         std::error_code error;
@@ -297,7 +393,8 @@ int CheckFolder(const fs::path& root, const std::string& keyPath) {
     for (const std::string& file : files) {
         bool extra = std::find_if(std::begin(PublishedExtras), std::end(PublishedExtras),
                                   [&](const char* name) { return file == name; }) != std::end(PublishedExtras);
-        if (!extra && !listed.count(file)) problems.push_back("not listed: " + file);
+        if (extra || listed.count(file) || expectedIndexes.count(file)) continue;
+        problems.push_back((IsBlockIndexPath(file) ? "stale block index: " : "not listed: ") + file);
     }
 
     for (const std::string& problem : problems) printf("%s\n", problem.c_str());
@@ -313,7 +410,30 @@ int CheckFolder(const fs::path& root, const std::string& keyPath) {
 
 }  // namespace
 
+// Takes --block-index-min BYTES and --no-block-index out of the arguments; false on a bad value.
+bool TakeBlockIndexOptions(int* argc, char** argv) {
+    int kept = 1;
+    for (int i = 1; i < *argc; ++i) {
+        if (strcmp(argv[i], "--no-block-index") == 0) {
+            BlockIndexMin = -1;
+        } else if (strcmp(argv[i], "--block-index-min") == 0) {
+            char* end = nullptr;
+            if (i + 1 >= *argc || !isdigit((unsigned char)argv[i + 1][0])) return false;
+            BlockIndexMin = strtoll(argv[++i], &end, 10);
+            if (*end || BlockIndexMin < 0) return false;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    *argc = kept;
+    return true;
+}
+
 int main(int argc, char** argv) {
+    if (!TakeBlockIndexOptions(&argc, argv)) {
+        fprintf(stderr, "publish_manifest: --block-index-min takes a number of bytes\n");
+        return ExitFailed;
+    }
     SigningOptions signing;
     std::string signingError;
     if (!TakeSigningOptions(&argc, argv, &signing, &signingError)) {
@@ -344,7 +464,8 @@ int main(int argc, char** argv) {
                 "usage: publish_manifest <game folder> [<output file>] "
                 "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
                 "       publish_manifest --check <game folder> [--key PUBLIC_KEY]\n"
-                "       publish_manifest --make-key BASE\n");
+                "       publish_manifest --make-key BASE\n"
+                "  writing and checking: [--block-index-min BYTES (default 1048576) | --no-block-index]\n");
         return ExitFailed;
     }
     const char* folder = check ? argv[2] : argv[1];

@@ -220,7 +220,8 @@ void Sha1Update(Sha1& state, const void* data, size_t size) {
     state.used = size;
 }
 
-void Sha1FinishHex(Sha1& state, char* text) {
+// Pads the message and compresses the last block(s); the digest is then in state.h.
+static void Sha1Pad(Sha1& state) {
     // The length in bits, 64-bit big-endian, so files of 2 GiB and more are padded correctly.
     uint64_t bits = state.length * 8;
     state.block[state.used++] = 0x80;
@@ -232,6 +233,15 @@ void Sha1FinishHex(Sha1& state, char* text) {
     memset(state.block + state.used, 0, 56 - state.used);
     for (int i = 0; i < 8; ++i) state.block[56 + i] = (unsigned char)(bits >> (56 - 8 * i));
     Sha1Blocks(state.h, state.block, 1);
+}
+
+void Sha1Finish(Sha1& state, unsigned char digest[Sha1Size]) {
+    Sha1Pad(state);
+    for (int i = 0; i < Sha1Size; ++i) digest[i] = (unsigned char)(state.h[i / 4] >> (24 - 8 * (i % 4)));
+}
+
+void Sha1FinishHex(Sha1& state, char* text) {
+    Sha1Pad(state);
     snprintf(text, DigestTextSize, "%08x%08x%08x%08x%08x", (unsigned)state.h[0], (unsigned)state.h[1],
              (unsigned)state.h[2], (unsigned)state.h[3], (unsigned)state.h[4]);
 }

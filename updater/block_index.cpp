@@ -1,0 +1,418 @@
+// Block indexes for delta updates: writer, bounded reader, rolling scan and rebuild; portable, used by the
+// publisher tool and the update worker.
+#include "updater/block_index.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+namespace {
+
+const char Magic[4] = {'Q', 'V', 'B', 'I'};
+const unsigned char FormatVersion = 1;
+const char IndexSuffix[] = ".blocks";
+const size_t BuildChunk = 256 * 1024;  // the rebuild reads and writes up to this much at once
+
+uint32_t Load32(const unsigned char* p) {
+    return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+void Store32(std::string& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out += (char)(value >> (8 * i));
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool ParseHexDigest(const char* text, unsigned char digest[Sha1Size]) {
+    if (strlen(text) != 2 * Sha1Size) return false;
+    for (int i = 0; i < Sha1Size; ++i) {
+        int high = HexValue(text[2 * i]), low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        digest[i] = (unsigned char)(high << 4 | low);
+    }
+    return true;
+}
+
+uint64_t BlockCountFor(uint64_t length, uint32_t blockSize) {
+    return length / blockSize + (length % blockSize != 0);
+}
+
+uint32_t LastBlockLength(const BlockIndex& index) {
+    uint64_t rest = index.fileLength % index.blockSize;
+    return rest ? (uint32_t)rest : index.blockSize;
+}
+
+uint32_t BlockLength(const BlockIndex& index, size_t block) {
+    return block + 1 == index.blocks.size() ? LastBlockLength(index) : index.blockSize;
+}
+
+// The weak sum of a window as its two halves, so it can roll.
+struct RollingSum {
+    uint32_t a = 0, b = 0;
+    void Start(const unsigned char* data, size_t size) {
+        a = b = 0;
+        for (size_t i = 0; i < size; ++i) {
+            a += data[i];
+            b += a;  // adds byte i once for every later position, so (size - i) times in all
+        }
+    }
+    // Moves a window of size bytes one byte on: out leaves it, in enters it.
+    void Roll(unsigned char out, unsigned char in, uint32_t size) {
+        a += in - (uint32_t)out;
+        b += a - size * (uint32_t)out;
+    }
+    uint32_t Value() const { return (a & 0xFFFF) | b << 16; }
+};
+
+// The index's full-size blocks, grouped by content: one entry per distinct (weak, strong) pair, sorted,
+// with its blocks chained through sameNext. A bit filter on the weak sum turns most positions away at once.
+class BlockTable {
+public:
+    explicit BlockTable(const BlockIndex& index, size_t blocks) : sameNext_(blocks, NoBlock) {
+        std::vector<uint32_t> order(blocks);
+        for (size_t i = 0; i < blocks; ++i) order[i] = (uint32_t)i;
+        std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) {
+            const BlockSum &p = index.blocks[x], &q = index.blocks[y];
+            return p.weak != q.weak ? p.weak < q.weak : p.strong != q.strong ? p.strong < q.strong : x < y;
+        });
+        for (size_t i = 0; i < blocks; ++i) {
+            const BlockSum& sum = index.blocks[order[i]];
+            if (!entries_.empty() && entries_.back().weak == sum.weak && entries_.back().strong == sum.strong) {
+                sameNext_[order[i - 1]] = order[i];
+                continue;
+            }
+            entries_.push_back({sum.weak, sum.strong, order[i]});
+        }
+        filterShift_ = 31;
+        while (filterShift_ > 6 && (1u << (32 - filterShift_)) < 16 * entries_.size()) --filterShift_;
+        filter_.assign(((size_t)1 << (32 - filterShift_)) / 64 + 1, 0);
+        for (const Entry& entry : entries_) {
+            uint32_t bit = Mix(entry.weak);
+            filter_[bit / 64] |= (uint64_t)1 << (bit % 64);
+        }
+    }
+
+    // The first still unplaced entry of a weak sum, or -1: the caller computes the strong sum only then.
+    long FindWeak(uint32_t weak) const {
+        uint32_t bit = Mix(weak);
+        if (!(filter_[bit / 64] >> (bit % 64) & 1)) return -1;
+        auto it = std::lower_bound(entries_.begin(), entries_.end(), weak,
+                                   [](const Entry& entry, uint32_t value) { return entry.weak < value; });
+        for (; it != entries_.end() && it->weak == weak; ++it) {
+            if (it->firstBlock != NoBlock) return it - entries_.begin();
+        }
+        return -1;
+    }
+
+    // Places every block with these sums at offset; false when none is left unplaced.
+    bool Place(long from, uint32_t weak, uint32_t strong, uint64_t offset, BlockPlan& plan) {
+        for (size_t i = (size_t)from; i < entries_.size() && entries_[i].weak == weak; ++i) {
+            Entry& entry = entries_[i];
+            if (entry.strong != strong || entry.firstBlock == NoBlock) continue;
+            for (uint32_t block = entry.firstBlock; block != NoBlock; block = sameNext_[block]) plan[block] = offset;
+            entry.firstBlock = NoBlock;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static constexpr uint32_t NoBlock = UINT32_MAX;
+    struct Entry {
+        uint32_t weak, strong, firstBlock;
+    };
+    uint32_t Mix(uint32_t weak) const { return (weak * 0x9E3779B1u) >> filterShift_; }
+
+    std::vector<Entry> entries_;
+    std::vector<uint32_t> sameNext_;
+    std::vector<uint64_t> filter_;
+    int filterShift_;
+};
+
+}  // namespace
+
+size_t FileReadNext(void* file, void* buffer, size_t size) {
+    return fread(buffer, 1, size, (FILE*)file);
+}
+
+bool FileReadAt(void* file, uint64_t offset, void* buffer, size_t size) {
+#ifdef _WIN32
+    if (_fseeki64((FILE*)file, (long long)offset, SEEK_SET) != 0) return false;
+#else
+    if (fseeko((FILE*)file, (off_t)offset, SEEK_SET) != 0) return false;
+#endif
+    return fread(buffer, 1, size, (FILE*)file) == size;
+}
+
+bool FileWrite(void* file, const void* data, size_t size) {
+    return fwrite(data, 1, size, (FILE*)file) == size;
+}
+
+uint32_t BlockSizeFor(uint64_t length) {
+    int shift = ChosenBlockShift;
+    while (shift < LargestBlockShift && BlockCountFor(length, 1u << shift) > MaxChosenBlocks) ++shift;
+    return 1u << shift;
+}
+
+uint32_t WeakSum(const unsigned char* data, size_t size) {
+    RollingSum sum;
+    sum.Start(data, size);
+    return sum.Value();
+}
+
+uint32_t StrongSum(const unsigned char* data, size_t size) {
+    Sha1 state;
+    Sha1Init(state);
+    Sha1Update(state, data, size);
+    unsigned char digest[Sha1Size];
+    Sha1Finish(state, digest);
+    return (uint32_t)digest[0] << 24 | (uint32_t)digest[1] << 16 | (uint32_t)digest[2] << 8 | digest[3];
+}
+
+bool MakeBlockIndexPath(const char* path, const char* digest, char* name, size_t size) {
+    unsigned char bytes[Sha1Size];
+    if (!ParseHexDigest(digest, bytes)) return false;
+    char hex[DigestTextSize];
+    for (int i = 0; i < Sha1Size; ++i) snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
+    int written = snprintf(name, size, "%s.%s%s", path, hex, IndexSuffix);
+    return written > 0 && (size_t)written < size;
+}
+
+bool IsBlockIndexPath(const std::string& path) {
+    const size_t suffix = sizeof IndexSuffix - 1, tail = 1 + 2 * Sha1Size + suffix;
+    if (path.size() < tail || path.compare(path.size() - suffix, suffix, IndexSuffix) != 0) return false;
+    size_t dot = path.size() - tail;
+    if (path[dot] != '.') return false;
+    for (size_t i = dot + 1; i < dot + 1 + 2 * Sha1Size; ++i) {
+        if (HexValue(path[i]) < 0) return false;
+    }
+    return true;
+}
+
+int MakeBlockIndex(ReadNextFunction read, void* context, uint64_t length, BlockIndex* index) {
+    index->blockSize = BlockSizeFor(length);
+    index->fileLength = 0;
+    index->blocks.clear();
+    std::vector<unsigned char> buffer(index->blockSize);
+    Sha1 whole;
+    Sha1Init(whole);
+    for (;;) {
+        size_t got = 0, n;
+        while (got < buffer.size() && (n = read(context, buffer.data() + got, buffer.size() - got)) > 0) got += n;
+        if (got == 0) break;
+        Sha1Update(whole, buffer.data(), got);
+        index->fileLength += got;
+        index->blocks.push_back({WeakSum(buffer.data(), got), StrongSum(buffer.data(), got)});
+        if (got < buffer.size()) break;
+    }
+    // A short read, or a file that changed its length while it was read, gives no index.
+    if (index->fileLength != length) return EIO;
+    Sha1Finish(whole, index->fileSha1);
+    return 0;
+}
+
+std::string EncodeBlockIndex(const BlockIndex& index) {
+    std::string out(Magic, sizeof Magic);
+    int shift = 0;
+    while (shift < 31 && (1u << shift) < index.blockSize) ++shift;
+    out += (char)FormatVersion;
+    out += (char)shift;
+    out += std::string(2, '\0');
+    Store32(out, (uint32_t)index.fileLength);
+    Store32(out, (uint32_t)(index.fileLength >> 32));
+    out.append((const char*)index.fileSha1, Sha1Size);
+    Store32(out, (uint32_t)index.blocks.size());
+    for (const BlockSum& sum : index.blocks) {
+        Store32(out, sum.weak);
+        Store32(out, sum.strong);
+    }
+    return out;
+}
+
+const char* ReadBlockIndex(const void* data, size_t size, const char* expectedDigest, BlockIndex* index) {
+    const unsigned char* bytes = (const unsigned char*)data;
+    if (size > MaxBlockIndexBytes) return "the block index is too large";
+    if (size < BlockIndexHeaderSize) return "the block index is shorter than its header";
+    if (memcmp(bytes, Magic, sizeof Magic) != 0) return "not a block index";
+    if (bytes[4] != FormatVersion) return "the block index has an unknown format version";
+    int shift = bytes[5];
+    if (shift < SmallestBlockShift || shift > LargestBlockShift) return "the block index has an unusable block size";
+    if (bytes[6] || bytes[7]) return "the block index has a reserved field set";
+    uint64_t length = Load32(bytes + 8) | (uint64_t)Load32(bytes + 12) << 32;
+    uint32_t count = Load32(bytes + 36);
+    if (count > MaxIndexBlocks || count != BlockCountFor(length, 1u << shift)) {
+        return "the block count does not match the file length and block size";
+    }
+    if (size != BlockIndexHeaderSize + (size_t)count * BlockIndexEntrySize) {
+        return "the block index's size does not match its block count";
+    }
+    unsigned char expected[Sha1Size];
+    if (expectedDigest && !ParseHexDigest(expectedDigest, expected)) return "the listed digest is not a SHA-1 digest";
+    if (expectedDigest && memcmp(expected, bytes + 16, Sha1Size) != 0) {
+        return "the block index was made for another version of the file";
+    }
+    index->fileLength = length;
+    memcpy(index->fileSha1, bytes + 16, Sha1Size);
+    index->blockSize = 1u << shift;
+    index->blocks.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const unsigned char* entry = bytes + BlockIndexHeaderSize + (size_t)i * BlockIndexEntrySize;
+        index->blocks[i] = {Load32(entry), Load32(entry + 4)};
+    }
+    return nullptr;
+}
+
+BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* context) {
+    const size_t count = index.blocks.size();
+    BlockPlan plan(count, FetchBlock);
+    if (count == 0) return plan;
+    const uint32_t size = index.blockSize;
+    // A short last block has a window of its own, rolled beside the full one; a full one is in the table.
+    const uint32_t shortSize = LastBlockLength(index) < size ? LastBlockLength(index) : 0;
+    const BlockSum lastSum = index.blocks[count - 1];
+    BlockTable table(index, shortSize ? count - 1 : count);
+    size_t unplaced = count;
+
+    // The window [at, at + size) lies in buffer[0, have); buffer[0] is the local file's byte at base.
+    std::vector<unsigned char> buffer(2 * (size_t)size);
+    size_t have = 0, at = 0;
+    uint64_t base = 0;
+    bool end = false;
+    RollingSum full, part;
+    bool fullValid = false, partValid = false;
+    while (unplaced > 0) {
+        // Keep one byte past the window, which the next roll takes in.
+        if (have - at <= size && !end) {
+            memmove(buffer.data(), buffer.data() + at, have - at);
+            base += at;
+            have -= at;
+            at = 0;
+            while (have < buffer.size()) {
+                size_t got = read(context, buffer.data() + have, buffer.size() - have);
+                if (got == 0) {
+                    end = true;
+                    break;
+                }
+                have += got;
+            }
+        }
+        const size_t left = have - at;
+        const unsigned char* window = buffer.data() + at;
+        bool matched = false;
+        if (left >= size) {
+            if (!fullValid) full.Start(window, size);
+            fullValid = true;
+            uint32_t weak = full.Value();
+            long entry = table.FindWeak(weak);
+            if (entry >= 0 && table.Place(entry, weak, StrongSum(window, size), base + at, plan)) {
+                matched = true;
+                --unplaced;
+            }
+        }
+        if (shortSize && left >= shortSize && plan[count - 1] == FetchBlock) {
+            if (!partValid) part.Start(window, shortSize);
+            partValid = true;
+            if (part.Value() == lastSum.weak && StrongSum(window, shortSize) == lastSum.strong) {
+                plan[count - 1] = base + at;
+                --unplaced;
+            }
+        }
+        if (left < (shortSize ? shortSize : size)) break;
+        if (matched) {
+            at += size;
+            fullValid = partValid = false;
+            continue;
+        }
+        if (left > size && fullValid) {
+            full.Roll(window[0], window[size], size);
+        } else {
+            fullValid = false;
+        }
+        if (shortSize && left > shortSize && partValid) {
+            part.Roll(window[0], window[shortSize], shortSize);
+        } else {
+            partValid = false;
+        }
+        ++at;
+    }
+    return plan;
+}
+
+std::vector<ByteRange> FetchRanges(const BlockIndex& index, const BlockPlan& plan, uint64_t joinGap) {
+    std::vector<ByteRange> ranges;
+    for (size_t block = 0; block < plan.size() && block < index.blocks.size(); ++block) {
+        if (plan[block] != FetchBlock) continue;
+        uint64_t offset = (uint64_t)block * index.blockSize, length = BlockLength(index, block);
+        if (!ranges.empty() && offset - (ranges.back().offset + ranges.back().length) <= joinGap) {
+            ranges.back().length = offset + length - ranges.back().offset;
+        } else {
+            ranges.push_back({offset, length});
+        }
+    }
+    return ranges;
+}
+
+uint64_t TotalLength(const std::vector<ByteRange>& ranges) {
+    uint64_t total = 0;
+    for (const ByteRange& range : ranges) total += range.length;
+    return total;
+}
+
+bool FormatRangeHeader(const ByteRange& range, char* text, size_t size) {
+    if (range.length == 0) return false;
+    int written = snprintf(text, size, "bytes=%llu-%llu", (unsigned long long)range.offset,
+                           (unsigned long long)(range.offset + range.length - 1));
+    return written > 0 && (size_t)written < size;
+}
+
+bool OffsetInFetched(const std::vector<ByteRange>& ranges, uint64_t offset, uint64_t* stored) {
+    // The first range that ends after offset; the stored offsets before it are summed as the search goes.
+    uint64_t before = 0;
+    for (const ByteRange& range : ranges) {
+        if (offset < range.offset) return false;
+        if (offset - range.offset < range.length) {
+            *stored = before + (offset - range.offset);
+            return true;
+        }
+        before += range.length;
+    }
+    return false;
+}
+
+const char* BuildFromPlan(const BlockIndex& index, const BlockPlan& plan, const BlockBuildIo& io, char* digest) {
+    if (index.blockSize == 0 || index.blocks.size() != BlockCountFor(index.fileLength, index.blockSize) ||
+        plan.size() != index.blocks.size()) {
+        return "the plan does not fit the block index";
+    }
+    std::vector<unsigned char> buffer(std::max<size_t>(BuildChunk, index.blockSize));
+    Sha1 whole;
+    Sha1Init(whole);
+    size_t block = 0;
+    while (block < plan.size()) {
+        // A run of blocks that come from one place in order: consecutive local offsets, or fetched bytes.
+        const bool fetched = plan[block] == FetchBlock;
+        const uint64_t targetStart = (uint64_t)block * index.blockSize;
+        size_t length = BlockLength(index, block);
+        size_t next = block + 1;
+        while (next < plan.size() && length + index.blockSize <= buffer.size() &&
+               (fetched ? plan[next] == FetchBlock : plan[next] == plan[block] + length)) {
+            length += BlockLength(index, next);
+            ++next;
+        }
+        bool read = fetched ? io.readFetched(io.context, targetStart, buffer.data(), length)
+                            : io.readLocal(io.context, plan[block], buffer.data(), length);
+        if (!read) return fetched ? "cannot read the fetched bytes" : "cannot read the local file";
+        if (!io.write(io.context, buffer.data(), length)) return "cannot write the new file";
+        Sha1Update(whole, buffer.data(), length);
+        block = next;
+    }
+    Sha1FinishHex(whole, digest);
+    return nullptr;
+}
