@@ -62,7 +62,8 @@ void LoadUpdateManifest() {
 #endif
     PurgeUrlCache();
 #ifdef LAUNCHER_SIGNED_BUILD
-    ManifestRefused = ManifestFetched && !AcceptSignedManifest(ManifestPublicKey, signatureFetched);
+    ManifestRefused =
+        ManifestFetched && !AcceptSignedManifest(ManifestPublicKeys, ManifestPublicKeyCount, signatureFetched);
     remove(SignatureFileName);
 #endif
     EntryCount = ManifestRefused ? 0 : LoadManifest("update.cfg");
