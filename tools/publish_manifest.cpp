@@ -5,7 +5,7 @@
 //   publish_manifest --check <game folder> [--key PUBLIC_KEY]...
 //   publish_manifest --make-key BASE
 //
-// Writing lists every regular file under the folder (the output file and its signature excepted) as
+// Writing lists every regular file under the folder (the output file, its signature and listing excepted) as
 // "<path> <digest>\n", paths relative with "/" separators in byte order, digests in lowercase. Refuses,
 // with a message and a non-zero exit, a folder the launcher could not use. The output defaults to
 // <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.files (every
