@@ -15,7 +15,7 @@
 // The signed statement is the file's first six lines, byte for byte; the signature is over their SHA-256.
 // Version 1 files (no key, no files line) are refused: they leave the files open to SHA-1 collisions.
 //
-// update.cfg.files has one line per line of update.cfg, in the same order, each ended by one LF:
+// update.cfg.files has one line per entry of update.cfg, in the same order, each ended by one LF:
 //
 //   <path, byte for byte as in update.cfg> <SHA-256 of the file, 64 hexadecimal digits> <length in bytes, decimal>
 //
