@@ -217,11 +217,12 @@ def signature_section(args, native_bin, windows_bin, display, template, work):
     shutil.rmtree(signed, ignore_errors=True)
     signed.mkdir()
     shutil.copy2(site / "update.cfg", signed / "update.cfg")
-    # Signing rewrites the same update.cfg beside the files it lists; the copy then takes its signature.
+    # Signing rewrites the same update.cfg beside the files it lists; the copy then takes its signature and listing.
     subprocess.run([native_bin / "publish_manifest", site, "--sign", key.with_suffix(".key")], check=True,
                    stdout=subprocess.DEVNULL)
-    shutil.copy2(site / "update.cfg.sig", signed / "update.cfg.sig")
-    (site / "update.cfg.sig").unlink()
+    for name in ("update.cfg.sig", "update.cfg.files"):
+        shutil.copy2(site / name, signed / name)
+        (site / name).unlink()
     table = Table("Signed manifest: the start-up check alone (ms), 200 runs in one process", "ms")
     for placement, wrap in PLACEMENTS:
         prefix = wine_prefix(work / "prefix", display, template, wrap)

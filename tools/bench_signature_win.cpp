@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     int accepted = 0;
     for (int i = 0; i < runs; ++i) {
         QueryPerformanceCounter(&start);
-        accepted += AcceptSignedManifest(key, true);
+        accepted += AcceptSignedManifest(&key, 1, true);
         QueryPerformanceCounter(&end);
         times.push_back((double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart);
     }

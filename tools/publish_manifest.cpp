@@ -2,24 +2,26 @@
 // checks a published folder against it; single-threaded.
 //
 //   publish_manifest <game folder> [<output file>] [--sign KEY [--version N] [--expires-days D | --expires DATE]]
-//   publish_manifest --check <game folder> [--key PUBLIC_KEY]
+//   publish_manifest --check <game folder> [--key PUBLIC_KEY]...
 //   publish_manifest --make-key BASE
 //   Writing and checking also take --block-index-min BYTES (default 1 MiB) or --no-block-index.
 //
-// Writing lists every regular file under the folder (the output file and its signature excepted) as
+// Writing lists every regular file under the folder (the output file, its signature and listing excepted) as
 // "<path> <digest>\n", paths relative with "/" separators in byte order, digests in lowercase. Refuses,
 // with a message and a non-zero exit, a folder the launcher could not use. The output defaults to
-// <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.sig is
-// written beside it (see updater/signature.h); --make-key writes a new key pair BASE.key
-// (owner-only) and BASE.pub. Every listed file of at least the --block-index-min size gets its block
-// index beside it (updater/block_index.h), written before update.cfg; index files of earlier versions
-// are removed after it.
+// <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.files (every
+// file's SHA-256 and length) and <output file>.sig are written beside it (see updater/signature.h);
+// --make-key writes a new key pair BASE.key (owner-only) and BASE.pub. Every listed file of at least
+// the --block-index-min size gets its block index beside it (updater/block_index.h), written before
+// update.cfg; index files of earlier versions are removed after it.
 //
 // Checking reads <game folder>/update.cfg as the launcher reads it and lists every entry the launcher
 // would skip, every listed file that is missing or differs, and every file that is not listed; where
-// update.cfg.sig exists it checks that too (its signature with --key), and every block index: present
-// for each listed file of the threshold size, decoding, and naming the file's digest and length; an index
-// of no listed version is stale. It exits with 1 when there is any mismatch.
+// update.cfg.sig exists it checks that too (its signature with the --key files: a launcher built with
+// them), where update.cfg.files exists, that it matches update.cfg and every file's SHA-256 and
+// length, and every block index: present for each listed file of the threshold size, decoding, and
+// naming the file's digest and length; an index of no listed version is stale. It exits with 1 when
+// there is any mismatch.
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
@@ -59,7 +61,8 @@ namespace {
 enum { ExitOk = 0, ExitRefused = 1, ExitFailed = 2 };
 
 // Files of a published folder that are not game files.
-const char* const PublishedExtras[] = {"update.cfg", "update.cfg.tmp", SignatureFileName, SignatureFileName ".tmp"};
+const char* const PublishedExtras[] = {"update.cfg",      "update.cfg.tmp",      SignatureFileName,
+                                       SignatureFileName ".tmp", FileListingName, FileListingName ".tmp"};
 
 // Files of at least this many bytes get a block index; -1 for none.
 long long BlockIndexMin = DefaultBlockIndexMinBytes;
@@ -77,6 +80,16 @@ bool WantsBlockIndex(unsigned long long size) {
 // Writes text to path through a temporary file renamed over it, so a reader never sees half a file.
 bool WriteWhole(const fs::path& path, const std::string& text) {
     return ReplaceFileContents(path.string().c_str(), text.data(), text.size());
+}
+
+std::string HexText(const uint8_t* bytes, size_t size) {
+    std::string text;
+    char two[3];
+    for (size_t i = 0; i < size; ++i) {
+        snprintf(two, sizeof two, "%02x", bytes[i]);
+        text += two;
+    }
+    return text;
 }
 
 bool ReadWhole(const fs::path& path, std::string& text) {
@@ -175,16 +188,18 @@ int WriteBlockIndex(const fs::path& root, const std::string& path, unsigned long
 int WriteManifest(const fs::path& root, const fs::path& output, const SigningOptions& signing) {
     std::error_code error;
     const fs::path outputFull = fs::weakly_canonical(fs::absolute(output), error);
-    fs::path signatureOutput = output;
+    fs::path signatureOutput = output, listingOutput = output;
     signatureOutput += ".sig";
+    listingOutput += ".files";
     const fs::path signatureFull = fs::weakly_canonical(fs::absolute(signatureOutput), error);
+    const fs::path listingFull = fs::weakly_canonical(fs::absolute(listingOutput), error);
     std::vector<std::string> all, paths, indexes;
     if (!ListFiles(root, all)) return ExitFailed;
     int refused = 0;
     unsigned long long bytes = 0;
     for (const std::string& relative : all) {
         const fs::path full = fs::weakly_canonical(fs::absolute(root / relative), error);
-        if (full == outputFull || full == signatureFull) continue;
+        if (full == outputFull || full == signatureFull || full == listingFull) continue;
         // Names of block indexes are reserved for them: an index is not a game file, and a game file
         // may not take such a name. What an interrupted write of an index left is removed.
         if (relative.size() > 4 && relative.compare(relative.size() - 4, 4, ".tmp") == 0 &&
@@ -225,7 +240,8 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
         return ExitRefused;
     }
 
-    std::string content;
+    const bool sign = !signing.keyPath.empty();
+    std::string content, listing;
     std::set<std::string> currentIndexes;
     int indexesWritten = 0;
     Progress progress(paths.size(), bytes);
@@ -246,15 +262,24 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
             fprintf(stderr, "publish_manifest: cannot read %s: %s\n", full.c_str(), strerror(readError));
             return ExitFailed;
         }
-        progress.Step(size);
         content += path + " " + DigestText + "\n";
+        // A signed manifest also gives every file's SHA-256 and length, which SHA-1 collisions cannot fake.
+        uint8_t sha256[Sha256Size];
+        uint64_t length = 0;
+        if (sign && !Sha256OfFileAt(full, sha256, &length)) {
+            progress.Finish();
+            fprintf(stderr, "publish_manifest: cannot read %s for its SHA-256\n", full.c_str());
+            return ExitFailed;
+        }
+        if (sign) listing += path + " " + HexText(sha256, Sha256Size) + " " + std::to_string(length) + "\n";
+        progress.Step(SizeOf(full));
     }
     progress.Finish();
 
-    // The signature is made before anything is written, so a failure leaves the published pair as it was.
+    // The signature is made before anything is written, so a failure leaves the published files as they were.
     std::string signatureText, summary, signingError;
-    if (!signing.keyPath.empty() &&
-        !BuildSignatureFile(signing, content, signatureOutput.string(), &signatureText, &summary, &signingError)) {
+    if (sign && !BuildSignatureFile(signing, content, listing, signatureOutput.string(), &signatureText, &summary,
+                                    &signingError)) {
         fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
         return ExitFailed;
     }
@@ -262,16 +287,20 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
         fprintf(stderr, "publish_manifest: cannot write %s\n", output.string().c_str());
         return ExitFailed;
     }
-    if (!signing.keyPath.empty()) {
-        if (!WriteWhole(signatureOutput, signatureText)) {
-            fprintf(stderr, "publish_manifest: cannot write %s\n", signatureOutput.string().c_str());
-            return ExitFailed;
+    if (sign) {
+        for (const auto& [path, text] : {std::make_pair(listingOutput, listing),
+                                         std::make_pair(signatureOutput, signatureText)}) {
+            if (!WriteWhole(path, text)) {
+                fprintf(stderr, "publish_manifest: cannot write %s\n", path.string().c_str());
+                return ExitFailed;
+            }
         }
         printf("publish_manifest: signed %s: %s\n", signatureOutput.string().c_str(), summary.c_str());
-    } else if (fs::exists(signatureOutput, error)) {
-        fprintf(stderr, "publish_manifest: warning: %s is from an earlier signing and does not match the new %s; "
-                        "launchers built with a key refuse them until you sign again\n",
-                signatureOutput.string().c_str(), output.filename().string().c_str());
+    } else if (fs::exists(signatureOutput, error) || fs::exists(listingOutput, error)) {
+        fprintf(stderr, "publish_manifest: warning: %s and %s are from an earlier signing and do not match the new "
+                        "%s; launchers built with a key refuse them until you sign again\n",
+                signatureOutput.string().c_str(), listingOutput.filename().string().c_str(),
+                output.filename().string().c_str());
     }
     // Removed only now: a launcher that read the previous update.cfg may still ask for its indexes.
     int removed = 0;
@@ -286,13 +315,16 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
     return ExitOk;
 }
 
-// Checks update.cfg.sig against update.cfg: its form and the manifest digest it names, and with a public key
-// its signature and expiry, as a launcher built with that key would. Returns the number of problems found.
-int CheckSignature(const fs::path& root, const std::string& keyPath) {
-    std::string manifest, signature, keyText;
+// Checks update.cfg.sig against update.cfg: its form and the manifest digest it names, and with public keys its
+// signature and expiry, as a launcher built with those keys would. Returns the number of problems found; signature
+// receives the file when one was read whole.
+int CheckSignature(const fs::path& root, const std::vector<std::string>& keyPaths, const SignatureFile** signature) {
+    static SignatureFile file;
+    *signature = nullptr;
+    std::string manifest, text, keyText;
     if (!ReadWhole(root / "update.cfg", manifest)) return 1;
-    if (!ReadWhole(root / SignatureFileName, signature)) {
-        if (keyPath.empty()) return 0;
+    if (!ReadWhole(root / SignatureFileName, text)) {
+        if (keyPaths.empty()) return 0;
         printf("no signature: %s is missing\n", SignatureFileName);
         return 1;
     }
@@ -301,41 +333,90 @@ int CheckSignature(const fs::path& root, const std::string& keyPath) {
         printf("publish_manifest: this build cannot check signatures\n");
         return 1;
     }
-    SignatureFile file;
-    if (const char* problem = ReadSignatureFile(signature.data(), signature.size(), &file)) {
+    if (const char* problem = ReadSignatureFile(text.data(), text.size(), &file)) {
         printf("signature file: %s\n", problem);
         return 1;
     }
+    *signature = &file;
     if (memcmp(digest, file.manifestSha256, Sha256Size) != 0) {
         printf("signature file: it was made for another update.cfg; sign again\n");
         return 1;
     }
     char date[16] = "never";
     if (file.expires) FormatUtcDate(date, sizeof date, (int64_t)file.expires);
-    if (keyPath.empty()) {
-        printf("publish_manifest: %s names this update.cfg (version %llu, expires %s); give --key to verify it\n",
-               SignatureFileName, (unsigned long long)file.version, date);
+    const std::string keyId = HexText(file.keyId, KeyIdSize);
+    if (keyPaths.empty()) {
+        printf("publish_manifest: %s names this update.cfg (key %s, version %llu, expires %s); give --key to verify "
+               "it\n", SignatureFileName, keyId.c_str(), (unsigned long long)file.version, date);
         return 0;
     }
-    uint8_t key[PublicKeySize];
-    if (!ReadWhole(keyPath, keyText) || !ReadPublicKeyText(keyText.data(), keyText.size(), key)) {
-        printf("publish_manifest: %s is not a public key file\n", keyPath.c_str());
-        return 1;
+    uint8_t keys[MaxManifestKeys][PublicKeySize];  // main takes no more keys than a launcher knows
+    const std::string* signer = nullptr;
+    for (size_t i = 0; i < keyPaths.size(); ++i) {
+        if (!ReadWhole(keyPaths[i], keyText) || !ReadPublicKeyText(keyText.data(), keyText.size(), keys[i])) {
+            printf("publish_manifest: %s is not a public key file\n", keyPaths[i].c_str());
+            return 1;
+        }
+        uint8_t id[KeyIdSize];
+        ManifestKeyId(keys[i], id);
+        if (memcmp(id, file.keyId, KeyIdSize) == 0) signer = &keyPaths[i];
     }
-    ManifestVerdict verdict = CheckManifestSignature(signature.data(), signature.size(), digest, key, VerifyStatement,
-                                                     0, (int64_t)time(nullptr), &file);
+    SignatureFile checked;
+    ManifestVerdict verdict = CheckManifestSignature(text.data(), text.size(), digest, keys, (int)keyPaths.size(),
+                                                     VerifyStatement, 0, (int64_t)time(nullptr), &checked);
     if (verdict != ManifestAccepted) {
         char line[256];
-        FormatRefusalLine(line, sizeof line, verdict, file, 0);
+        FormatRefusalLine(line, sizeof line, verdict, checked, 0);
         printf("%s\n", line);
+        if (!signer) printf("signature file: signed with key %s, which none of the --key files is\n", keyId.c_str());
         return 1;
     }
-    printf("publish_manifest: %s is valid for %s (version %llu, expires %s)\n", SignatureFileName, keyPath.c_str(),
-           (unsigned long long)file.version, date);
+    printf("publish_manifest: %s is valid for %s (key %s, version %llu, expires %s)\n", SignatureFileName,
+           signer->c_str(), keyId.c_str(), (unsigned long long)file.version, date);
     return 0;
 }
 
-int CheckFolder(const fs::path& root, const std::string& keyPath) {
+// Checks update.cfg.files against the signature (when one was read), the entries of update.cfg read into the
+// manifest tables, and every listed file's SHA-256 and length. Returns the number of problems found.
+int CheckListing(const fs::path& root, int entries, const SignatureFile* signature) {
+    std::string text;
+    if (!ReadWhole(root / FileListingName, text)) {
+        if (!signature) return 0;
+        printf("no file listing: %s is missing, so signed launchers refuse update.cfg\n", FileListingName);
+        return 1;
+    }
+    uint8_t textSha256[Sha256Size];
+    if (!Sha256Of(text, textSha256)) return 0;  // said once by CheckSignature already
+    SignatureFile named{};
+    if (signature) named = *signature;
+    else memcpy(named.listingSha256, textSha256, Sha256Size);  // unsigned: its form and content alone
+    static FileFingerprint fingerprints[MaxManifestEntries];
+    char problem[400];
+    if (!MatchFileListing(text.data(), text.size(), textSha256, named, EntryPath, ExpectedDigest, entries,
+                          fingerprints, problem, sizeof problem)) {
+        printf("%s: %s\n", FileListingName, problem);
+        return 1;
+    }
+    int problems = 0;
+    for (int i = 0; i < entries; ++i) {
+        uint8_t sha256[Sha256Size];
+        uint64_t length = 0;
+        const fs::path file = root / EntryPath[i];
+        if (!fs::is_regular_file(file) || !Sha256OfFileAt(file.string(), sha256, &length)) continue;  // said above
+        if (length != fingerprints[i].length) {
+            printf("differs from %s: %s (%llu bytes in the folder, %llu listed)\n", FileListingName, EntryPath[i],
+                   (unsigned long long)length, (unsigned long long)fingerprints[i].length);
+            ++problems;
+        } else if (memcmp(sha256, fingerprints[i].sha256, Sha256Size) != 0) {
+            printf("differs from %s: %s (SHA-256 %s in the folder, %s listed)\n", FileListingName, EntryPath[i],
+                   HexText(sha256, Sha256Size).c_str(), HexText(fingerprints[i].sha256, Sha256Size).c_str());
+            ++problems;
+        }
+    }
+    return problems;
+}
+
+int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths) {
     const fs::path manifest = root / "update.cfg";
     if (!fs::is_regular_file(manifest)) {
         fprintf(stderr, "publish_manifest: %s has no update.cfg\n", root.string().c_str());
@@ -399,7 +480,9 @@ int CheckFolder(const fs::path& root, const std::string& keyPath) {
 
     for (const std::string& problem : problems) printf("%s\n", problem.c_str());
     mismatches += (int)problems.size();
-    mismatches += CheckSignature(root, keyPath);
+    const SignatureFile* signature;
+    mismatches += CheckSignature(root, keyPaths, &signature);
+    mismatches += CheckListing(root, entries, signature);
     if (mismatches) {
         printf("publish_manifest: %d mismatch(es) between %s and its update.cfg\n", mismatches, root.string().c_str());
         return ExitRefused;
@@ -454,18 +537,19 @@ int main(int argc, char** argv) {
         return ExitOk;
     }
     bool check = argc >= 3 && strcmp(argv[1], "--check") == 0;
-    std::string checkKey;
-    if (check && argc == 5 && strcmp(argv[3], "--key") == 0) {
-        checkKey = argv[4];
-        argc = 3;
+    std::vector<std::string> checkKeys;
+    while (check && argc >= 5 && strcmp(argv[argc - 2], "--key") == 0) {
+        checkKeys.insert(checkKeys.begin(), argv[argc - 1]);
+        argc -= 2;
     }
-    if (argc < 2 || argc > 3 || (!check && argv[1][0] == '-') || (check && !signing.keyPath.empty())) {
+    if (argc < 2 || argc > 3 || (!check && argv[1][0] == '-') || (check && !signing.keyPath.empty()) ||
+        checkKeys.size() > MaxManifestKeys) {
         fprintf(stderr,
                 "usage: publish_manifest <game folder> [<output file>] "
                 "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
-                "       publish_manifest --check <game folder> [--key PUBLIC_KEY]\n"
-                "       publish_manifest --make-key BASE\n"
-                "  writing and checking: [--block-index-min BYTES (default 1048576) | --no-block-index]\n");
+                 "       publish_manifest --check <game folder> [--key PUBLIC_KEY]...\n"
+                 "       publish_manifest --make-key BASE\n"
+                 "  writing and checking: [--block-index-min BYTES (default 1048576) | --no-block-index]\n");
         return ExitFailed;
     }
     const char* folder = check ? argv[2] : argv[1];
@@ -474,6 +558,6 @@ int main(int argc, char** argv) {
         fprintf(stderr, "publish_manifest: %s is not a folder\n", folder);
         return ExitFailed;
     }
-    if (check) return CheckFolder(folder, checkKey);
+    if (check) return CheckFolder(folder, checkKeys);
     return WriteManifest(folder, argc == 3 ? fs::path(argv[2]) : fs::path(folder) / "update.cfg", signing);
 }

@@ -84,8 +84,9 @@ bool TakeSigningOptions(int* argc, char** argv, SigningOptions* options, std::st
     return true;
 }
 
-bool BuildSignatureFile(const SigningOptions& options, const std::string& manifest, const std::string& signaturePath,
-                        std::string* text, std::string* summary, std::string* error) {
+bool BuildSignatureFile(const SigningOptions& options, const std::string& manifest, const std::string& listing,
+                        const std::string& signaturePath, std::string* text, std::string* summary,
+                        std::string* error) {
     if (!SigningAvailable()) {
         *error = "signing is not available in the Windows build of publish_manifest; use the Linux build";
         return false;
@@ -101,11 +102,16 @@ bool BuildSignatureFile(const SigningOptions& options, const std::string& manife
     }
     int64_t expires = options.expiresAt ? options.expiresAt : options.expiresDays ? now + options.expiresDays * 86400 : 0;
 
-    uint8_t digest[Sha256Size];
+    SignatureFile fields{};
+    fields.version = version;
+    fields.expires = (uint64_t)expires;
+    uint8_t publicKey[PublicKeySize];
+    if (!PublicKeyOfPrivateKey(options.keyPath, publicKey, error)) return false;
+    ManifestKeyId(publicKey, fields.keyId);
     char statement[MaxSignatureFileSize];
     size_t statementLength = 0;
-    if (!Sha256Of(manifest, digest) ||
-        !(statementLength = FormatSignatureStatement(statement, sizeof statement, digest, version, (uint64_t)expires))) {
+    if (!Sha256Of(manifest, fields.manifestSha256) || !Sha256Of(listing, fields.listingSha256) ||
+        !(statementLength = FormatSignatureStatement(statement, sizeof statement, fields))) {
         *error = "cannot build the signed statement";
         return false;
     }
@@ -128,6 +134,8 @@ bool BuildSignatureFile(const SigningOptions& options, const std::string& manife
     } else {
         snprintf(line, sizeof line, "version %llu, never expires", (unsigned long long)version);
     }
-    *summary = line;
+    char key[2 * KeyIdSize + 1];
+    for (int i = 0; i < KeyIdSize; ++i) snprintf(key + 2 * i, 3, "%02x", fields.keyId[i]);
+    *summary = std::string("key ") + key + ", " + line;
     return true;
 }

@@ -14,6 +14,9 @@ bool SigningAvailable();
 // public key file the launcher is built with). Never overwrites a file. On failure fills error.
 bool MakeKeyPair(const std::string& base, std::string* error);
 
+// The public point of the private key in keyPath, which names the key in the signature file. On failure fills error.
+bool PublicKeyOfPrivateKey(const std::string& keyPath, uint8_t publicKey[PublicKeySize], std::string* error);
+
 // Signs a statement with the private key in keyPath; signature receives r || s. On failure fills error.
 bool SignStatement(const std::string& keyPath, const std::string& statement, uint8_t signature[SignatureSize],
                    std::string* error);
@@ -24,6 +27,8 @@ bool VerifyStatement(const uint8_t publicKey[PublicKeySize], const void* message
 
 // SHA-256 of bytes; false where signing is not available.
 bool Sha256Of(const std::string& data, uint8_t out[Sha256Size]);
+// SHA-256 and length of a file; false when it cannot be read or signing is not available.
+bool Sha256OfFileAt(const std::string& path, uint8_t out[Sha256Size], uint64_t* length);
 
 struct SigningOptions {
     std::string makeKey;  // --make-key BASE
@@ -37,7 +42,9 @@ struct SigningOptions {
 // Takes the signing options out of argv (argc shrinks accordingly); false with error on a bad option.
 bool TakeSigningOptions(int* argc, char** argv, SigningOptions* options, std::string* error);
 
-// Builds the text of update.cfg.sig for the manifest bytes; signaturePath is where it will be written, whose earlier
-// version (if any) the default version must pass. summary receives a line for the publisher.
-bool BuildSignatureFile(const SigningOptions& options, const std::string& manifest, const std::string& signaturePath,
-                        std::string* text, std::string* summary, std::string* error);
+// Builds the text of update.cfg.sig for the bytes of update.cfg and of update.cfg.files; signaturePath is where it
+// will be written, whose earlier version (if any) the default version must pass. summary receives a line for the
+// publisher.
+bool BuildSignatureFile(const SigningOptions& options, const std::string& manifest, const std::string& listing,
+                        const std::string& signaturePath, std::string* text, std::string* summary,
+                        std::string* error);

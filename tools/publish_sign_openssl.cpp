@@ -73,6 +73,23 @@ EVP_PKEY* KeyFromPoint(const uint8_t point[PublicKeySize]) {
     return key;
 }
 
+// The P-256 private key in path, or null with error filled.
+EVP_PKEY* ReadPrivateKey(const std::string& path, std::string* error) {
+    FILE* file = fopen(path.c_str(), "r");
+    if (!file) {
+        *error = "cannot read " + path + ": " + strerror(errno);
+        return nullptr;
+    }
+    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+    fclose(file);
+    if (!key || !EVP_PKEY_is_a(key, "EC") || EVP_PKEY_get_bits(key) != 256) {
+        *error = path + " is not a P-256 private key of publish_manifest --make-key";
+        EVP_PKEY_free(key);
+        return nullptr;
+    }
+    return key;
+}
+
 }  // namespace
 
 bool SigningAvailable() { return true; }
@@ -118,20 +135,18 @@ bool MakeKeyPair(const std::string& base, std::string* error) {
     return ok;
 }
 
+bool PublicKeyOfPrivateKey(const std::string& keyPath, uint8_t publicKey[PublicKeySize], std::string* error) {
+    EVP_PKEY* key = ReadPrivateKey(keyPath, error);
+    bool ok = key && PublicPoint(key, publicKey);
+    if (key && !ok) *error = OpenSslError(("cannot take the public key of " + keyPath).c_str());
+    EVP_PKEY_free(key);
+    return ok;
+}
+
 bool SignStatement(const std::string& keyPath, const std::string& statement, uint8_t signature[SignatureSize],
                    std::string* error) {
-    FILE* file = fopen(keyPath.c_str(), "r");
-    if (!file) {
-        *error = "cannot read " + keyPath + ": " + strerror(errno);
-        return false;
-    }
-    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
-    fclose(file);
-    if (!key || !EVP_PKEY_is_a(key, "EC") || EVP_PKEY_get_bits(key) != 256) {
-        *error = keyPath + " is not a P-256 private key of publish_manifest --make-key";
-        EVP_PKEY_free(key);
-        return false;
-    }
+    EVP_PKEY* key = ReadPrivateKey(keyPath, error);
+    if (!key) return false;
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     uint8_t der[128];  // a DER ECDSA-Sig-Value of P-256 takes at most 72 bytes
     size_t derLength = sizeof der;
@@ -181,4 +196,23 @@ bool VerifyStatement(const uint8_t publicKey[PublicKeySize], const void* message
 
 bool Sha256Of(const std::string& data, uint8_t out[Sha256Size]) {
     return SHA256((const uint8_t*)data.data(), data.size(), out) != nullptr;
+}
+
+bool Sha256OfFileAt(const std::string& path, uint8_t out[Sha256Size], uint64_t* length) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) return false;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool ok = context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+    static uint8_t block[1 << 16];  // single-threaded tool
+    size_t got;
+    *length = 0;
+    while (ok && (got = fread(block, 1, sizeof block, file)) > 0) {
+        ok = EVP_DigestUpdate(context, block, got) == 1;
+        *length += got;
+    }
+    unsigned int size = 0;
+    ok = ok && !ferror(file) && EVP_DigestFinal_ex(context, out, &size) == 1 && size == Sha256Size;
+    EVP_MD_CTX_free(context);
+    fclose(file);
+    return ok;
 }

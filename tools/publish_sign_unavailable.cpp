@@ -13,6 +13,11 @@ bool MakeKeyPair(const std::string&, std::string* error) {
     return false;
 }
 
+bool PublicKeyOfPrivateKey(const std::string&, uint8_t*, std::string* error) {
+    *error = NotAvailable;
+    return false;
+}
+
 bool SignStatement(const std::string&, const std::string&, uint8_t*, std::string* error) {
     *error = NotAvailable;
     return false;
@@ -21,3 +26,5 @@ bool SignStatement(const std::string&, const std::string&, uint8_t*, std::string
 bool VerifyStatement(const uint8_t*, const void*, size_t, const uint8_t*) { return false; }
 
 bool Sha256Of(const std::string&, uint8_t*) { return false; }
+
+bool Sha256OfFileAt(const std::string&, uint8_t*, uint64_t*) { return false; }

@@ -16,7 +16,7 @@ bool ManifestTrusted(bool manifestFetched) {
     // Without a list there is nothing to refuse: the run says the list could not be downloaded.
     if (!manifestFetched) return true;
     bool signatureFetched = DownloadFile(SignatureFileName);
-    bool accepted = AcceptSignedManifest(ManifestPublicKey, signatureFetched);
+    bool accepted = AcceptSignedManifest(ManifestPublicKeys, ManifestPublicKeyCount, signatureFetched);
     remove(SignatureFileName);
     return accepted;
 }

@@ -1,14 +1,18 @@
-// Signed manifest: reads and writes update.cfg.sig and decides whether a manifest is used; portable, main thread.
+// Signed manifest: reads and writes update.cfg.sig, matches update.cfg.files with the manifest and decides whether
+// a manifest is used; portable, main thread.
 #include "updater/signature.h"
 
+#include <ctype.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "common/text.h"
+#include "updater/downloader.h"
 
 namespace {
 
-const char FirstLine[] = "quorvane-manifest-signature 1\n";
+const char FirstLine[] = "quorvane-manifest-signature 2\n";
 const char Base64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int Base64Value(char c) {
@@ -93,6 +97,28 @@ void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
     *year = (int64_t)yoe + era * 400 + (*month <= 2);
 }
 
+// True when path is, or lies inside, one of the files a signed launcher fetches beside the manifest; Windows
+// compares names without regard to case.
+bool NamesPublishedFile(const char* path) {
+    static const char* const Names[] = {"update.cfg", SignatureFileName, FileListingName};
+    size_t first = strcspn(path, "/\\");
+    for (const char* name : Names) {
+        if (strlen(name) != first) continue;
+        size_t i = 0;
+        while (i < first && tolower((unsigned char)path[i]) == name[i]) ++i;
+        if (i == first) return true;
+    }
+    return false;
+}
+
+bool Refuse(char* problem, size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(problem, size, format, args);
+    va_end(args);
+    return false;
+}
+
 }  // namespace
 
 const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* file) {
@@ -107,8 +133,12 @@ const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* fi
 
     const char* value;
     size_t valueLength;
+    if (!TakeField(at, end, "key", &value, &valueLength)) return "no key line";
+    if (!DecodeHex(value, valueLength, file->keyId, KeyIdSize)) return "key is not 16 hexadecimal digits";
     if (!TakeField(at, end, "sha256", &value, &valueLength)) return "no sha256 line";
     if (!DecodeHex(value, valueLength, file->manifestSha256, Sha256Size)) return "sha256 is not 64 hexadecimal digits";
+    if (!TakeField(at, end, "files", &value, &valueLength)) return "no files line";
+    if (!DecodeHex(value, valueLength, file->listingSha256, Sha256Size)) return "files is not 64 hexadecimal digits";
     if (!TakeField(at, end, "version", &value, &valueLength)) return "no version line";
     if (!ParseCanonicalDecimal(value, valueLength, &file->version)) return "version is not a decimal number";
     if (!TakeField(at, end, "expires", &value, &valueLength)) return "no expires line";
@@ -126,16 +156,19 @@ const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* fi
     return nullptr;
 }
 
-size_t FormatSignatureStatement(char* buffer, size_t size, const uint8_t manifestSha256[Sha256Size],
-                                uint64_t version, uint64_t expires) {
-    char hex[2 * Sha256Size + 1];
-    EncodeHex(manifestSha256, Sha256Size, hex);
+size_t FormatSignatureStatement(char* buffer, size_t size, const SignatureFile& fields) {
+    char key[2 * KeyIdSize + 1], manifest[2 * Sha256Size + 1], listing[2 * Sha256Size + 1];
+    EncodeHex(fields.keyId, KeyIdSize, key);
+    EncodeHex(fields.manifestSha256, Sha256Size, manifest);
+    EncodeHex(fields.listingSha256, Sha256Size, listing);
     char expiresText[24] = "none";
-    if (expires) snprintf(expiresText, sizeof expiresText, "%llu", (unsigned long long)expires);
-    int n = snprintf(buffer, size, "%ssha256 %s\nversion %llu\nexpires %s\n", FirstLine, hex,
-                     (unsigned long long)version, expiresText);
+    if (fields.expires) snprintf(expiresText, sizeof expiresText, "%llu", (unsigned long long)fields.expires);
+    int n = snprintf(buffer, size, "%skey %s\nsha256 %s\nfiles %s\nversion %llu\nexpires %s\n", FirstLine, key,
+                     manifest, listing, (unsigned long long)fields.version, expiresText);
     return n > 0 && (size_t)n < size ? (size_t)n : 0;
 }
+
+void ManifestKeyId(const uint8_t publicKey[PublicKeySize], uint8_t id[KeyIdSize]) { memcpy(id, publicKey, KeyIdSize); }
 
 size_t FormatSignatureFile(char* buffer, size_t size, const char* statement, size_t statementLength,
                            const uint8_t signature[SignatureSize]) {
@@ -147,16 +180,75 @@ size_t FormatSignatureFile(char* buffer, size_t size, const char* statement, siz
 
 ManifestVerdict CheckManifestSignature(const char* signatureText, size_t signatureLength,
                                        const uint8_t manifestSha256[Sha256Size],
-                                       const uint8_t publicKey[PublicKeySize], SignatureVerifier verify,
-                                       uint64_t acceptedVersion, int64_t now, SignatureFile* file) {
+                                       const uint8_t (*publicKeys)[PublicKeySize], int keyCount,
+                                       SignatureVerifier verify, uint64_t acceptedVersion, int64_t now,
+                                       SignatureFile* file) {
     memset(file, 0, sizeof *file);
     if (!signatureText) return ManifestNoSignature;
     if (ReadSignatureFile(signatureText, signatureLength, file)) return ManifestBadSignature;
-    if (!verify(publicKey, signatureText, file->statementLength, file->signature)) return ManifestBadSignature;
+    bool verified = false;
+    for (int i = 0; i < keyCount && !verified; ++i) {
+        uint8_t id[KeyIdSize];
+        ManifestKeyId(publicKeys[i], id);
+        verified = memcmp(id, file->keyId, KeyIdSize) == 0 &&
+                   verify(publicKeys[i], signatureText, file->statementLength, file->signature);
+    }
+    if (!verified) return ManifestBadSignature;
     if (memcmp(file->manifestSha256, manifestSha256, Sha256Size) != 0) return ManifestBadSignature;
     if (file->version < acceptedVersion) return ManifestOlder;
     if (file->expires && (now < 0 || (uint64_t)now >= file->expires)) return ManifestExpired;
     return ManifestAccepted;
+}
+
+bool MatchFileListing(const char* text, size_t length, const uint8_t textSha256[Sha256Size],
+                      const SignatureFile& signature, const char (*paths)[PathSlotSize],
+                      const char (*digests)[DigestSlotSize], int count, FileFingerprint* fingerprints, char* problem,
+                      size_t problemSize) {
+    if (length > MaxFileListingSize) return Refuse(problem, problemSize, "is longer than %d bytes", MaxFileListingSize);
+    if (memcmp(textSha256, signature.listingSha256, Sha256Size) != 0) {
+        return Refuse(problem, problemSize, "is not the one the signature names");
+    }
+    if (memchr(text, '\0', length) || memchr(text, '\r', length)) {
+        return Refuse(problem, problemSize, "holds a NUL or CR character");
+    }
+    const char* at = text;
+    const char* end = text + length;
+    int line = 0;
+    for (; at < end; ++line) {
+        const char* lineEnd = (const char*)memchr(at, '\n', (size_t)(end - at));
+        if (!lineEnd) return Refuse(problem, problemSize, "line %d has no line end", line + 1);
+        if (line == count) return Refuse(problem, problemSize, "lists more files than the %d of update.cfg", count);
+        // "<path> <64 digits> <length>": manifest paths hold no blank, so the first blank ends the path.
+        const char* blank = (const char*)memchr(at, ' ', (size_t)(lineEnd - at));
+        const char* lengthText = nullptr;
+        if (blank && (size_t)(lineEnd - blank) >= 2 + 2 * Sha256Size && blank[1 + 2 * Sha256Size] == ' ') {
+            lengthText = blank + 2 + 2 * Sha256Size;
+        }
+        FileFingerprint& fingerprint = fingerprints[line];
+        if (!lengthText ||
+            !DecodeHex(blank + 1, 2 * Sha256Size, fingerprint.sha256, Sha256Size) ||
+            !ParseCanonicalDecimal(lengthText, (size_t)(lineEnd - lengthText), &fingerprint.length)) {
+            return Refuse(problem, problemSize, "line %d is not \"<path> <SHA-256> <length>\"", line + 1);
+        }
+        size_t pathLength = (size_t)(blank - at);
+        if (strlen(paths[line]) != pathLength || memcmp(paths[line], at, pathLength) != 0) {
+            int shown = (int)(pathLength < (size_t)PathSlotSize ? pathLength : (size_t)PathSlotSize);
+            return Refuse(problem, problemSize, "line %d names %.*s where update.cfg has %s", line + 1, shown, at,
+                          paths[line]);
+        }
+        // A digest that cannot be compared would have the file downloaded at every start, unchecked.
+        if (!IsHexDigest40(digests[line])) {
+            return Refuse(problem, problemSize, "line %d: update.cfg gives %s a digest that is not 40 hexadecimal "
+                          "digits", line + 1, paths[line]);
+        }
+        if (NamesPublishedFile(paths[line])) {
+            return Refuse(problem, problemSize, "line %d: %s is a name the launcher fetches beside update.cfg",
+                          line + 1, paths[line]);
+        }
+        at = lineEnd + 1;
+    }
+    if (line < count) return Refuse(problem, problemSize, "lists %d files, update.cfg %d", line, count);
+    return true;
 }
 
 void FormatRefusalLine(char* buffer, size_t size, ManifestVerdict verdict, const SignatureFile& file,

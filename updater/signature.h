@@ -1,33 +1,57 @@
-// Signed manifest: the update.cfg.sig reader and writer, the signed statement and the decision whether a manifest
-// is used; portable, main thread at start-up (and the publisher tool).
+// Signed manifest: the update.cfg.sig reader and writer, the signed statement, the file listing that carries every
+// file's SHA-256 and length, and the decision whether a manifest is used; portable, main thread at start-up (and the
+// publisher tool).
 //
-// update.cfg.sig is five lines of ASCII text, each ended by one LF:
+// update.cfg.sig is seven lines of ASCII text, each ended by one LF:
 //
-//   quorvane-manifest-signature 1
+//   quorvane-manifest-signature 2
+//   key <16 hexadecimal digits: the signing key's id, the first 8 bytes of its X coordinate>
 //   sha256 <64 hexadecimal digits: SHA-256 of the exact bytes of update.cfg>
+//   files <64 hexadecimal digits: SHA-256 of the exact bytes of update.cfg.files>
 //   version <decimal, 0 .. 2^64-1: grows with every publication>
 //   expires <decimal seconds since 1970-01-01 UTC, or "none">
 //   signature <base64 of the 64-byte ECDSA P-256 signature r || s, 88 characters>
 //
-// The signed statement is the file's first four lines, byte for byte; the signature is over their SHA-256.
+// The signed statement is the file's first six lines, byte for byte; the signature is over their SHA-256.
+// Version 1 files (no key, no files line) are refused: they leave the files open to SHA-1 collisions.
+//
+// update.cfg.files has one line per entry of update.cfg, in the same order, each ended by one LF:
+//
+//   <path, byte for byte as in update.cfg> <SHA-256 of the file, 64 hexadecimal digits> <length in bytes, decimal>
+//
+// update.cfg keeps its own form, so unsigned launchers read it as before; the signature binds the listing, and the
+// listing binds every file's content beyond its SHA-1.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+
+#include "updater/manifest.h"
 
 enum {
     Sha256Size = 32,
     PublicKeySize = 64,  // X || Y of a P-256 point, big-endian
     SignatureSize = 64,  // r || s, big-endian
-    // The five lines take at most 30 + 72 + 29 + 29 + 99 = 259 bytes; anything longer is not a signature file.
+    KeyIdSize = 8,       // the first bytes of the key's X coordinate
+    // A launcher knows at most this many publisher keys at once: the current one and those being rotated in or out.
+    MaxManifestKeys = 4,
+    // The seven lines take at most 30 + 21 + 72 + 71 + 29 + 29 + 99 = 351 bytes; anything longer is not a
+    // signature file.
     MaxSignatureFileSize = 512,
+    // A listing line: a path of at most 199 characters, a blank, 64 digits, a blank, 20 digits and the LF.
+    MaxFileListingLine = (PathSlotSize - 1) + 1 + 2 * Sha256Size + 1 + 20 + 1,
+    MaxFileListingSize = MaxManifestEntries * MaxFileListingLine,
 };
 
 #define SignatureFileName "update.cfg.sig"
+// Published beside update.cfg and its signature; manifest paths may not name it (MatchFileListing).
+#define FileListingName "update.cfg.files"
 // The highest manifest version this game folder has accepted, one decimal line; written only after acceptance.
 #define AcceptedVersionFileName "Launcher_manifest_version.txt"
 
 struct SignatureFile {
+    uint8_t keyId[KeyIdSize];
     uint8_t manifestSha256[Sha256Size];
+    uint8_t listingSha256[Sha256Size];  // of update.cfg.files
     uint64_t version;
     uint64_t expires;  // seconds since 1970-01-01 UTC; 0 when the signature never expires
     uint8_t signature[SignatureSize];
@@ -37,9 +61,13 @@ struct SignatureFile {
 // Reads a signature file. Returns null when it is well formed, else a short text saying what is wrong.
 const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* file);
 
-// Writes the signed statement (the first four lines) into buffer; returns its length, 0 when it does not fit.
-size_t FormatSignatureStatement(char* buffer, size_t size, const uint8_t manifestSha256[Sha256Size],
-                                uint64_t version, uint64_t expires);
+// Writes the signed statement (the first six lines) of fields' key id, digests, version and expiry into buffer;
+// returns its length, 0 when it does not fit.
+size_t FormatSignatureStatement(char* buffer, size_t size, const SignatureFile& fields);
+
+// The id that names a public key in the signature file: the first KeyIdSize bytes of X. Keys are points a publisher
+// made at random, so their ids differ; the id only selects the key, the signature still has to verify with it.
+void ManifestKeyId(const uint8_t publicKey[PublicKeySize], uint8_t id[KeyIdSize]);
 
 // Writes the whole signature file: statement, then the signature line. Returns its length, 0 when it does not fit.
 size_t FormatSignatureFile(char* buffer, size_t size, const char* statement, size_t statementLength,
@@ -59,12 +87,32 @@ enum ManifestVerdict {
 };
 
 // Decides whether a downloaded manifest is used. signatureText is null when no signature file arrived.
+// publicKeys: the keyCount keys this launcher trusts; the signature file's key id picks the one it is checked with,
+// and an id none of them has is a signature that is not valid.
 // acceptedVersion: the highest version this game folder accepted before (0 when none); now: seconds since 1970 UTC.
-// file receives what was read, for the refusal line and for recording the version.
+// file receives what was read, for the refusal line, for recording the version and for MatchFileListing.
 ManifestVerdict CheckManifestSignature(const char* signatureText, size_t signatureLength,
                                        const uint8_t manifestSha256[Sha256Size],
-                                       const uint8_t publicKey[PublicKeySize], SignatureVerifier verify,
-                                       uint64_t acceptedVersion, int64_t now, SignatureFile* file);
+                                       const uint8_t (*publicKeys)[PublicKeySize], int keyCount,
+                                       SignatureVerifier verify, uint64_t acceptedVersion, int64_t now,
+                                       SignatureFile* file);
+
+// What update.cfg.files says of one manifest entry.
+struct FileFingerprint {
+    uint8_t sha256[Sha256Size];
+    uint64_t length;
+};
+
+// Checks update.cfg.files (text, length bytes, whose SHA-256 the caller computed as textSha256) against an accepted
+// signature file and the manifest's entries (paths[i], digests[i] for i < count, as LoadManifest read them): the
+// listing must be the one signed, be well formed, and list exactly the manifest's paths in the manifest's order;
+// every manifest digest must be 40 hexadecimal digits, and no path may name update.cfg, its signature or its listing.
+// On success fills fingerprints[0 .. count) and returns true; otherwise writes what is wrong into problem (bounded
+// by problemSize) and returns false. A launcher then logs "Manifest refused: update.cfg.files <problem>".
+bool MatchFileListing(const char* text, size_t length, const uint8_t textSha256[Sha256Size],
+                      const SignatureFile& signature, const char (*paths)[PathSlotSize],
+                      const char (*digests)[DigestSlotSize], int count, FileFingerprint* fingerprints, char* problem,
+                      size_t problemSize);
 
 // Formats the refusal line of a verdict other than ManifestAccepted into buffer (bounded by size).
 void FormatRefusalLine(char* buffer, size_t size, ManifestVerdict verdict, const SignatureFile& file,
@@ -92,7 +140,7 @@ bool VerifyP256Signature(const uint8_t publicKey[PublicKeySize], const void* mes
                          const uint8_t signature[SignatureSize]);
 
 // Checks the downloaded "update.cfg" against "update.cfg.sig" (signatureFetched says whether that arrived) and the
-// built-in key. On acceptance records the manifest's version for this game folder and returns true; otherwise logs
+// built-in keys. On acceptance records the manifest's version for this game folder and returns true; otherwise logs
 // the refusal line and returns false.
-bool AcceptSignedManifest(const uint8_t publicKey[PublicKeySize], bool signatureFetched);
+bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched);
 #endif

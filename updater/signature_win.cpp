@@ -111,7 +111,7 @@ bool VerifyP256Signature(const uint8_t publicKey[PublicKeySize], const void* mes
     return valid;
 }
 
-bool AcceptSignedManifest(const uint8_t publicKey[PublicKeySize], bool signatureFetched) {
+bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched) {
     char signatureText[MaxSignatureFileSize + 1];
     size_t signatureLength = 0;
     // A signature file too long to read whole is passed on at its full buffer length, which the reader refuses.
@@ -132,7 +132,7 @@ bool AcceptSignedManifest(const uint8_t publicKey[PublicKeySize], bool signature
     if (!signatureRead) {
         verdict = ManifestNoSignature;
     } else if (Sha256OfFile("update.cfg", manifestDigest)) {
-        verdict = CheckManifestSignature(signatureText, signatureLength, manifestDigest, publicKey,
+        verdict = CheckManifestSignature(signatureText, signatureLength, manifestDigest, publicKeys, keyCount,
                                          VerifyP256Signature, accepted, (int64_t)time(nullptr), &file);
     }
     if (verdict == ManifestAccepted) {

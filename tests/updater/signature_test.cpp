@@ -1,4 +1,5 @@
-// Signed manifest: the update.cfg.sig reader against malformed files, the acceptance decision, the dates.
+// Signed manifest: the update.cfg.sig reader against malformed files, the acceptance decision with several keys, the
+// update.cfg.files match, the dates.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -8,14 +9,16 @@
 
 namespace {
 
-const std::string Header = "quorvane-manifest-signature 1\n";
+const std::string Header = "quorvane-manifest-signature 2\n";
+const std::string Key = "key 42000000000000a0\n";
 const std::string Sha = "sha256 0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef\n";
+const std::string Files = "files 00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\n";
 const std::string Version = "version 1765000000\n";
 const std::string Expires = "expires 1800000000\n";
 // 64 bytes: 0x00 0x01 ... 0x3f.
 const std::string SignatureLine =
     "signature AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4OTo7PD0+Pw==\n";
-const std::string Valid = Header + Sha + Version + Expires + SignatureLine;
+const std::string Valid = Header + Key + Sha + Files + Version + Expires + SignatureLine;
 
 const char* Read(const std::string& text, SignatureFile* file) {
     return ReadSignatureFile(text.data(), text.size(), file);
@@ -27,10 +30,11 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text.replace(at, from.size(), to);
 }
 
-// A stand-in for ECDSA: the "signature" is an FNV-1a hash of the whole statement, so the decision is tested on its
-// own and a changed statement fails as a real signature would.
-void FakeSign(const void* message, size_t length, uint8_t signature[SignatureSize]) {
+// A stand-in for ECDSA: the "signature" is an FNV-1a hash of the whole key and statement, so the decision is tested
+// on its own and a changed statement, or another key, fails as a real signature would.
+void FakeSign(const uint8_t key[PublicKeySize], const void* message, size_t length, uint8_t signature[SignatureSize]) {
     uint64_t hash = 14695981039346656037ull;
+    for (size_t i = 0; i < PublicKeySize; ++i) hash = (hash ^ key[i]) * 1099511628211ull;
     for (size_t i = 0; i < length; ++i) hash = (hash ^ ((const uint8_t*)message)[i]) * 1099511628211ull;
     memset(signature, 0, SignatureSize);
     memcpy(signature, &hash, sizeof hash);
@@ -39,8 +43,8 @@ void FakeSign(const void* message, size_t length, uint8_t signature[SignatureSiz
 bool FakeVerify(const uint8_t key[PublicKeySize], const void* message, size_t length,
                 const uint8_t signature[SignatureSize]) {
     uint8_t expected[SignatureSize];
-    FakeSign(message, length, expected);
-    return key[0] == 0x42 && memcmp(expected, signature, SignatureSize) == 0;
+    FakeSign(key, message, length, expected);
+    return memcmp(expected, signature, SignatureSize) == 0;
 }
 
 }  // namespace
@@ -48,13 +52,16 @@ bool FakeVerify(const uint8_t key[PublicKeySize], const void* message, size_t le
 TEST(SignatureFile, ReadsEveryField) {
     SignatureFile file;
     ASSERT_EQ(nullptr, Read(Valid, &file));
+    EXPECT_EQ(0x42, file.keyId[0]);
+    EXPECT_EQ(0xa0, file.keyId[7]);
     EXPECT_EQ(0x01, file.manifestSha256[0]);
+    EXPECT_EQ(0xff, file.listingSha256[31]);
     EXPECT_EQ(0xcd, file.manifestSha256[14]);  // upper-case digits read alike
     EXPECT_EQ(0xef, file.manifestSha256[31]);
     EXPECT_EQ(1765000000u, file.version);
     EXPECT_EQ(1800000000u, file.expires);
     for (int i = 0; i < SignatureSize; ++i) EXPECT_EQ(i, file.signature[i]);
-    EXPECT_EQ((Header + Sha + Version + Expires).size(), file.statementLength);
+    EXPECT_EQ((Header + Key + Sha + Files + Version + Expires).size(), file.statementLength);
 
     ASSERT_EQ(nullptr, Read(Replace(Valid, Expires, "expires none\n"), &file));
     EXPECT_EQ(0u, file.expires);
@@ -71,7 +78,14 @@ TEST(SignatureFile, RefusesMalformedFiles) {
         {"header only", Header},
         {"truncated in the signature", Valid.substr(0, Valid.size() - 10)},
         {"last line end missing", Valid.substr(0, Valid.size() - 1)},
-        {"another format version", Replace(Valid, Header, "quorvane-manifest-signature 2\n")},
+        {"another format version", Replace(Valid, Header, "quorvane-manifest-signature 3\n")},
+        {"version 1, which lacks the key and the files", Header.substr(0, 28) + "1\n" + Sha + Version + Expires +
+                                                             SignatureLine},
+        {"version 1 header on version 2 lines", Replace(Valid, Header, "quorvane-manifest-signature 1\n")},
+        {"key missing", Replace(Valid, Key, "")},
+        {"files missing", Replace(Valid, Files, "")},
+        {"key of 7 bytes", Replace(Valid, Key, "key 42000000000000\n")},
+        {"files bad hex", Replace(Valid, "files 0011", "files 0x11")},
         {"text after the signature", Valid + "signature AAAA\n"},
         {"blank line at the end", Valid + "\n"},
         {"overlong", Valid + std::string(600, '#')},
@@ -81,7 +95,7 @@ TEST(SignatureFile, RefusesMalformedFiles) {
         {"version missing", Replace(Valid, Version, "")},
         {"expires missing", Replace(Valid, Expires, "")},
         {"signature missing", Replace(Valid, SignatureLine, "")},
-        {"fields out of order", Header + Version + Sha + Expires + SignatureLine},
+        {"fields out of order", Header + Key + Files + Sha + Version + Expires + SignatureLine},
         {"sha256 bad hex", Replace(Valid, "sha256 0123", "sha256 0g23")},
         {"sha256 too short", Replace(Valid, "sha256 0123", "sha256 012")},
         {"sha256 too long", Replace(Valid, "sha256 0123", "sha256 01234")},
@@ -108,18 +122,25 @@ TEST(SignatureFile, RefusesMalformedFiles) {
 }
 
 TEST(SignatureFile, WrittenFileReadsBack) {
-    uint8_t digest[Sha256Size], signature[SignatureSize];
-    for (int i = 0; i < Sha256Size; ++i) digest[i] = (uint8_t)(0xf0 + i);
+    uint8_t signature[SignatureSize];
+    SignatureFile fields{};
+    for (int i = 0; i < Sha256Size; ++i) fields.manifestSha256[i] = (uint8_t)(0xf0 + i);
+    for (int i = 0; i < Sha256Size; ++i) fields.listingSha256[i] = (uint8_t)(0x30 + i);
+    for (int i = 0; i < KeyIdSize; ++i) fields.keyId[i] = (uint8_t)(0x80 + i);
     for (int i = 0; i < SignatureSize; ++i) signature[i] = (uint8_t)(255 - i);
+    fields.version = UINT64_MAX;
     for (uint64_t expires : {(uint64_t)0, (uint64_t)1900000000}) {
         char statement[MaxSignatureFileSize], text[MaxSignatureFileSize + 1];
-        size_t statementLength = FormatSignatureStatement(statement, sizeof statement, digest, UINT64_MAX, expires);
+        fields.expires = expires;
+        size_t statementLength = FormatSignatureStatement(statement, sizeof statement, fields);
         ASSERT_NE(0u, statementLength);
         size_t length = FormatSignatureFile(text, sizeof text, statement, statementLength, signature);
         ASSERT_NE(0u, length);
         SignatureFile file;
         ASSERT_EQ(nullptr, ReadSignatureFile(text, length, &file)) << text;
-        EXPECT_EQ(0, memcmp(digest, file.manifestSha256, Sha256Size));
+        EXPECT_EQ(0, memcmp(fields.manifestSha256, file.manifestSha256, Sha256Size));
+        EXPECT_EQ(0, memcmp(fields.listingSha256, file.listingSha256, Sha256Size));
+        EXPECT_EQ(0, memcmp(fields.keyId, file.keyId, KeyIdSize));
         EXPECT_EQ(UINT64_MAX, file.version);
         EXPECT_EQ(expires, file.expires);
         EXPECT_EQ(0, memcmp(signature, file.signature, SignatureSize));
@@ -128,50 +149,72 @@ TEST(SignatureFile, WrittenFileReadsBack) {
         EXPECT_LE(length, (size_t)MaxSignatureFileSize);
     }
     char small[40];
-    EXPECT_EQ(0u, FormatSignatureStatement(small, sizeof small, digest, 1, 0));
+    EXPECT_EQ(0u, FormatSignatureStatement(small, sizeof small, fields));
 }
 
 TEST(SignatureCheck, DecidesAndSaysWhy) {
-    uint8_t key[PublicKeySize] = {0x42};
-    uint8_t otherKey[PublicKeySize] = {0x41};
+    // A and B are trusted, C is a third key; the last has A's id (its first 8 bytes) but is another point.
+    const uint8_t keys[4][PublicKeySize] = {{0x42, 1}, {0x43, 2}, {0x44, 3}, {0x42, 1, 0, 0, 0, 0, 0, 0, 9}};
+    const int A = 0, B = 1, C = 2, AlikeA = 3;
     uint8_t digest[Sha256Size] = {1, 2, 3};
     uint8_t otherDigest[Sha256Size] = {1, 2, 4};
-    // A file "signed" for digest, version 500, expiring at 1800000000 (2027-01-15 08:00 UTC).
-    auto make = [&](uint64_t version, uint64_t expires) {
+    // A file "signed" by keys[signer] for digest, expiring at 1800000000 (2027-01-15 08:00 UTC) unless told, naming
+    // the key keys[named] (the signer unless told).
+    auto make = [&](uint64_t version, int signer, uint64_t expires = 1800000000, int named = -1) {
         char statement[MaxSignatureFileSize], text[MaxSignatureFileSize + 1];
-        size_t statementLength = FormatSignatureStatement(statement, sizeof statement, digest, version, expires);
+        SignatureFile fields{};
+        ManifestKeyId(keys[named < 0 ? signer : named], fields.keyId);
+        memcpy(fields.manifestSha256, digest, Sha256Size);
+        fields.version = version;
+        fields.expires = expires;
+        size_t statementLength = FormatSignatureStatement(statement, sizeof statement, fields);
         uint8_t signature[SignatureSize];
-        FakeSign(statement, statementLength, signature);
+        FakeSign(keys[signer], statement, statementLength, signature);
         return std::string(text, FormatSignatureFile(text, sizeof text, statement, statementLength, signature));
     };
-    const std::string good = make(500, 1800000000);
+    const std::string good = make(500, A), byB = make(500, B), byC = make(500, C), byAlike = make(500, AlikeA),
+                      namesC = make(500, A, 1800000000, C);
+    // The same statement in the first format, validly signed by A.
+    const std::string v1Statement = "quorvane-manifest-signature 1\nsha256 010203" + std::string(58, '0') +
+                                    "\nversion 500\nexpires none\n";
+    uint8_t v1Signature[SignatureSize];
+    FakeSign(keys[A], v1Statement.data(), v1Statement.size(), v1Signature);
+    char v1[MaxSignatureFileSize + 1];
+    FormatSignatureFile(v1, sizeof v1, v1Statement.data(), v1Statement.size(), v1Signature);
     const int64_t before = 1799999999, at = 1800000000;
+    const char* const NotValid = "Manifest refused: the signature is not valid";
     const struct {
         const char* what;
         const char* text;  // null: no signature arrived
         const uint8_t* digest;
-        const uint8_t* key;
+        int firstKey, keyCount;  // the trusted keys: keys[firstKey ..]
         uint64_t accepted;
         int64_t now;
         ManifestVerdict verdict;
         const char* line;
     } cases[] = {
-        {"good, first in this folder", good.c_str(), digest, key, 0, before, ManifestAccepted, ""},
-        {"same version again", good.c_str(), digest, key, 500, before, ManifestAccepted, ""},
-        {"no signature", nullptr, digest, key, 0, before, ManifestNoSignature, "Manifest refused: no signature"},
-        {"malformed", "quorvane-manifest-signature 1\n", digest, key, 0, before, ManifestBadSignature,
-         "Manifest refused: the signature is not valid"},
-        {"another key", good.c_str(), digest, otherKey, 0, before, ManifestBadSignature,
-         "Manifest refused: the signature is not valid"},
-        {"manifest changed", good.c_str(), otherDigest, key, 0, before, ManifestBadSignature,
-         "Manifest refused: the signature is not valid"},
-        {"statement changed", nullptr, digest, key, 0, before, ManifestBadSignature,
-         "Manifest refused: the signature is not valid"},
-        {"older", good.c_str(), digest, key, 501, before, ManifestOlder,
+        {"good, first in this folder", good.c_str(), digest, A, 1, 0, before, ManifestAccepted, ""},
+        {"same version again", good.c_str(), digest, A, 1, 500, before, ManifestAccepted, ""},
+        {"signed by the first of two keys", good.c_str(), digest, A, 2, 0, before, ManifestAccepted, ""},
+        {"signed by the second of two keys", byB.c_str(), digest, A, 2, 0, before, ManifestAccepted, ""},
+        {"signed by a third key", byC.c_str(), digest, A, 2, 0, before, ManifestBadSignature, NotValid},
+        {"signed by a key with a trusted id", byAlike.c_str(), digest, A, 2, 0, before, ManifestBadSignature,
+         NotValid},
+        {"signed by a trusted key, naming a third", namesC.c_str(), digest, A, 2, 0, before, ManifestBadSignature,
+         NotValid},
+        {"trusted key with the signer's id, another point", good.c_str(), digest, AlikeA, 1, 0, before,
+         ManifestBadSignature, NotValid},
+        {"first format, validly signed", v1, digest, A, 2, 0, before, ManifestBadSignature, NotValid},
+        {"no signature", nullptr, digest, A, 1, 0, before, ManifestNoSignature, "Manifest refused: no signature"},
+        {"malformed", "quorvane-manifest-signature 2\n", digest, A, 1, 0, before, ManifestBadSignature, NotValid},
+        {"another key", good.c_str(), digest, B, 1, 0, before, ManifestBadSignature, NotValid},
+        {"manifest changed", good.c_str(), otherDigest, A, 1, 0, before, ManifestBadSignature, NotValid},
+        {"statement changed", nullptr, digest, A, 1, 0, before, ManifestBadSignature, NotValid},
+        {"older", good.c_str(), digest, A, 1, 501, before, ManifestOlder,
          "Manifest refused: version 500 is older than the installed version 501"},
-        {"expired at the second", good.c_str(), digest, key, 0, at, ManifestExpired,
+        {"expired at the second", good.c_str(), digest, A, 1, 0, at, ManifestExpired,
          "Manifest refused: it expired on 2027-01-15"},
-        {"clock before 1970", good.c_str(), digest, key, 0, -5, ManifestExpired,
+        {"clock before 1970", good.c_str(), digest, A, 1, 0, -5, ManifestExpired,
          "Manifest refused: it expired on 2027-01-15"},
     };
     const std::string changed = Replace(good, "version 500", "version 900");
@@ -179,17 +222,79 @@ TEST(SignatureCheck, DecidesAndSaysWhy) {
         const char* text = c.text;
         if (!strcmp(c.what, "statement changed")) text = changed.c_str();
         SignatureFile file;
-        ManifestVerdict verdict = CheckManifestSignature(text, text ? strlen(text) : 0, c.digest, c.key, FakeVerify,
-                                                         c.accepted, c.now, &file);
+        ManifestVerdict verdict = CheckManifestSignature(text, text ? strlen(text) : 0, c.digest, keys + c.firstKey,
+                                                         c.keyCount, FakeVerify, c.accepted, c.now, &file);
         EXPECT_EQ(c.verdict, verdict) << c.what;
         char line[200];
         FormatRefusalLine(line, sizeof line, verdict, file, c.accepted);
         EXPECT_STREQ(c.line, line) << c.what;
     }
     SignatureFile file;
-    const std::string never = make(7, 0);
+    const std::string never = make(7, A, 0);
     EXPECT_EQ(ManifestAccepted,
-              CheckManifestSignature(never.c_str(), never.size(), digest, key, FakeVerify, 7, INT64_MAX, &file));
+              CheckManifestSignature(never.c_str(), never.size(), digest, keys, 1, FakeVerify, 7, INT64_MAX, &file));
+}
+
+TEST(FileListing, MatchesTheManifestOrSaysWhy) {
+    static const char Paths[3][PathSlotSize] = {"Client.exe", "contents/a.dat", "data/b.spr"};
+    static const char Digests[3][DigestSlotSize] = {"da39a3ee5e6b4b0d3255bfef95601890afd80709",
+                                                    "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709",
+                                                    "0123456789abcdef0123456789abcdef01234567"};
+    const std::string sha(64, 'e'), Line1 = "Client.exe " + sha + " 0\n",
+                                    Line2 = "contents/a.dat " + sha + " 18446744073709551615\n",
+                                    Line3 = "data/b.spr 00" + sha.substr(2) + " 4096\n", Good = Line1 + Line2 + Line3;
+    SignatureFile signature{};
+    memset(signature.listingSha256, 0x5a, Sha256Size);
+    const struct {
+        const char* what;
+        std::string text;
+        int entry = -1;  // with path or digest: the manifest entry changed
+        const char* path = nullptr;
+        const char* digest = nullptr;
+    } cases[] = {
+        {"good", Good},
+        {"not the signed listing", Good},
+        {"over the size limit", Good + std::string(MaxFileListingSize, 'x')},
+        {"a path missing", Line1 + Line3},
+        {"the last path missing", Line1 + Line2},
+        {"an extra path", Good + Line3},
+        {"out of order", Line2 + Line1 + Line3},
+        {"path in another case", Replace(Good, "data/b.spr", "Data/b.spr")},
+        {"last line end missing", Good.substr(0, Good.size() - 1)},
+        {"CR LF", Replace(Good, " 0\n", " 0\r\n")},
+        {"sha256 of 63 digits", Replace(Good, "data/b.spr 00", "data/b.spr 0")},
+        {"length missing", Replace(Good, " 4096\n", "\n")},
+        {"length beyond 64 bits", Replace(Good, "18446744073709551615", "18446744073709551616")},
+        {"two blanks", Replace(Good, "Client.exe ", "Client.exe  ")},
+        {"a third field", Replace(Good, " 4096\n", " 4096 x\n")},
+        {"manifest digest of 39 digits", Good, 2, nullptr, "0123456789abcdef0123456789abcdef0123456"},
+        {"manifest digest missing", Good, 1, nullptr, "(null)"},
+        {"manifest names the listing", Replace(Good, "data/b.spr", "Update.CFG.files"), 2, "Update.CFG.files"},
+        {"manifest path inside the signature's name", Replace(Good, "data/b.spr", "update.cfg.sig/x"), 2,
+         "update.cfg.sig/x"},
+    };
+    for (const auto& c : cases) {
+        char paths[3][PathSlotSize], digests[3][DigestSlotSize];
+        memcpy(paths, Paths, sizeof paths);
+        memcpy(digests, Digests, sizeof digests);
+        if (c.path) snprintf(paths[c.entry], PathSlotSize, "%s", c.path);
+        if (c.digest) snprintf(digests[c.entry], DigestSlotSize, "%s", c.digest);
+        uint8_t textSha256[Sha256Size];
+        memset(textSha256, strcmp(c.what, "not the signed listing") ? 0x5a : 0x5b, Sha256Size);
+        FileFingerprint fingerprints[3];
+        char problem[300] = "";
+        bool good = !strcmp(c.what, "good");
+        EXPECT_EQ(good, MatchFileListing(c.text.data(), c.text.size(), textSha256, signature, paths, digests, 3,
+                                         fingerprints, problem, sizeof problem))
+            << c.what;
+        EXPECT_EQ(good, problem[0] == '\0') << c.what << ": " << problem;
+        if (!good) continue;
+        EXPECT_EQ(0u, fingerprints[0].length);
+        EXPECT_EQ(UINT64_MAX, fingerprints[1].length);
+        EXPECT_EQ(4096u, fingerprints[2].length);
+        EXPECT_EQ(0x00, fingerprints[2].sha256[0]);
+        EXPECT_EQ(0xee, fingerprints[2].sha256[31]);
+    }
 }
 
 TEST(SignatureDates, KnownDays) {

@@ -1,0 +1,98 @@
+// Transfer policy of the downloader: bounds, retries, resumed answers, partial names; portable, any transfer thread.
+#include "updater/transfer.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "common/text.h"
+#include "updater/downloader.h"
+
+TransferLimits ManifestLimits(uint64_t maxBytes, unsigned timeoutSeconds) {
+    return TransferLimits{maxBytes, timeoutSeconds, 0, 0, 0};
+}
+
+TransferLimits GameFileLimits(unsigned timeoutSeconds) {
+    return TransferLimits{0, 0, 2 * timeoutSeconds, MinimumRateBytes, TransferRetries};
+}
+
+RetryAction NextAttempt(TransferFailure failure, int attemptsMade, int retriesAllowed, bool refetchedAfterMismatch) {
+    if (attemptsMade > retriesAllowed) return GiveUp;
+    switch (failure) {
+    case TransferCut:
+    case TransferTimedOut:
+    case TransferServerError:
+        return RetryResuming;
+    case TransferRangeRefused:
+        return RetryFromStart;
+    case TransferDigestMismatch:
+        return refetchedAfterMismatch ? GiveUp : RetryFromStart;
+    case TransferDone:
+    case TransferClientError:
+    case TransferTooLarge:
+    case TransferLocalError:
+        break;
+    }
+    return GiveUp;
+}
+
+unsigned RetryDelayMs(int retry, uint32_t random) {
+    if (retry < 1) retry = 1;
+    if (retry > 6) retry = 6;
+    unsigned base = 1000u << (retry - 1);
+    // random spreads the delay over [0.75, 1.25) of the base.
+    return base * 3 / 4 + (unsigned)((uint64_t)(random % 1000) * (base / 2) / 1000);
+}
+
+bool ParseContentRange(const char* value, uint64_t* first, int64_t* total) {
+    if (!value || !StartsWithIgnoringCase(value, "bytes ")) return false;
+    const char* p = value + 6;
+    while (*p == ' ') ++p;
+    size_t digits = DecimalDigitCount(p);
+    if (!ParseDecimal(p, digits, INT64_MAX, first) || p[digits] != '-') return false;
+    p += digits + 1;
+    uint64_t last;
+    digits = DecimalDigitCount(p);
+    if (!ParseDecimal(p, digits, INT64_MAX, &last) || last < *first || p[digits] != '/') return false;
+    p += digits + 1;
+    if (*p == '*') {
+        *total = -1;
+        return true;
+    }
+    uint64_t length;
+    digits = DecimalDigitCount(p);
+    if (!ParseDecimal(p, digits, INT64_MAX, &length) || length <= last) return false;
+    *total = (int64_t)length;
+    return true;
+}
+
+RangeVerdict JudgeRangeAnswer(uint64_t requestedFrom, int httpStatus, const char* contentRange) {
+    if (httpStatus == 200) return RangeWholeBody;
+    if (httpStatus != 206) return RangeStartOver;
+    uint64_t first;
+    int64_t total;
+    if (!ParseContentRange(contentRange, &first, &total)) return RangeStartOver;
+    if (first != requestedFrom) return RangeStartOver;
+    return RangeAppend;
+}
+
+bool MakePartialName(const char* digest, int occurrence, char* name, size_t size) {
+    if (!IsHexDigest40(digest)) return false;
+    char lower[41];
+    for (int i = 0; i < 41; ++i) lower[i] = FoldCase(digest[i]);
+    int length = occurrence > 0 ? snprintf(name, size, "%s\\%s.%d.part", StagingFolder, lower, occurrence)
+                                : snprintf(name, size, "%s\\%s.part", StagingFolder, lower);
+    return length > 0 && (size_t)length < size;
+}
+
+bool PartialNameDigest(const char* fileName, char* digest) {
+    size_t length = strlen(fileName);
+    if (length < 45 || strcmp(fileName + length - 5, ".part") != 0) return false;
+    memcpy(digest, fileName, 40);
+    digest[40] = '\0';
+    if (!IsHexDigest40(digest)) return false;
+    const char* rest = fileName + 40;
+    if (rest == fileName + length - 5) return true;
+    // ".N.part"
+    size_t digits = DecimalDigitCount(rest + 1);
+    return rest[0] == '.' && digits > 0 && rest + 1 + digits == fileName + length - 5;
+}
