@@ -14,8 +14,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "updater/sha256.h"
+
 enum {
-    Sha256Size = 32,
     PublicKeySize = 64,  // X || Y of a P-256 point, big-endian
     SignatureSize = 64,  // r || s, big-endian
     // The five lines take at most 30 + 72 + 29 + 29 + 99 = 259 bytes; anything longer is not a signature file.
