@@ -13,7 +13,7 @@
 #include "updater/digest.h"
 
 // The round constants, read four at a time by the SHA-extensions path.
-alignas(16) static const uint32_t K[64] = {
+static const uint32_t K[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
     0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
@@ -87,7 +87,7 @@ static void Sha256BlocksPortable(uint32_t* state, const unsigned char* block, si
 // rounds take two calls, the second on the upper half of the words plus constants.
 #define SHA256_X86_LOAD(i) m##i = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i*)(data + 16 * (i))), byteSwap)
 #define SHA256_X86_FOUR(i, t)                                                         \
-    words = _mm_add_epi32(m##i, _mm_load_si128((const __m128i*)(K + (t))));           \
+    words = _mm_add_epi32(m##i, _mm_loadu_si128((const __m128i*)(K + (t))));           \
     cdgh = _mm_sha256rnds2_epu32(cdgh, abef, words);                                 \
     abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(words, 0x0E))
 // Finishes the schedule words of group next from those of the two groups before it.
@@ -187,6 +187,8 @@ void Sha256Init(Sha256& state) {
 }
 
 void Sha256Update(Sha256& state, const void* data, size_t size) {
+    // A null pointer with no bytes is allowed, and memcpy must not see it.
+    if (size == 0) return;
     const unsigned char* bytes = (const unsigned char*)data;
     state.length += size;
     if (state.used > 0) {
