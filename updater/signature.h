@@ -26,9 +26,9 @@
 #include <stdint.h>
 
 #include "updater/manifest.h"
+#include "updater/sha256.h"
 
 enum {
-    Sha256Size = 32,
     PublicKeySize = 64,  // X || Y of a P-256 point, big-endian
     SignatureSize = 64,  // r || s, big-endian
     KeyIdSize = 8,       // the first bytes of the key's X coordinate

@@ -16,9 +16,9 @@ namespace {
 // The hash is taken in steps (BCryptCreateHash, BCryptHashData, BCryptFinishHash), which every Windows since
 // Vista has; the one-call BCryptHash exists only from Windows 10 on, and importing it would keep the launcher
 // from starting at all on the older systems it supports.
-class Sha256 {
+class CngSha256 {
 public:
-    Sha256() {
+    CngSha256() {
         if (BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
             algorithm_ = nullptr;
             return;
@@ -33,7 +33,7 @@ public:
             hash_ = nullptr;
         }
     }
-    ~Sha256() {
+    ~CngSha256() {
         if (hash_) BCryptDestroyHash(hash_);
         if (algorithm_) BCryptCloseAlgorithmProvider(algorithm_, 0);
     }
@@ -69,14 +69,14 @@ void WriteAcceptedVersion(uint64_t version) {
 }  // namespace
 
 bool Sha256OfBytes(const void* data, size_t length, uint8_t out[Sha256Size]) {
-    Sha256 hash;
+    CngSha256 hash;
     return hash.Add(data, length) && hash.Finish(out);
 }
 
 bool Sha256OfFile(const char* path, uint8_t out[Sha256Size]) {
     FILE* file = fopen(path, "rb");
     if (!file) return false;
-    Sha256 hash;
+    CngSha256 hash;
     static char block[64 * 1024];  // main thread only
     size_t got;
     bool ok = true;
