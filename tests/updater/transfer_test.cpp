@@ -1,0 +1,89 @@
+// Transfer policy without the network: which failures are retried and how, retry delays, answers to a resumed request, partial names.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "updater/transfer.h"
+
+TEST(TransferPolicy, RetriesTransientFailuresOnlyAndAMismatchOnce) {
+    struct Case {
+        TransferFailure failure;
+        int attemptsMade;
+        bool refetched;
+        RetryAction action;
+    } cases[] = {
+        {TransferCut, 1, false, RetryResuming},
+        {TransferTimedOut, 3, false, RetryResuming},
+        {TransferServerError, 2, false, RetryResuming},
+        {TransferCut, 4, false, GiveUp},  // 1 attempt and 3 retries
+        {TransferClientError, 1, false, GiveUp},
+        {TransferTooLarge, 1, false, GiveUp},
+        {TransferLocalError, 1, false, GiveUp},
+        {TransferRangeRefused, 1, false, RetryFromStart},
+        {TransferDigestMismatch, 1, false, RetryFromStart},
+        {TransferDigestMismatch, 2, true, GiveUp},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.action, NextAttempt(c.failure, c.attemptsMade, TransferRetries, c.refetched))
+            << c.failure << " after " << c.attemptsMade;
+    }
+    // The list and its signature are never retried.
+    EXPECT_EQ(GiveUp, NextAttempt(TransferCut, 1, ManifestLimits(MaxManifestBytes, 30).retries, false));
+}
+
+TEST(TransferPolicy, RetryDelaysDoubleWithinAQuarter) {
+    const unsigned base[] = {1000, 2000, 4000};
+    for (int retry = 1; retry <= 3; ++retry) {
+        unsigned low = RetryDelayMs(retry, 0), high = RetryDelayMs(retry, 999);
+        EXPECT_EQ(base[retry - 1] * 3 / 4, low);
+        EXPECT_LT(high, base[retry - 1] * 5 / 4);
+        EXPECT_GT(high, base[retry - 1]);
+    }
+}
+
+TEST(TransferPolicy, ReadsTheAnswerToAResumedRequest) {
+    struct Case {
+        uint64_t from;
+        int status;
+        const char* contentRange;
+        RangeVerdict verdict;
+    } cases[] = {
+        {0, 200, nullptr, RangeWholeBody},
+        {1000, 200, nullptr, RangeWholeBody},  // Range ignored: the body is the whole file
+        {1000, 206, "bytes 1000-1999/2000", RangeAppend},
+        {1000, 206, "Bytes 1000-1999/*", RangeAppend},
+        {1000, 206, "bytes 0-1999/2000", RangeStartOver},  // not where asked
+        {1000, 206, "bytes 1000-999/2000", RangeStartOver},
+        {1000, 206, "bytes 1000-1999/1999", RangeStartOver},
+        {1000, 206, nullptr, RangeStartOver},
+        {1000, 206, "bytes=1000-1999/2000", RangeStartOver},
+        {1000, 416, "bytes */2000", RangeStartOver},
+        {1000, 503, nullptr, RangeStartOver},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.verdict, JudgeRangeAnswer(c.from, c.status, c.contentRange))
+            << c.status << " " << (c.contentRange ? c.contentRange : "-");
+    }
+}
+
+TEST(TransferPolicy, PartialNamesCarryTheListedDigest) {
+    const char* digest = "A9993E364706816ABA3E25717850C26C9CD0D89D";
+    char name[100];
+    ASSERT_TRUE(MakePartialName(digest, 0, name, sizeof name));
+    EXPECT_EQ(std::string("Launcher staging\\a9993e364706816aba3e25717850c26c9cd0d89d.part"), name);
+    ASSERT_TRUE(MakePartialName(digest, 2, name, sizeof name));
+    EXPECT_EQ(std::string("Launcher staging\\a9993e364706816aba3e25717850c26c9cd0d89d.2.part"), name);
+    EXPECT_FALSE(MakePartialName("not a digest", 0, name, sizeof name));
+    EXPECT_FALSE(MakePartialName(digest, 0, name, 20));
+
+    char found[41];
+    EXPECT_TRUE(PartialNameDigest("a9993e364706816aba3e25717850c26c9cd0d89d.part", found));
+    EXPECT_EQ(std::string("a9993e364706816aba3e25717850c26c9cd0d89d"), found);
+    EXPECT_TRUE(PartialNameDigest("a9993e364706816aba3e25717850c26c9cd0d89d.12.part", found));
+    for (const char* other : {"a9993e364706816aba3e25717850c26c9cd0d89d", "sprites#ui#x.bmp",
+                              "a9993e364706816aba3e25717850c26c9cd0d89d..part",
+                              "a9993e364706816aba3e25717850c26c9cd0d89d.x.part",
+                              "z9993e364706816aba3e25717850c26c9cd0d89d.part"}) {
+        EXPECT_FALSE(PartialNameDigest(other, found)) << other;
+    }
+}
