@@ -47,7 +47,7 @@ HWND CreateMainWindow() {
 // Fetches, checks and parses the manifest; the file never stays on disk afterwards.
 void LoadUpdateManifest() {
     PrepareManifestFetch();
-    ManifestFetched = DownloadFile("update.cfg");
+    ManifestFetched = DownloadFile("update.cfg", MaxManifestBytes);
     ManifestRefused = !ManifestTrusted(ManifestFetched);
     PurgeUrlCache();
     // A refused list is deleted before the reading, which then logs its first line and finds nothing.

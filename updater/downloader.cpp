@@ -56,6 +56,12 @@ void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const 
     case LineTimedOut:
         snprintf(buffer, size, "Download: %s timed out.", args.path);
         break;
+    case LineTooLarge:
+        snprintf(buffer, size, "Download: %s is larger than %llu bytes.", args.path, (unsigned long long)args.maxBytes);
+        break;
+    case LineSignedMismatch:
+        snprintf(buffer, size, "Download: %s does not match its signed length and SHA-256.", args.path);
+        break;
     case LineDigestMismatch:
         snprintf(buffer, size, "Download: %s does not match its digest (%s - %s).", args.path, args.arrivedDigest,
                  args.expectedDigest);
@@ -63,9 +69,16 @@ void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const 
     }
 }
 
-// The value of header name (lowercase, with its colon) in headers, blanks skipped; null when absent.
-// Header names are case-insensitive in HTTP.
-static const char* HeaderValue(const char* headers, const char* name) {
+void FormatRetryLine(char* buffer, size_t size, const char* path, TransferFailure failure, int attempt, int attempts) {
+    if (failure == TransferDigestMismatch) {
+        snprintf(buffer, size, "Download: %s does not match its digest, trying again (%d of %d).", path, attempt,
+                 attempts);
+    } else {
+        snprintf(buffer, size, "Download: %s interrupted, trying again (%d of %d).", path, attempt, attempts);
+    }
+}
+
+const char* HeaderValue(const char* headers, const char* name) {
     for (const char* line = headers; line && *line;) {
         if (StartsWithIgnoringCase(line, name)) {
             const char* value = line + strlen(name);

@@ -1,17 +1,41 @@
-// Downloader: fetches base URL + relative path into the same relative path; main thread for the manifest, the worker for game files.
-// The names, checks and outcome lines are portable (downloader.cpp); the transfer itself is Win32 (downloader_win.cpp).
+// Downloader: fetches base URL + relative path into the same relative path; the main thread for the manifest, the
+// update run's transfer threads for game files. The names, checks and outcome lines are portable (downloader.cpp);
+// the transfer itself is Win32 (downloader_win.cpp).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "updater/transfer.h"
 
 enum { UrlBufferSize = 400 };
 
 // "http://" + host + "/Quorvane/", the host fixed when the program is built.
 extern const char UpdateBaseUrl[];
 
-// Downloads one file and logs exactly one outcome line. Returns true when the file was installed.
-// expectedDigest, when not null and 40 hexadecimal characters, must match what arrived.
-bool DownloadFile(const char* path, const char* expectedDigest = nullptr);
+struct FileFingerprint;
+
+// One file to fetch.
+struct FetchRequest {
+    const char* path;                    // relative path on the server and, unless installAs is set, in the folder
+    const char* expectedDigest;          // listed SHA-1 (null: none); when 40 hexadecimal digits, what arrives must match
+    const FileFingerprint* fingerprint;  // the signed listing's length and SHA-256 of the file, or null
+    const char* installAs;               // where the checked file is moved; null for path
+    TransferLimits limits;
+    int occurrence;                      // among the pending files that list the same digest, for its partial's name
+};
+
+// Fetches one file through the staging folder within the request's bounds, retrying and resuming as
+// they allow, and moves it into place once it passed every check. Appends its log lines (one per
+// retry, then exactly one outcome line) to lines instead of logging them, so that parallel transfers
+// keep the log in manifest order. Safe on any thread. True when the file was installed.
+bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines);
+
+// Fetches one file on the calling thread, never retried, at most maxBytes long (0: no bound) and
+// whole within the transfer time-out of its request, and logs its lines. True when it was installed.
+bool DownloadFile(const char* path, uint64_t maxBytes);
 
 // Deletes every non-cookie entry of the URL cache; silent.
 void PurgeUrlCache();
@@ -25,11 +49,11 @@ void PurgeUrlCache();
 // not fit in size bytes.
 bool MakeDownloadTempName(const char* path, char* name, size_t size);
 
-// Deletes every file in the staging folder (what an interrupted run left behind); the update run
-// calls it at its start. Silent.
-void EmptyStagingFolder();
-// Empties and removes the staging folder; the update run calls it at its end. Silent.
-void RemoveStagingFolder();
+// Deletes every file in the staging folder (what an interrupted run left behind) except the partial
+// bodies whose digest keepDigest accepts (null: none); the update run calls it at its start. Silent.
+void EmptyStagingFolder(bool (*keepDigest)(const char* digest));
+// The same, then removes the folder when nothing was kept; the update run calls it at its end. Silent.
+void RemoveStagingFolder(bool (*keepDigest)(const char* digest));
 
 // A transfer that does not connect, or receives nothing, for this long is abandoned. Fixed when the
 // program is built: 30 s, shorter only in the program built for the tests.
@@ -55,6 +79,8 @@ enum DownloadLineKind {
     LineError,           // "Download: %s, error: %d"
     LineDigestMismatch,  // "Download: %s does not match its digest (%s - %s)."
     LineTimedOut,        // "Download: %s timed out."
+    LineTooLarge,        // "Download: %s is larger than %llu bytes."
+    LineSignedMismatch,  // "Download: %s does not match its signed length and SHA-256."
 };
 
 // Judges a finished transfer. An HTTP status of 400 or more, or a body cut short of the length
@@ -73,7 +99,11 @@ struct DownloadLineArgs {
     long lastError;
     const char* arrivedDigest;
     const char* expectedDigest;
+    uint64_t maxBytes;
 };
+
+// The line that says a transfer is tried again: attempt is the number of the next attempt, of attempts in all.
+void FormatRetryLine(char* buffer, size_t size, const char* path, TransferFailure failure, int attempt, int attempts);
 
 // Formats the one log line of a download into buffer (bounded by size).
 void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const DownloadLineArgs& args);
@@ -82,3 +112,7 @@ void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const 
 // ended by CR LF): the Content-Length value, or -1 when there is none, it is not a number, or a
 // Content-Encoding other than "identity" makes the stored (decoded) body differ from it.
 int64_t ExpectedBodyLength(const char* headers);
+
+// The value of header name (with its colon, in any case) in a block of response headers, blanks
+// skipped, up to the end of its line; null when absent.
+const char* HeaderValue(const char* headers, const char* name);

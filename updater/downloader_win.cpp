@@ -1,4 +1,5 @@
-// urlmon implementation of the downloader and the WinINet cache purge; runs on the main thread for the manifest, the worker for game files.
+// urlmon implementation of the downloader and the WinINet cache purge: one transfer per calling thread, on the main
+// thread for the manifest and on the update run's transfer threads for game files.
 #include <windows.h>
 #include <urlmon.h>
 #include <wininet.h>
@@ -7,26 +8,35 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "common/log.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
+#include "updater/sha256.h"
+#include "updater/signature.h"
 
 const char UpdateBaseUrl[] = "http://" LAUNCHER_UPDATE_HOST "/Quorvane/";
 
 namespace {
 
-// Status object of one download; lives on DownloadFile's stack and is never reference-counted.
-// Besides the status callback it answers IHttpNegotiate, the one way to see the response's status
-// and headers: the download service stores HTTP error pages and cut-off bodies as if they were the
-// file (Wine reports success for them), so DownloadFile judges the transfer from what it sees here.
-// It also keeps the binding, so that the watchdog thread can abort a transfer that has stalled.
+// Status object of one transfer attempt; lives on its thread's stack and is never reference-counted.
+// Besides the status callback it answers IHttpNegotiate, the one way to add the Range header and to
+// see the response's status and headers: the download service stores HTTP error pages and cut-off
+// bodies as if they were the file (Wine reports success for them), so each attempt is judged from
+// what is seen here. It also keeps the binding, so that the watchdog thread can abort the transfer.
 class MyCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    int httpStatus = 0;             // 0 until a response was seen
-    long long expectedLength = -1;  // the response's announced body length, -1 when unknown
-    volatile LONG lastActivity;     // GetTickCount of the last sign of life; written by the transfer's thread
-    volatile LONG timedOut = 0;     // set once by the watchdog
+    uint64_t rangeFrom = 0;          // "Range: bytes=N-" when not 0
+    bool bounded = false;            // whether the file may be at most maxBytes long
+    uint64_t maxBytes = 0;
+    int httpStatus = 0;              // 0 until a response was seen
+    long long expectedLength = -1;   // the response's announced body length, -1 when unknown
+    std::string contentRange;        // the response's Content-Range value
+    volatile LONG lastActivity;      // GetTickCount of the last sign of life; written by the transfer's thread
+    volatile LONG received = 0;      // body bytes so far
+    volatile LONG timedOut = 0;      // set once by the watchdog
+    volatile LONG tooLarge = 0;      // set once the body outgrew its bound
 
     MyCallback() : lastActivity((LONG)GetTickCount()) { InitializeCriticalSection(&bindingLock_); }
     ~MyCallback() {
@@ -37,6 +47,10 @@ public:
     // Called by the watchdog: marks the transfer as timed out and aborts its binding, once there is one.
     void TimeOut() {
         InterlockedExchange(&timedOut, 1);
+        Abort();
+    }
+
+    void Abort() {
         EnterCriticalSection(&bindingLock_);
         IBinding* binding = aborted_ ? nullptr : binding_;
         if (binding) {
@@ -68,14 +82,19 @@ public:
             binding_ = binding;
         }
         LeaveCriticalSection(&bindingLock_);
-        return timedOut ? E_ABORT : S_OK;
+        return Stopped() ? E_ABORT : S_OK;
     }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
-    // Progress within one file is not shown (the bar advances by whole files); each call is a sign of life.
-    STDMETHODIMP OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override {
+    // Progress within one file is not shown (the bar counts whole files); each call is a sign of life
+    // and tells how much of the body arrived.
+    STDMETHODIMP OnProgress(ULONG progress, ULONG, ULONG status, LPCWSTR) override {
         Touch();
-        return timedOut ? E_ABORT : S_OK;
+        if (status == BINDSTATUS_DOWNLOADINGDATA || status == BINDSTATUS_ENDDOWNLOADDATA) {
+            InterlockedExchange(&received, (LONG)progress);
+            if (bodyLimitKnown_ && progress > bodyLimit_) InterlockedExchange(&tooLarge, 1);
+        }
+        return Stopped() ? E_ABORT : S_OK;
     }
     STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override {
         EnterCriticalSection(&bindingLock_);
@@ -91,12 +110,22 @@ public:
     }
     STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
         Touch();
-        return S_OK;
+        return Stopped() ? E_ABORT : S_OK;
     }
     STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
 
     STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override {
-        if (additionalHeaders) *additionalHeaders = nullptr;
+        if (!additionalHeaders) return S_OK;
+        *additionalHeaders = nullptr;
+        if (rangeFrom == 0) return S_OK;
+        // The service frees the text with CoTaskMemFree.
+        wchar_t header[64];
+        int length = swprintf(header, 64, L"Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
+        LPWSTR text = (LPWSTR)CoTaskMemAlloc((length + 1) * sizeof(wchar_t));
+        if (text) {
+            memcpy(text, header, (length + 1) * sizeof(wchar_t));
+            *additionalHeaders = text;
+        }
         return S_OK;
     }
     STDMETHODIMP OnResponse(DWORD status, LPCWSTR responseHeaders, LPCWSTR, LPWSTR* additionalHeaders) override {
@@ -104,54 +133,84 @@ public:
         httpStatus = (int)status;
         if (responseHeaders) {
             // Header names and numbers are ASCII; a narrow copy of the whole block is enough to read
-            // them, however long the headers before Content-Length are.
+            // them, however long the headers before them are.
             std::string headers;
             for (const wchar_t* p = responseHeaders; *p; ++p) headers += *p < 0x80 ? (char)*p : '?';
             expectedLength = ExpectedBodyLength(headers.c_str());
+            const char* range = HeaderValue(headers.c_str(), "content-range:");
+            if (range) contentRange.assign(range, strcspn(range, "\r\n"));
+        }
+        // The body may be at most what the file's bound leaves: all of it for a whole file, the rest
+        // beyond the offset for a resumed one.
+        if (bounded) {
+            bodyLimit_ = status == 206 && rangeFrom <= maxBytes ? maxBytes - rangeFrom : maxBytes;
+            bodyLimitKnown_ = true;
+            if (expectedLength >= 0 && (uint64_t)expectedLength > bodyLimit_) InterlockedExchange(&tooLarge, 1);
         }
         if (additionalHeaders) *additionalHeaders = nullptr;
-        return S_OK;
+        return Stopped() ? E_ABORT : S_OK;
     }
 
 private:
     void Touch() { InterlockedExchange(&lastActivity, (LONG)GetTickCount()); }
+    bool Stopped() const { return timedOut || tooLarge; }
 
     CRITICAL_SECTION bindingLock_;
     IBinding* binding_ = nullptr;  // AddRef'd; guarded by bindingLock_
     bool aborted_ = false;         // guarded by bindingLock_
+    bool bodyLimitKnown_ = false;
+    uint64_t bodyLimit_ = 0;
 };
 
 struct Watchdog {
     MyCallback* callback;
-    HANDLE finished;  // set when the transfer has returned
-    DWORD timeout;    // milliseconds without a sign of life
+    HANDLE finished;          // set when the transfer has returned
+    DWORD silence;            // milliseconds without a sign of life
+    DWORD whole;              // milliseconds for the whole body from the request; 0: no bound
+    DWORD window;             // milliseconds of the minimum-rate window; 0: no bound
+    DWORD minWindowBytes;
 };
 
 // Watchdog thread of one transfer. A stalled connection gives the transfer's thread no callback at
-// all, so the time is kept here and the binding aborted from here.
+// all, so the time is kept here and the binding aborted from here: after a silence, once the whole
+// time is over, or when a window passed with less than its minimum of bytes.
 DWORD WINAPI WatchTransfer(void* argument) {
     Watchdog* watch = (Watchdog*)argument;
+    MyCallback* callback = watch->callback;
+    DWORD started = GetTickCount();
+    DWORD windowStart = started;
+    DWORD windowBytes = 0;
     while (WaitForSingleObject(watch->finished, 200) == WAIT_TIMEOUT) {
-        DWORD quiet = GetTickCount() - (DWORD)watch->callback->lastActivity;
-        if (quiet >= watch->timeout || watch->callback->timedOut) watch->callback->TimeOut();
+        DWORD now = GetTickCount();
+        bool late = now - (DWORD)callback->lastActivity >= watch->silence ||
+                    (watch->whole && now - started >= watch->whole);
+        if (watch->window && now - windowStart >= watch->window) {
+            DWORD bytes = (DWORD)callback->received;
+            if (bytes - windowBytes < watch->minWindowBytes) late = true;
+            windowStart = now;
+            windowBytes = bytes;
+        }
+        if (late || callback->timedOut) callback->TimeOut();
+        if (callback->tooLarge) callback->Abort();
     }
     return 0;
 }
 
-DWORD TransferTimeout() {
-    const DWORD timeout = DownloadTimeoutSeconds * 1000u;
-    static bool optionsSet;  // main thread first, before any worker transfers
-    if (!optionsSet) {
-        optionsSet = true;
-        // The network layer's own time-outs, a little longer, in case an abort is not heard: its
-        // time-out result is reported as a time-out too.
-        DWORD fallback = timeout + 5000;
-        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                             INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-            InternetSetOptionA(nullptr, option, &fallback, sizeof fallback);
-        }
+// Sets the network layer's options once per process, on the main thread before the first transfer.
+void SetNetworkOptions() {
+    static bool set;
+    if (set) return;
+    set = true;
+    // The network layer's own time-outs, a little longer than the watchdog's, in case an abort is
+    // not heard: its time-out result is reported as a time-out too.
+    DWORD fallback = DownloadTimeoutSeconds * 1000u + 5000;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        InternetSetOptionA(nullptr, option, &fallback, sizeof fallback);
     }
-    return timeout;
+    // Windows allows few connections per server by default; the update run keeps more transfers in flight.
+    DWORD connections = MaxTransferSlots;
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
 }
 
 long long FileSizeOf(const char* path) {
@@ -160,9 +219,10 @@ long long FileSizeOf(const char* path) {
     return (long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
 }
 
-// Runs the transfer with a watchdog beside it; returns the download service's result.
-HRESULT TransferWithTimeout(const char* url, const char* tempName, MyCallback& callback) {
-    Watchdog watch = {&callback, CreateEventA(nullptr, TRUE, FALSE, nullptr), TransferTimeout()};
+// Runs one attempt with a watchdog beside it; returns the download service's result.
+HRESULT TransferWithWatchdog(const char* url, const char* tempName, MyCallback& callback, const TransferLimits& limits) {
+    Watchdog watch = {&callback, CreateEventA(nullptr, TRUE, FALSE, nullptr), DownloadTimeoutSeconds * 1000u,
+                      limits.wholeSeconds * 1000u, limits.rateWindowSeconds * 1000u, (DWORD)limits.minWindowBytes};
     HANDLE watcher = watch.finished ? CreateThread(nullptr, 0, WatchTransfer, &watch, 0, nullptr) : nullptr;
     HRESULT result = URLDownloadToFileA(nullptr, url, tempName, 0, &callback);
     DWORD lastError = GetLastError();
@@ -176,55 +236,187 @@ HRESULT TransferWithTimeout(const char* url, const char* tempName, MyCallback& c
     return result;
 }
 
-}  // namespace
-
-bool DownloadFile(const char* path, const char* expectedDigest) {
-    MyCallback callback;
-    char url[UrlBufferSize];
-    memset(url, 0, sizeof url);
-    snprintf(url, sizeof url, "%s%s", UpdateBaseUrl, path);
-
-    // The body goes to the staging folder and replaces the target only once it has been judged good.
-    char tempName[UrlBufferSize];
-    MakeDownloadTempName(path, tempName, sizeof tempName);
-    CreateDirectoryA(StagingFolder, nullptr);
-    DeleteFileA(tempName);
-    HRESULT result = TransferWithTimeout(url, tempName, callback);
-    long lastError = (long)GetLastError();
-    // The download service may keep its own copy of the body in the URL cache whatever the bind
-    // flags say (Wine does); dropped at once, it neither fills the player's disk nor slows the next
-    // start's cache purge.
-    DeleteUrlCacheEntryA(url);
-
-    bool cutShort = false;
-    if (result == S_OK && callback.expectedLength >= 0) cutShort = FileSizeOf(tempName) != callback.expectedLength;
-    DownloadLineKind kind = JudgeTransfer((uint32_t)result, callback.httpStatus, cutShort, callback.timedOut != 0);
-
-    char arrived[DigestTextSize] = "";
-    if (kind == LineComplete && IsHexDigest40(expectedDigest)) {
-        ComputeFileDigest(tempName);
-        snprintf(arrived, sizeof arrived, "%s", DigestText);
-        if (!DigestAccepted(expectedDigest, arrived)) kind = LineDigestMismatch;
-    }
-    if (kind == LineComplete && !MoveFileExA(tempName, path, MOVEFILE_REPLACE_EXISTING)) {
-        kind = LineError;
-        lastError = (long)GetLastError();
-    }
-    if (kind != LineComplete) DeleteFileA(tempName);
-
-    memset(LogMessageBuffer, 0, LogMessageBufferSize);
-    DownloadLineArgs args = {path, url, lastError, arrived, expectedDigest};
-    FormatDownloadLine(LogMessageBuffer, LogMessageBufferSize, kind, args);
-    LogLine(LogMessageBuffer);
-    return kind == LineComplete;
+// Appends the file from to the file to, in pieces, and deletes from; false when a step failed.
+bool AppendFile(const char* from, const char* to, unsigned char* buffer) {
+    FILE* in = fopen(from, "rb");
+    if (!in) return false;
+    FILE* out = fopen(to, "ab");
+    bool ok = out != nullptr;
+    size_t count;
+    while (ok && (count = fread(buffer, 1, DigestReadSize, in)) > 0) ok = fwrite(buffer, 1, count, out) == count;
+    ok = !ferror(in) && ok;
+    fclose(in);
+    if (out) ok = fclose(out) == 0 && ok;
+    DeleteFileA(from);
+    return ok;
 }
 
-void EmptyStagingFolder() {
+// Whether a whole file matches the signed listing's length and SHA-256.
+bool MatchesFingerprint(const char* path, const FileFingerprint& fingerprint, unsigned char* buffer) {
+    if (FileSizeOf(path) != (long long)fingerprint.length) return false;
+    uint8_t sha256[Sha256Size];
+    return Sha256File(path, sha256, buffer) == 0 && memcmp(sha256, fingerprint.sha256, Sha256Size) == 0;
+}
+
+// How one attempt ended, and what its outcome line would be.
+struct AttemptEnd {
+    TransferFailure failure;
+    DownloadLineKind kind;
+    long lastError;
+};
+
+// Judges an attempt from what the service reported and what the callback saw, and moves what
+// arrived into the partial body: a whole body replaces it, the rest from the offset is appended to
+// it, anything else is dropped.
+AttemptEnd EndAttempt(HRESULT result, long lastError, MyCallback& callback, uint64_t offset, const char* tail,
+                      const char* partial, unsigned char* buffer) {
+    int status = callback.httpStatus;
+    long long tailSize = FileSizeOf(tail);
+    RangeVerdict verdict = JudgeRangeAnswer(offset, status, callback.contentRange.c_str());
+    bool usable = status == 200 || (status == 206 && verdict == RangeAppend);
+    // A partial that is already whole is answered with 416 and the file's length.
+    int64_t total;
+    bool alreadyWhole = status == 416 && offset > 0 && UnsatisfiedRangeLength(callback.contentRange.c_str(), &total) &&
+                        total == (int64_t)offset;
+    if (status == 200 && tailSize >= 0) {
+        if (!MoveFileExA(tail, partial, MOVEFILE_REPLACE_EXISTING)) usable = false;
+    } else if (usable && tailSize >= 0) {
+        if (!AppendFile(tail, partial, buffer)) usable = false;
+    } else {
+        DeleteFileA(tail);
+        if ((status == 206 || status == 416) && !alreadyWhole) DeleteFileA(partial);
+    }
+    DeleteFileA(tail);
+
+    bool cutShort = usable && callback.expectedLength >= 0 && tailSize != callback.expectedLength;
+    bool timedOut = callback.timedOut != 0;
+    AttemptEnd end{TransferDone, JudgeTransfer((uint32_t)result, status, cutShort, timedOut), lastError};
+    if (alreadyWhole) {
+        end.kind = LineComplete;
+    } else if (callback.tooLarge) {
+        end = {TransferTooLarge, LineTooLarge, lastError};
+    } else if (timedOut || (uint32_t)result == ConnectionTimeoutResult) {
+        end.failure = TransferTimedOut;
+    } else if (status >= 500) {
+        end.failure = TransferServerError;
+    } else if (status == 416 || (status == 206 && verdict != RangeAppend)) {
+        end = {TransferRangeRefused, LineUrlInvalid, lastError};
+    } else if (status >= 400) {
+        end.failure = TransferClientError;
+    } else if (result != S_OK || cutShort || !usable) {
+        end.failure = TransferCut;
+        if (end.kind == LineComplete) end.kind = LineUrlInvalid;
+    }
+    return end;
+}
+
+// Checks a whole partial body against the list and the signed listing, then moves it into place.
+AttemptEnd InstallPartial(const FetchRequest& request, const char* partial, const char* target, char* arrived,
+                          unsigned char* buffer) {
+    if (IsHexDigest40(request.expectedDigest)) {
+        if (DigestFile(partial, arrived, buffer) != 0) arrived[0] = '\0';
+        if (!DigestAccepted(request.expectedDigest, arrived)) return {TransferDigestMismatch, LineDigestMismatch, 0};
+    }
+    if (request.fingerprint && !MatchesFingerprint(partial, *request.fingerprint, buffer)) {
+        return {TransferDigestMismatch, LineSignedMismatch, 0};
+    }
+    if (!MoveFileExA(partial, target, MOVEFILE_REPLACE_EXISTING)) return {TransferLocalError, LineError, (long)GetLastError()};
+    return {TransferDone, LineComplete, 0};
+}
+
+}  // namespace
+
+bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
+    SetNetworkOptions();
+    const char* target = request.installAs ? request.installAs : request.path;
+    char url[UrlBufferSize];
+    snprintf(url, sizeof url, "%s%s", UpdateBaseUrl, request.path);
+
+    // A listed file's body waits under its digest's name, so that what arrived before a cut is
+    // resumed, in this run or the next. Anything else starts afresh under its path's name.
+    char partial[UrlBufferSize], tail[UrlBufferSize + 2];
+    bool resumable = MakePartialName(request.expectedDigest, request.occurrence, partial, sizeof partial);
+    if (!resumable) MakeDownloadTempName(request.path, partial, sizeof partial);
+    snprintf(tail, sizeof tail, "%s~", partial);
+    CreateDirectoryA(StagingFolder, nullptr);
+    if (!resumable) DeleteFileA(partial);
+
+    std::vector<unsigned char> buffer(DigestReadSize);
+    bool bounded = request.fingerprint || request.limits.maxBytes;
+    uint64_t maxBytes = request.fingerprint ? request.fingerprint->length : request.limits.maxBytes;
+    const int attempts = 1 + request.limits.retries;
+    bool refetched = false;
+    uint32_t random = GetTickCount() ^ (GetCurrentThreadId() * 2654435761u);
+    char arrived[DigestTextSize] = "";
+    char requestUrl[UrlBufferSize + 60];
+    snprintf(requestUrl, sizeof requestUrl, "%s", url);
+    AttemptEnd end{};
+    for (int attempt = 1;; ++attempt) {
+        long long waiting = resumable ? FileSizeOf(partial) : -1;
+        uint64_t offset = waiting > 0 ? (uint64_t)waiting : 0;
+        if (bounded && offset > maxBytes) {
+            DeleteFileA(partial);
+            offset = 0;
+        }
+        MyCallback callback;
+        callback.rangeFrom = offset;
+        callback.bounded = bounded;
+        callback.maxBytes = maxBytes;
+        DeleteFileA(tail);
+        HRESULT result = TransferWithWatchdog(requestUrl, tail, callback, request.limits);
+        long lastError = (long)GetLastError();
+        // The download service may keep its own copy of the body in the URL cache whatever the bind
+        // flags say (Wine does); dropped at once, it neither fills the player's disk nor slows the
+        // next start's cache purge.
+        DeleteUrlCacheEntryA(requestUrl);
+
+        end = EndAttempt(result, lastError, callback, offset, tail, partial, buffer.data());
+        if (end.failure == TransferDone) end = InstallPartial(request, partial, target, arrived, buffer.data());
+        if (end.failure == TransferDone) break;
+        if (end.failure == TransferDigestMismatch || end.failure == TransferTooLarge) DeleteFileA(partial);
+
+        RetryAction action = NextAttempt(end.failure, attempt, request.limits.retries, refetched);
+        if (action == GiveUp) break;
+        if (action == RetryFromStart) DeleteFileA(partial);
+        if (end.failure == TransferDigestMismatch) {
+            // Once more from the start, with a query that names the digest, so that no cache on the
+            // way can hand back the same stale copy; static servers ignore the query.
+            refetched = true;
+            snprintf(requestUrl, sizeof requestUrl, "%s?sha1=%s", url, request.expectedDigest);
+        }
+        char line[UrlBufferSize + 100];
+        FormatRetryLine(line, sizeof line, request.path, end.failure, attempt + 1, attempts);
+        lines.push_back(line);
+        random = random * 1664525u + 1013904223u;
+        Sleep(RetryDelayMs(attempt, random >> 8));
+    }
+    // What arrived of a listed file is kept for the next attempt while it may be the start of the
+    // file; everything else in the staging folder goes.
+    if (end.failure != TransferDone && !resumable) DeleteFileA(partial);
+
+    char line[LogFileLineSize + UrlBufferSize];
+    DownloadLineArgs args = {request.path, url, end.lastError, arrived, request.expectedDigest, maxBytes};
+    FormatDownloadLine(line, sizeof line, end.kind, args);
+    lines.push_back(line);
+    return end.failure == TransferDone;
+}
+
+bool DownloadFile(const char* path, uint64_t maxBytes) {
+    FetchRequest request{path, nullptr, nullptr, nullptr, ManifestLimits(maxBytes, DownloadTimeoutSeconds), 0};
+    std::vector<std::string> lines;
+    bool installed = FetchFile(request, lines);
+    for (const std::string& line : lines) LogLine(line.c_str());
+    return installed;
+}
+
+void EmptyStagingFolder(bool (*keepDigest)(const char* digest)) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(StagingFolder "\\*", &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        char digest[DigestTextSize];
+        if (keepDigest && PartialNameDigest(found.cFileName, digest) && keepDigest(digest)) continue;
         char name[MAX_PATH + sizeof StagingFolder + 1];
         snprintf(name, sizeof name, "%s\\%s", StagingFolder, found.cFileName);
         SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
@@ -233,9 +425,9 @@ void EmptyStagingFolder() {
     FindClose(search);
 }
 
-void RemoveStagingFolder() {
-    EmptyStagingFolder();
-    RemoveDirectoryA(StagingFolder);
+void RemoveStagingFolder(bool (*keepDigest)(const char* digest)) {
+    EmptyStagingFolder(keepDigest);
+    RemoveDirectoryA(StagingFolder);  // fails, as it should, while partials wait in it
 }
 
 namespace {

@@ -15,7 +15,7 @@ void PrepareManifestFetch() {
 bool ManifestTrusted(bool manifestFetched) {
     // Without a list there is nothing to refuse: the run says the list could not be downloaded.
     if (!manifestFetched) return true;
-    bool signatureFetched = DownloadFile(SignatureFileName);
+    bool signatureFetched = DownloadFile(SignatureFileName, MaxSignatureBytes);
     bool accepted = AcceptSignedManifest(ManifestPublicKeys, ManifestPublicKeyCount, signatureFetched);
     remove(SignatureFileName);
     return accepted;

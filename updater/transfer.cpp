@@ -65,6 +65,15 @@ bool ParseContentRange(const char* value, uint64_t* first, int64_t* total) {
     return true;
 }
 
+bool UnsatisfiedRangeLength(const char* value, int64_t* total) {
+    if (!value || !StartsWithIgnoringCase(value, "bytes */")) return false;
+    uint64_t length;
+    size_t digits = DecimalDigitCount(value + 8);
+    if (!ParseDecimal(value + 8, digits, INT64_MAX, &length)) return false;
+    *total = (int64_t)length;
+    return true;
+}
+
 RangeVerdict JudgeRangeAnswer(uint64_t requestedFrom, int httpStatus, const char* contentRange) {
     if (httpStatus == 200) return RangeWholeBody;
     if (httpStatus != 206) return RangeStartOver;

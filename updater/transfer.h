@@ -18,6 +18,8 @@ enum {
     MaxSignatureBytes = 4096,        // update.cfg.sig
     TransferRetries = 3,
     MinimumRateBytes = 64 * 1024,
+    // Transfers in flight at most, all to the one update server.
+    MaxTransferSlots = 8,
 };
 
 // The list and its signature: whole within the time-out of their request, bounded, never retried, so
@@ -59,6 +61,9 @@ enum RangeVerdict {
 // Reads the answer to a request that asked for the file from byte requestedFrom on (0: the whole
 // file, no Range header). contentRange is the Content-Range value, or null.
 RangeVerdict JudgeRangeAnswer(uint64_t requestedFrom, int httpStatus, const char* contentRange);
+
+// The file's length from the Content-Range of a 416 answer, "bytes */LENGTH".
+bool UnsatisfiedRangeLength(const char* value, int64_t* total);
 
 // The first byte and the full length of "bytes FIRST-LAST/LENGTH" (LENGTH may be "*": total -1).
 bool ParseContentRange(const char* value, uint64_t* first, int64_t* total);

@@ -9,10 +9,19 @@
 #include <direct.h>
 #endif
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "common/log.h"
+#include "common/text.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
 #include "updater/manifest.h"
+#include "updater/signature.h"
 
 // The double slashes are part of the names as they are passed to the platform; every parent
 // comes before its children, so a single-level create is enough for each.
@@ -53,6 +62,8 @@ const char* const DataDirectories[DataDirectoryCount] = {
 volatile unsigned char UpdateFinished;
 bool ManifestFetched;
 bool ManifestRefused;
+const FileFingerprint* EntryFingerprints;
+int TransferSlots = MaxTransferSlots;
 
 // Manifest index of each pending path, so its download can be checked against the expected digest.
 static int PendingEntry[MaxManifestEntries];
@@ -79,6 +90,14 @@ static void MakeParentDirectories(const char* path) {
     }
 }
 
+// Whether the list in use names a file of this digest.
+static bool IsListedDigest(const char* digest) {
+    for (int j = 0; j < EntryCount; ++j) {
+        if (EqualIgnoringCase(ExpectedDigest[j], digest)) return true;
+    }
+    return false;
+}
+
 static const char* EntryPathOf(int index) {
     return EntryPath[index];
 }
@@ -94,8 +113,9 @@ static void RecordLocalDigest(int index, int error) {
 }
 
 void CheckFiles() {
-    // Whatever an interrupted run left in the staging folder goes first.
-    EmptyStagingFolder();
+    // Whatever an interrupted run left in the staging folder goes first, but for the partial
+    // bodies of files the list still names, which are resumed.
+    EmptyStagingFolder(IsListedDigest);
     memset(LogMessageBuffer, 0, LogMessageBufferSize);
     // A helper thread digests files ahead while this one reports them, so both cores read and hash.
     DigestFilesInOrder(EntryCount, EntryPathOf, RecordLocalDigest);
@@ -120,17 +140,97 @@ void CheckFiles() {
     DownloadPending();
 }
 
+// The transfer of pending file i: its listed digest and, in a signed build, its signed length and
+// SHA-256; game-file bounds; the digest's occurrence among the pending files before it.
+static FetchRequest PendingRequest(int i) {
+    int entry = PendingEntry[i];
+    int occurrence = 0;
+    for (int k = 0; k < i; ++k) {
+        if (EqualIgnoringCase(ExpectedDigest[PendingEntry[k]], ExpectedDigest[entry])) ++occurrence;
+    }
+    return FetchRequest{PendingPath[i], ExpectedDigest[entry], EntryFingerprints ? &EntryFingerprints[entry] : nullptr,
+                        nullptr, GameFileLimits(DownloadTimeoutSeconds), occurrence};
+}
+
+// One pending file after its transfer: its lines wait until every file before it has logged its own.
+struct Outcome {
+    bool done = false;
+    bool installed = false;
+    std::vector<std::string> lines;
+};
+
+// Fetches every pending file with up to TransferSlots transfers in flight. Lines are logged in the
+// pending (manifest) order; the progress bar counts files as they end, in any order. Returns the
+// number of files that could not be installed.
+static int FetchPending() {
+    const int count = PendingCount;
+    int failed = 0;
+    if (TransferSlots <= 1) {
+        for (int i = 0; i < count; ++i) {
+            MakeParentDirectories(PendingPath[i]);
+            std::vector<std::string> lines;
+            if (!FetchFile(PendingRequest(i), lines)) ++failed;
+            for (const std::string& line : lines) LogLine(line.c_str());
+            SetProgressPos(i + 1);
+        }
+        return failed;
+    }
+
+    std::vector<Outcome> outcomes(count);
+    std::mutex lock;
+    std::condition_variable changed;
+    int next = 0, finished = 0;
+    auto transfer = [&] {
+        for (;;) {
+            int i;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (next >= count) return;
+                i = next++;
+            }
+            MakeParentDirectories(PendingPath[i]);
+            std::vector<std::string> lines;
+            bool installed = FetchFile(PendingRequest(i), lines);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                outcomes[i].lines.swap(lines);
+                outcomes[i].installed = installed;
+                outcomes[i].done = true;
+                ++finished;
+            }
+            changed.notify_one();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::min(TransferSlots, count); ++t) threads.emplace_back(transfer);
+
+    int logged = 0, shown = 0;
+    while (logged < count) {
+        std::vector<std::string> ready;
+        int nowFinished;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            changed.wait(guard, [&] { return finished > shown; });
+            for (; logged < count && outcomes[logged].done; ++logged) {
+                for (std::string& line : outcomes[logged].lines) ready.push_back(std::move(line));
+                if (!outcomes[logged].installed) ++failed;
+            }
+            nowFinished = finished;
+        }
+        // Logged and shown outside the lock: both wait for the main thread, which the transfers never do.
+        for (const std::string& line : ready) LogLine(line.c_str());
+        shown = nowFinished;
+        SetProgressPos(shown);
+    }
+    for (std::thread& thread : threads) thread.join();
+    return failed;
+}
+
 void DownloadPending() {
     for (const char* directory : DataDirectories) MakeDirectory(directory);
     LogLine("Checking for updates...");
-
-    int failed = 0;
-    for (int i = 0; i < PendingCount; ++i) {
-        MakeParentDirectories(PendingPath[i]);
-        if (!DownloadFile(PendingPath[i], ExpectedDigest[PendingEntry[i]])) ++failed;
-        SetProgressPos(i + 1);
-    }
-    RemoveStagingFolder();
+    int failed = FetchPending();
+    RemoveStagingFolder(IsListedDigest);
 
     // Success is claimed only when the file list arrived whole and every pending file was installed.
     if (!ManifestFetched) {

@@ -11,6 +11,12 @@ extern volatile unsigned char UpdateFinished;
 extern bool ManifestFetched;
 // Set by start-up in a signed build when the fetched file list failed its signature check and is not used.
 extern bool ManifestRefused;
+// In a signed build, the signed length and SHA-256 of each manifest entry (EntryCount of them), set by
+// start-up once the list was accepted; null otherwise. A download must match them before it replaces anything.
+struct FileFingerprint;
+extern const FileFingerprint* EntryFingerprints;
+// Transfers in flight during a run (MaxTransferSlots unless changed); 1 fetches one file after another.
+extern int TransferSlots;
 
 // The whole run: digests, pending list, then DownloadPending as its last step.
 void CheckFiles();

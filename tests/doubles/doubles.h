@@ -1,5 +1,6 @@
-// Test doubles for the log, the window side of the update run and the downloader; used by the unit tests' one thread.
+// Test doubles for the log, the window side of the update run and the downloader; the fake downloader runs on the update run's transfer threads, the rest on the test's thread.
 #pragma once
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@ extern std::vector<std::string> RecordedEvents;
 // Paths whose fake download fails; every other fake download succeeds and writes the path's
 // own name into the file.
 extern std::set<std::string> FailingDownloads;
+
+// Milliseconds a fake download of the path takes (none when absent).
+extern std::map<std::string, int> DownloadDelayMs;
 
 // Parent folders seen as existing at the moment of each fake download, one flag per call.
 extern std::vector<bool> DownloadParentExisted;

@@ -1,11 +1,16 @@
-// Fake downloader: records each call and writes or fails as the test asks; used by the unit tests' one thread.
+// Fake downloader: records each call and writes or fails as the test asks; called from the update run's transfer threads.
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <mutex>
+#include <thread>
+
 #include "doubles/doubles.h"
-#include "common/log.h"
 #include "updater/downloader.h"
+
+static std::mutex DoubleLock;
 
 static bool ParentExists(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
@@ -14,10 +19,19 @@ static bool ParentExists(const std::string& path) {
     return stat(path.substr(0, slash).c_str(), &info) == 0 && (info.st_mode & S_IFDIR);
 }
 
-bool DownloadFile(const char* path, const char* expectedDigest) {
-    RecordedEvents.push_back(std::string("download: ") + path + " " + (expectedDigest ? expectedDigest : "-"));
-    DownloadParentExisted.push_back(ParentExists(path));
-    bool ok = FailingDownloads.count(path) == 0;
+bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
+    const char* path = request.path;
+    bool ok;
+    int delay;
+    {
+        std::lock_guard<std::mutex> guard(DoubleLock);
+        RecordedEvents.push_back(std::string("download: ") + path + " " +
+                                 (request.expectedDigest ? request.expectedDigest : "-"));
+        DownloadParentExisted.push_back(ParentExists(path));
+        ok = FailingDownloads.count(path) == 0;
+        delay = DownloadDelayMs.count(path) ? DownloadDelayMs[path] : 0;
+    }
+    if (delay) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (ok) {
         FILE* file = fopen(path, "wb");
         if (file) {
@@ -26,11 +40,12 @@ bool DownloadFile(const char* path, const char* expectedDigest) {
         }
         ok = file != nullptr;
     }
-    snprintf(LogMessageBuffer, LogMessageBufferSize, ok ? "Download: %s complete." : "Download: %s, error: 2", path);
-    LogLine(LogMessageBuffer);
+    char line[300];
+    snprintf(line, sizeof line, ok ? "Download: %s complete." : "Download: %s, error: 2", path);
+    lines.push_back(line);
     return ok;
 }
 
-void EmptyStagingFolder() { RecordedEvents.push_back("staging: emptied"); }
+void EmptyStagingFolder(bool (*)(const char*)) { RecordedEvents.push_back("staging: emptied"); }
 
-void RemoveStagingFolder() { RecordedEvents.push_back("staging: removed"); }
+void RemoveStagingFolder(bool (*)(const char*)) { RecordedEvents.push_back("staging: removed"); }

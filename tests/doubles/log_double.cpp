@@ -7,11 +7,13 @@
 std::vector<std::string> RecordedEvents;
 std::set<std::string> FailingDownloads;
 std::vector<bool> DownloadParentExisted;
+std::map<std::string, int> DownloadDelayMs;
 
 void ResetDoubles() {
     RecordedEvents.clear();
     FailingDownloads.clear();
     DownloadParentExisted.clear();
+    DownloadDelayMs.clear();
 }
 
 std::vector<std::string> RecordedWith(const std::string& prefix) {

@@ -65,7 +65,7 @@ TEST(DownloadNames, ChoosesTheOutcomeLine) {
     EXPECT_EQ(LineTimedOut, JudgeTransfer(0, 200, true, true));
     EXPECT_EQ(LineTimedOut, JudgeTransfer(0x800C000Bu, 0, false));
 
-    DownloadLineArgs args = {"music/a%d.ogg", "http://127.0.0.1/Quorvane/music/a%d.ogg", -3, "1234", "abcd"};
+    DownloadLineArgs args = {"music/a%d.ogg", "http://127.0.0.1/Quorvane/music/a%d.ogg", -3, "1234", "abcd", 4096};
     struct Line {
         DownloadLineKind kind;
         const char* text;
@@ -76,7 +76,12 @@ TEST(DownloadNames, ChoosesTheOutcomeLine) {
         {LineError, "Download: music/a%d.ogg, error: -3"},
         {LineDigestMismatch, "Download: music/a%d.ogg does not match its digest (1234 - abcd)."},
         {LineTimedOut, "Download: music/a%d.ogg timed out."},
+        {LineTooLarge, "Download: music/a%d.ogg is larger than 4096 bytes."},
+        {LineSignedMismatch, "Download: music/a%d.ogg does not match its signed length and SHA-256."},
     };
+    char retry[200];
+    FormatRetryLine(retry, sizeof retry, "a.pak", TransferCut, 2, 4);
+    EXPECT_EQ(std::string("Download: a.pak interrupted, trying again (2 of 4)."), retry);
     for (const Line& l : lines) {
         char buffer[5000];
         FormatDownloadLine(buffer, sizeof buffer, l.kind, args);

@@ -33,6 +33,7 @@ protected:
     void SetUp() override {
         InTempFolder::SetUp();
         ResetDoubles();
+        TransferSlots = 1;  // one file after another: a fixed order of every event
         ManifestFetched = true;
         memset(DigestText, 0, sizeof DigestText);
     }
@@ -167,4 +168,32 @@ TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
     CheckFiles();
     ManifestRefused = false;
     EXPECT_EQ("Update incomplete: the file list was refused", RecordedWith("log: ").back());
+}
+
+TEST_F(UpdateRun, ParallelTransfersLogInManifestOrder) {
+    TransferSlots = 4;
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 12; ++i) {
+        std::string path = "f" + std::to_string(i) + ".bin";
+        entries.push_back({path, AbcDigest});
+        DownloadDelayMs[path] = (12 - i) * 15;  // the later a file is listed, the sooner it ends
+    }
+    FailingDownloads = {"f5.bin"};
+    SetManifest(entries);
+    CheckFiles();
+
+    std::vector<std::string> expected;
+    for (int i = 0; i < 12; ++i) {
+        expected.push_back(i == 5 ? "Download: f5.bin, error: 2" : "Download: f" + std::to_string(i) + ".bin complete.");
+    }
+    std::vector<std::string> lines;
+    for (const std::string& line : RecordedWith("log: ")) {
+        if (line.compare(0, 9, "Download:") == 0) lines.push_back(line);
+    }
+    EXPECT_EQ(expected, lines);
+    EXPECT_EQ(12u, RecordedWith("download: ").size());  // each file requested once
+    std::vector<std::string> positions = RecordedWith("pos: ");
+    ASSERT_GE(positions.size(), 3u);
+    EXPECT_EQ("12", positions[positions.size() - 2]);  // then the end's "pos: 5"
+    EXPECT_EQ("Update incomplete: 1 of 12 files could not be updated", RecordedWith("log: ").back());
 }
