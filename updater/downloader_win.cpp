@@ -390,9 +390,11 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
         random = random * 1664525u + 1013904223u;
         Sleep(RetryDelayMs(attempt, random >> 8));
     }
-    // What arrived of a listed file is kept for the next attempt while it may be the start of the
-    // file; everything else in the staging folder goes.
-    if (end.failure != TransferDone && !resumable) DeleteFileA(partial);
+    // What arrived of a listed file before a cut, a time-out or a server error is kept for the next
+    // start, which resumes it; after any other failure nothing of it is worth keeping.
+    bool transient = end.failure == TransferCut || end.failure == TransferTimedOut ||
+                     end.failure == TransferServerError || end.failure == TransferRangeRefused;
+    if (end.failure != TransferDone && (!resumable || !transient)) DeleteFileA(partial);
 
     char line[LogFileLineSize + UrlBufferSize];
     DownloadLineArgs args = {request.path, url, end.lastError, arrived, request.expectedDigest, maxBytes};

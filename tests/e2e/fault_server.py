@@ -17,6 +17,13 @@ KIND is one of
     hold     keep the response back while the rules still say "hold" for the path (so with a control
              file: until that file no longer holds the rule), then serve the file; logs "HOLD PATH" when
              it starts holding, so a test can see the request arrive without relying on timing
+    late     wait 1.5 s, then serve the file
+    norange  ignore a Range header: answer 200 with the whole file
+    badrange answer a Range request with 206 and the whole file, labelled as starting at byte 0
+    trickle  announce the full length, then send 1 KB a second
+    endless  answer 200 without a length and send bytes until the client goes (64 MB at most)
+Without a fault (and for cut), "Range: bytes=N-" is answered as a static server does: 206 with the
+rest from N, or 416 when N is not inside the file; the log line then ends in " range=N-".
 COUNT, when given, limits the fault to the first COUNT requests of that path; later requests are
 served normally. @NUMBER limits it to that one request of the path (1 for the first). PATH is relative to the prefix ("update.cfg", "sprites/ui/x.bmp") or "*" for all.
 
@@ -36,7 +43,8 @@ import urllib.parse
 
 HOLD_LIMIT = 120  # seconds a held, stalled or silent response waits at most
 HUGE_SIZE = 20 * 1024 * 1024
-KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded")
+KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded", "late", "norange", "badrange",
+         "trickle", "endless")
 
 
 class Rules:
@@ -100,10 +108,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def record(self, status, sent):
-        self.record_text(f"{self.command} {self.path} {status} {sent}")
+        ranged = self.headers.get("Range")
+        self.record_text(f"{self.command} {self.path} {status} {sent}" + (f" range={ranged[6:]}" if ranged else ""))
 
-    def send_body(self, status, body, length=None, close=False, padding=0):
+    def range_start(self):
+        """N of a "Range: bytes=N-" header, or None."""
+        value = self.headers.get("Range", "")
+        if value.startswith("bytes=") and value.endswith("-") and value[6:-1].isdigit():
+            return int(value[6:-1])
+        return None
+
+    def send_body(self, status, body, length=None, close=False, padding=0, content_range=None):
         self.send_response(status)
+        if content_range:
+            self.send_header("Content-Range", content_range)
         for i in range(padding // 100):
             self.send_header(f"X-Padding-{i}", "p" * 80)
         self.send_header("Content-Type", "application/octet-stream" if status < 400 else "text/html")
@@ -134,9 +152,57 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault == "hold":
             self.hold(relative)
             fault = None
-        if fault is None:
+        if fault == "late":
+            time.sleep(1.5)
+            fault = None
+        start = self.range_start()
+        if fault in (None, "cut") and start is not None:
+            if start >= len(data):
+                self.send_body(416, b"", content_range=f"bytes */{len(data)}")
+                self.record(416, 0)
+                return
+            rest = data[start:]
+            if fault == "cut":
+                rest = rest[: len(rest) // 2]
+            self.send_body(206, rest, length=len(data) - start, close=fault == "cut",
+                           content_range=f"bytes {start}-{len(data) - 1}/{len(data)}")
+            self.record("206-cut" if fault else 206, len(rest))
+            self.close_connection = fault == "cut"
+            return
+        if fault is None or fault == "norange":
             self.send_body(200, data)
             self.record(200, len(data))
+        elif fault == "badrange":
+            self.send_body(206, data, content_range=f"bytes 0-{len(data) - 1}/{len(data)}")
+            self.record("206-badrange", len(data))
+        elif fault == "trickle":
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            sent = 0
+            try:
+                while sent < len(data):
+                    self.wfile.write(data[sent:sent + 1024])
+                    self.wfile.flush()
+                    sent += 1024
+                    time.sleep(1)
+            except OSError:
+                pass
+            self.record("200-trickle", min(sent, len(data)))
+            self.close_connection = True
+        elif fault == "endless":
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            sent = 0
+            try:
+                while sent < 64 * 1024 * 1024:
+                    self.wfile.write(b"x" * 65536)
+                    sent += 65536
+            except OSError:
+                pass
+            self.record("200-endless", sent)
+            self.close_connection = True
         elif fault.isdigit():
             self.fail(int(fault))
         elif fault == "cut":

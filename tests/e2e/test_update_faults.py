@@ -112,6 +112,13 @@ class UpdateFaultTest(UpdateTestCase):
         paths = [path for path, _ in entries]
         digest = dict(entries)
         corrupt_arrived = sha1_bytes(bytes(b ^ 0x5A for b in files["sounds/corrupt.wav"]))
+
+        def retried(path):
+            return [f"Download: {path} interrupted, trying again ({n} of 4)." for n in (2, 3, 4)]
+
+        def mismatched(path, arrived):
+            return [f"Download: {path} does not match its digest, trying again (2 of 4).",
+                    f"Download: {path} does not match its digest ({arrived} - {digest[path]})."]
         huge_arrived = sha1_bytes(bytes(range(256)) * (20 * 1024 * 1024 // 256))
         expected = (["Download: update.cfg complete.", "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
                     + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths if path not in old]
@@ -119,18 +126,19 @@ class UpdateFaultTest(UpdateTestCase):
                     + [f"File {path} needs updating" for path in paths]
                     + ["Checking for updates...",
                        "Download: sprites/ui/first.spr complete.",
-                       f"URL is invalid: {self.url('music/missing404.ogg')}.",
-                       f"URL is invalid: {self.url('music/missing500.ogg')}.",
-                       # A cut transfer is a failed one, whichever way the download service reports it.
-                       re.compile(rf"^(URL is invalid: {re.escape(self.url('mapdata/cut.map'))}\."
-                                  r"|Download: mapdata/cut\.map, error: -?\d+)$"),
-                       f"Download: sounds/corrupt.wav does not match its digest ({corrupt_arrived} - "
-                       f"{digest['sounds/corrupt.wav']}).",
-                       f"Download: fonts/empty.ttf does not match its digest ({EMPTY_SHA1} - "
-                       f"{digest['fonts/empty.ttf']}).",
-                       f"Download: sounds/huge.wav does not match its digest ({huge_arrived} - "
-                       f"{digest['sounds/huge.wav']}).",
-                       re.compile(rf"^(URL is invalid: {re.escape(self.url('fonts/padded.ttf'))}\."
+                       # A client error is never retried; a server error, a cut and a short body are, 3 times.
+                       f"URL is invalid: {self.url('music/missing404.ogg')}."]
+                    + retried("music/missing500.ogg") + [f"URL is invalid: {self.url('music/missing500.ogg')}."]
+                    # A cut transfer is a failed one, whichever way the download service reports it.
+                    + retried("mapdata/cut.map")
+                    + [re.compile(rf"^(URL is invalid: {re.escape(self.url('mapdata/cut.map'))}\."
+                                  r"|Download: mapdata/cut\.map, error: -?\d+)$")]
+                    # A body of the wrong digest is fetched once more, past any cache, then given up.
+                    + mismatched("sounds/corrupt.wav", corrupt_arrived)
+                    + mismatched("fonts/empty.ttf", EMPTY_SHA1)
+                    + mismatched("sounds/huge.wav", huge_arrived)
+                    + retried("fonts/padded.ttf")
+                    + [re.compile(rf"^(URL is invalid: {re.escape(self.url('fonts/padded.ttf'))}\."
                                   r"|Download: fonts/padded\.ttf, error: -?\d+)$"),
                        "Download: sprites/ui/last.spr complete.",
                        "Update incomplete: 7 of 9 files could not be updated"])
@@ -147,11 +155,22 @@ class UpdateFaultTest(UpdateTestCase):
                 self.assertFalse((self.game_dir / path).exists(), f"nothing stored as {path}")
             for path, data in old.items():
                 self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} keeps its old version")
-            self.assertEqual(temp_leftovers(self.game_dir), [])
+            # What arrived of the cut file waits, under its digest, for the next start.
+            staged = sorted(p.name for p in (self.game_dir / STAGING_FOLDER).iterdir())
+            self.assertEqual(staged, [f"{digest['mapdata/cut.map']}.part"])
+            cut_size = (self.game_dir / STAGING_FOLDER / staged[0]).stat().st_size
+            self.assertEqual(cut_size, 400000 * 15 // 16, "each attempt resumed where the last one stopped")
         with self.subTest("requests"):
             self.assertEqual(self.requested()[0], "/Quorvane/update.cfg")
-            for path in paths:
-                self.assertIn(f"/Quorvane/{path}", self.requested())
+            counts = {path: self.requested().count(f"/Quorvane/{path}") for path in paths}
+            self.assertEqual(counts, {**dict.fromkeys(paths, 1), "music/missing500.ogg": 4, "mapdata/cut.map": 4,
+                                      "sounds/corrupt.wav": 1, "fonts/empty.ttf": 1, "sounds/huge.wav": 1,
+                                      "fonts/padded.ttf": 4})
+            for path in ("sounds/corrupt.wav", "fonts/empty.ttf", "sounds/huge.wav"):
+                self.assertIn(f"/Quorvane/{path}?sha1={digest[path]}", self.requested())
+            ranges = [line.split(" range=")[1] for line in self.server.log_lines()
+                      if line.startswith("GET /Quorvane/mapdata/cut.map ") and " range=" in line]
+            self.assertEqual(ranges, ["200000-", "300000-", "350000-"])
 
     def test_hostile_manifests(self):
         """Hostile manifests, one launcher run each: a table of refused lines (told apart by their log lines)
@@ -232,16 +251,20 @@ class UpdateFaultTest(UpdateTestCase):
             + ["Checking for updates..."] + [f"Download: {path} complete." for path in installed] + [incomplete])
         for path in installed:
             self.assertEqual((self.game_dir / path).read_bytes(), good[path], path)
-        self.assertEqual(self.requested(), ["/Quorvane/update.cfg"] + [f"/Quorvane/{path}" for path in installed])
+        self.assertEqual(self.requested()[0], "/Quorvane/update.cfg")
+        self.assertEqual(sorted(self.requested()[1:]), sorted(f"/Quorvane/{path}" for path in installed))
         game_files = sorted(p.relative_to(self.game_dir).as_posix() for p in self.game_dir.rglob("*") if p.is_file())
         self.assertEqual(game_files, sorted(["Launcher.exe", harness.LOG_FILE] + installed + list(kept)))
 
         keep_line = f"data/keep.dat {digest['data/keep.dat']}\n".encode()
-        for count in (1001, 100000):
-            run(f"{count} lines", keep_line * count,
-                ["Download: update.cfg complete.", "Try to reading update.cfg",
-                 "Manifest has more than 1000 entries; the rest were skipped", "Total files to check: 1000",
-                 "Checking files...", "Checking for updates...", incomplete])
+        run("1001 lines", keep_line * 1001,
+            ["Download: update.cfg complete.", "Try to reading update.cfg",
+             "Manifest has more than 1000 entries; the rest were skipped", "Total files to check: 1000",
+             "Checking files...", "Checking for updates...", incomplete])
+        not_fetched = ["Try to reading update.cfg", "Total files to check: 0", "Checking files...",
+                       "Checking for updates...", "Update incomplete: the file list could not be downloaded"]
+        run("100000 lines, over the list's 1 MiB", keep_line * 100000,
+            ["Download: update.cfg is larger than 1048576 bytes."] + not_fetched)
         page = (b"<html>\r\n<head><title>500 Internal Server Error</title></head>\r\n<body>\r\n"
                 b"<center><h1>500 Internal Server Error</h1></center>\r\n</body>\r\n</html>\r\n")
         run("an HTML error page", page,
@@ -270,7 +293,8 @@ class UpdateFaultTest(UpdateTestCase):
 
     def test_stalled_transfers_time_out(self):
         files = {"data/first.dat": content("first", 3000), "data/stall.dat": content("stall", 200000),
-                 "data/silent.dat": content("silent", 5000), "data/last.dat": content("last", 3000)}
+                 "data/silent.dat": content("silent", 5000), "data/slow.dat": content("slow", 300000),
+                 "data/last.dat": content("last", 3000)}
         site, _ = self.publish_files(files, {"data/stall.dat": b"old stalled file"})
         old = self.game_dir / "data" / "stall.dat"
         server = self.fault_server(site, "update.cfg=stall")
@@ -284,23 +308,43 @@ class UpdateFaultTest(UpdateTestCase):
             self.assertEqual(old.read_bytes(), b"old stalled file")
             self.assertEqual(temp_leftovers(self.game_dir), [])
 
-        server.set_rules("data/stall.dat=stall", "data/silent.dat=silent")
-        with self.subTest("a stall mid-file and a server that never answers"):
-            lines = self.timed_update("two files stalled")
+        (site / "update.cfg").rename(site / "update.cfg.real")
+        for name, rule, body, first in (
+                ("an endless list", "update.cfg=endless", None, "Download: update.cfg is larger than 1048576 bytes."),
+                ("a list that trickles in", "update.cfg=trickle", b"x" * 30000, "Download: update.cfg timed out.")):
+            server.set_rules(rule)
+            (site / "update.cfg").write_bytes(body or b"")
+            with self.subTest(name):
+                lines = self.timed_update(name)
+                self.assert_list_lines(update_lines(lines), [
+                    first, "Try to reading update.cfg", "Total files to check: 0", "Checking files...",
+                    "Checking for updates...", "Update incomplete: the file list could not be downloaded"])
+                self.assertEqual(temp_leftovers(self.game_dir), [])
+        (site / "update.cfg.real").replace(site / "update.cfg")
+
+        # The stalled file and the one sent too slowly are abandoned once, then resumed; the silent one never ends.
+        server.set_rules("data/stall.dat=stall:1", "data/silent.dat=silent", "data/slow.dat=trickle:1")
+        with self.subTest("a stall mid-file, a file sent too slowly and a server that never answers"):
+            lines = self.timed_update("stalled, slow and silent files")
             paths = list(files)
             self.assert_list_lines(update_lines(lines), (
-                ["Download: update.cfg complete.", "Try to reading update.cfg", "Total files to check: 4"]
+                ["Download: update.cfg complete.", "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
                 + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths if path != "data/stall.dat"]
                 + ["Checking files..."] + [f"File {path} needs updating" for path in paths]
                 + ["Checking for updates...", "Download: data/first.dat complete.",
-                   "Download: data/stall.dat timed out.", "Download: data/silent.dat timed out.",
+                   "Download: data/stall.dat interrupted, trying again (2 of 4).", "Download: data/stall.dat complete."]
+                + [f"Download: data/silent.dat interrupted, trying again ({n} of 4)." for n in (2, 3, 4)]
+                + ["Download: data/silent.dat timed out.",
+                   "Download: data/slow.dat interrupted, trying again (2 of 4).", "Download: data/slow.dat complete.",
                    "Download: data/last.dat complete.",
-                   "Update incomplete: 2 of 4 files could not be updated"]))
-            self.assertEqual(old.read_bytes(), b"old stalled file", "the older copy is kept")
+                   "Update incomplete: 1 of 5 files could not be updated"]))
             self.assertFalse((self.game_dir / "data" / "silent.dat").exists())
-            for path in ("data/first.dat", "data/last.dat"):
+            for path in ("data/first.dat", "data/stall.dat", "data/slow.dat", "data/last.dat"):
                 self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
-            self.assertEqual(temp_leftovers(self.game_dir), [])
+            slow = [line for line in self.server.log_lines() if line.startswith("GET /Quorvane/data/slow.dat ")]
+            self.assertEqual(len(slow), 2, slow)
+            resumed = [line for line in slow if re.search(r" 206 \d+ range=[1-9]\d*-$", line)]
+            self.assertEqual(len(resumed), 1, f"the slow file resumed from what arrived: {slow}")
 
     def test_killed_mid_download_then_started_again(self):
         files = {"data/big.dat": content("big", 300000), "data/small.dat": content("small", 2000)}
@@ -318,15 +362,19 @@ class UpdateFaultTest(UpdateTestCase):
             time.sleep(0.1)
         run.kill()
         self.assertEqual(old.read_bytes(), b"old big file", "the earlier file survives the kill")
-        # The partial body a download service that writes as data arrives leaves there.
+        # What a download service that writes as data arrives leaves: the start of the body under its digest,
+        # and a stray file that belongs to no listed file.
+        digest = sha1_bytes(files["data/big.dat"])
+        (staging / f"{digest}.part").write_bytes(files["data/big.dat"][:123456])
         (staging / "data#big.dat").write_bytes(b"partial")
 
         lines = update_lines(self.run_update())
-        self.assertEqual(lines[-3:], ["Download: data/big.dat complete.", "Download: data/small.dat complete.",
-                                      "All files up to date"])
+        self.assertIn("Download: data/big.dat complete.", lines)
+        self.assertEqual(lines[-1], "All files up to date")
         for path, data in files.items():
             self.assertEqual((self.game_dir / path).read_bytes(), data, path)
-        self.assertEqual(temp_leftovers(self.game_dir), [], "the interrupted run's staging file is gone")
+        self.assertIn("GET /Quorvane/data/big.dat 206 176544 range=123456-", self.server.log_lines())
+        self.assertEqual(temp_leftovers(self.game_dir), [], "the interrupted run's staging files are gone")
 
 
 if __name__ == "__main__":
