@@ -3,6 +3,7 @@
 per direction shared by all connections, and can cut a download short. One asyncio thread serves every connection.
 
 Usage: linesim.py --listen PORT --target PORT [--rtt MS] [--down MBIT] [--up MBIT] [--cut-after BYTES] [--cut-once]
+       linesim.py --self-check
 
 Each direction is a line with one clock shared by all connections: a chunk's bytes leave when the line is free
 (bytes * 8 / rate after the previous chunk, on any connection), then arrive half the round trip later, in order.
@@ -183,16 +184,56 @@ class LineSim:
         self.process.stdout.close()
 
 
+async def self_check():
+    """Fetches 4 MiB from a server of its own through a 40 ms, 100 Mbit/s line, cut once after 100000 bytes: the
+    first fetch must end at exactly that many bytes, the second bring everything in the line's time."""
+    loop = asyncio.get_running_loop()
+    body = bytes(range(256)) * 16384
+
+    async def send(reader, writer):
+        await reader.readexactly(1)
+        writer.write(body)
+        await writer.drain()
+        writer.close()
+
+    async def fetch(port):
+        started = loop.time()
+        reader, writer = await asyncio.open_connection(HOST, port)
+        writer.write(b"?")
+        data = await reader.read(-1)
+        writer.close()
+        return len(data), loop.time() - started
+
+    origin = await asyncio.start_server(send, HOST, 0)
+    simulator = Simulator(origin.sockets[0].getsockname()[1], 40, 100, 100, 100000, True)
+    line = await asyncio.start_server(simulator.handle, HOST, 0, limit=CHUNK)
+    port = line.sockets[0].getsockname()[1]
+    (cut, _), (whole, seconds) = await fetch(port), await fetch(port)
+    for _ in range(200):  # lets the proxy's side of the connections end before the loop does
+        if not simulator.open:
+            break
+        await asyncio.sleep(0.01)
+    expected = len(body) * 8 / 100e6 + 0.08  # the bytes, then handshake, request and answer: two round trips
+    print(f"cut connection: {cut} bytes (100000 expected); next: {whole} bytes ({len(body)} expected) in "
+          f"{seconds:.3f} s ({expected:.3f} s expected)")
+    return cut == 100000 and whole == len(body) and abs(seconds - expected) < 0.1 * expected
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--listen", type=int, required=True, help="port on 127.0.0.1 for the clients")
-    parser.add_argument("--target", type=int, required=True, help="port of the server on 127.0.0.1")
+    parser.add_argument("--listen", type=int, help="port on 127.0.0.1 for the clients")
+    parser.add_argument("--target", type=int, help="port of the server on 127.0.0.1")
     parser.add_argument("--rtt", type=float, default=0, help="round-trip time in ms, half each way")
     parser.add_argument("--down", type=float, help="server-to-client bandwidth in Mbit/s (default: unlimited)")
     parser.add_argument("--up", type=float, help="client-to-server bandwidth in Mbit/s (default: unlimited)")
     parser.add_argument("--cut-after", type=int, help="close a connection after this many bytes to the client")
     parser.add_argument("--cut-once", action="store_true", help="cut only the first connection")
+    parser.add_argument("--self-check", action="store_true", help="check the cut and the timing, then exit")
     args = parser.parse_args()
+    if args.self_check:
+        sys.exit(0 if asyncio.run(self_check()) else 1)
+    if args.listen is None or args.target is None:
+        parser.error("--listen and --target are needed")
     try:
         asyncio.run(serve(args.listen, args.target, args.rtt, args.down, args.up, args.cut_after, args.cut_once,
                           ready=lambda: print("ready", flush=True)))
