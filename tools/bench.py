@@ -13,8 +13,9 @@ with nginx on --host (default 127.0.0.1:18469). Programs under Wine run in a pre
 once on any CPU and once with Wine held on one CPU (taskset -c 0).
 
 The net section installs a client-shaped game (500 files, ~93 MB) through tools/linesim.py, a line simulator on
---host (where the launcher's build points) in front of nginx one port above, for each --profiles line (default home): home (60 ms,
-200/20 Mbit/s) and far (150 ms, 20/5 Mbit/s); the launcher, the bare loop, curl and aria2c, on any CPU.
+--host (where the launcher's build points) in front of nginx one port above, for each --profiles line (default
+home): home (60 ms, 200/20 Mbit/s) and far (150 ms, 20/5 Mbit/s); the launcher, the bare loop, curl and aria2c, on
+any CPU.
 
 Times: native commands by wall clock; digests under Wine as the program measures them (without Wine's start);
 the update from starting Launcher.exe to its last log line, and the bare URLDownloadToFileA loop from starting its
