@@ -2,7 +2,8 @@
 """The launcher's benchmark: digests, a full first update and start-up, beside their anchors; prints a table of
 min / median / max over the runs with ratios. It asserts nothing and never runs in the tests.
 
-Usage: tools/bench.py [--runs N] [--work DIR] [--build DIR] [--host 127.0.0.1:PORT] [--only digest,update,signature]
+Usage: tools/bench.py [--runs N] [--work DIR] [--build DIR] [--host 127.0.0.1:PORT]
+                      [--only digest,update,signature,net] [--profiles home,far] [--net-runs N]
 
 It builds what it needs from the CMake presets (release for the native programs, windows-i686 for the Windows
 ones, or windows-x86_64 where this machine cannot run 32-bit programs) under --build (default build-bench/), makes
@@ -11,6 +12,11 @@ its own data under --work (default build-bench/work: one 1 GiB file, 1000 files 
 with nginx on --host (default 127.0.0.1:18469). Programs under Wine run in a prefix whose wineserver is already up,
 once on any CPU and once with Wine held on one CPU (taskset -c 0).
 
+The net section installs a client-shaped game (500 files, ~93 MB) through tools/linesim.py, a line simulator on
+--host (where the launcher's build points) in front of nginx one port above, for each --profiles line (default
+home): home (60 ms, 200/20 Mbit/s) and far (150 ms, 20/5 Mbit/s); the launcher, the bare loop, curl and aria2c, on
+any CPU.
+
 Times: native commands by wall clock; digests under Wine as the program measures them (without Wine's start);
 the update from starting Launcher.exe to its last log line, and the bare URLDownloadToFileA loop from starting its
 program to its end, so both include Wine's start; the visible window as driver.exe, polling every 5 ms, sees it.
@@ -18,6 +24,7 @@ program to its end, so both include Wine's start; the visible window as driver.e
 
 import argparse
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -27,6 +34,8 @@ from pathlib import Path
 
 from bench_lib import (PLACEMENTS, REPO, Table, build, can_run_32, clear_url_cache, fields, harness, linux_peak_kib,
                        load_average, note, prepare_template, run_wine, timed, wine_prefix)
+from linesim import LineSim
+from make_sample_game import EXTENSIONS, FOLDERS
 
 GIB = 1 << 30
 SETS = (("one", "one 1 GiB file"), ("many", "1000 files, 1 GiB in all"), ("small", "1000 files of 4 KiB"))
@@ -309,14 +318,115 @@ def update_section(args, native_bin, windows_bin, display, template, work):
         nginx.stop()
 
 
+# Round-trip ms, Mbit/s down, Mbit/s up.
+PROFILES = {"home": (60, 200, 20), "far": (150, 20, 5)}
+
+
+def client_game(native_bin, work):
+    """A client-shaped game, published once and kept: 400 files of 2-8 KiB, 90 of 380-500 KiB and 10 of 4.6-5 MiB
+    (about 93 MB) of random bytes from a fixed seed, spread over the game's folders."""
+    site = work / "net-site"
+    if not (site / "update.cfg").exists():
+        note("making and publishing the client-shaped game (500 files, ~93 MB)")
+        shutil.rmtree(site, ignore_errors=True)
+        rng = random.Random(18460)
+        shapes = ((400, 2 << 10, 8 << 10), (90, 380 << 10, 500 << 10), (10, 4823449, 5 << 20))
+        sizes = [rng.randint(low, high) for count, low, high in shapes for _ in range(count)]
+        rng.shuffle(sizes)
+        for index, size in enumerate(sizes):
+            directory = FOLDERS[index % len(FOLDERS)]
+            path = site / directory / f"file{index:03d}{EXTENSIONS.get(directory.split('/')[0], '.dat')}"
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(rng.randbytes(size))
+        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
+        harness.publish(site)
+    return site
+
+
+def net_section(args, native_bin, windows_bin, display, template, work):
+    """A first install through the line simulator. The launcher's build points at --host, so the simulator listens
+    there and nginx one port above; every client fetches through the simulator."""
+    site = client_game(native_bin, work)
+    entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
+    total = sum((site / path).stat().st_size for path, _ in entries)
+    host, port = harness.test_host()
+    urls = [f"http://{host}:{port}/Quorvane/{path}" for path, _ in entries]
+    net = work / "net"
+    shutil.rmtree(net, ignore_errors=True)
+    (net / "fetch").mkdir(parents=True)
+    curl_config, aria2_list, fetch_list = net / "curl.config", net / "aria2.list", net / "fetch" / "fetch.list"
+    curl_config.write_text("".join(f'url = "{url}"\noutput = "{net}/out/f{i:04d}"\n' for i, url in enumerate(urls)))
+    aria2_list.write_text("".join(f"{url}\n  out=f{i:04d}\n" for i, url in enumerate(urls)))
+    # aria2c's own cost per file, which no line removes: the same list straight from nginx.
+    direct_list = net / "aria2-direct.list"
+    direct_list.write_text(aria2_list.read_text().replace(f"{host}:{port}/", f"{host}:{port + 1}/"))
+    fetch_list.write_text("".join(f"{url} out\\f{i:04d}\n" for i, url in enumerate(urls)))
+    # No control file saved during each download: its fsyncs, not the line, made up most of aria2c's time.
+    aria2_options = ["--dir", net / "out", "-j8", "-x8", "--no-proxy=127.0.0.1", "--file-allocation=none",
+                     "--auto-save-interval=0", "--allow-overwrite=true", "--auto-file-renaming=false", "--quiet"]
+    commands = {
+        "aria2c, 8 connections": ["aria2c", "--input-file", aria2_list, *aria2_options],
+        "aria2c, 8 connections, straight from nginx (no line)": ["aria2c", "--input-file", direct_list,
+                                                                 *aria2_options],
+        "curl, one keep-alive connection": ["curl", "--silent", "--fail", "--noproxy", "*", "--create-dirs",
+                                            "--config", curl_config]}
+    aria2, aria2_direct, curl = commands
+    bare, launcher = "bare URLDownloadToFileA loop, Wine", "launcher, Wine"
+    nginx = harness.Nginx(site, work / "net-nginx", port + 1)
+    prefix = wine_prefix(work / "prefix", display, template, [])
+    try:
+        for profile in args.profiles.split(","):
+            rtt, down, up = PROFILES[profile]
+            floor = total * 8 / (down * 1e6)
+            table = Table(f"Network, {profile}: first install of {len(entries)} files, {total / 1e6:.0f} MB through "
+                          f"the line simulator ({rtt} ms round trip, {down} Mbit/s down, {up} up); seconds, the "
+                          f"Wine rows with Wine's start; ratio = time relative to aria2c and to the floor; "
+                          f"{args.net_runs} run(s) per row", "s")
+            line = LineSim(port, port + 1, rtt, down, up)
+            times = {label: [] for label in (aria2, aria2_direct, curl, bare, launcher)}
+            wrong = 0
+            try:
+                # In turns, so a change in the machine's load touches every client alike.
+                for i in range(args.net_runs):
+                    for label, command in commands.items():
+                        shutil.rmtree(net / "out", ignore_errors=True)
+                        times[label].append(timed(command, net))
+                    shutil.rmtree(fetch_list.parent / "out", ignore_errors=True)
+                    (fetch_list.parent / "out").mkdir()
+                    clear_url_cache(prefix)
+                    times[bare].append(run_wine(prefix, [], [windows_bin / "bench_fetch.exe", "fetch.list"],
+                                                fetch_list.parent)[0])
+                    clear_url_cache(prefix)
+                    run = launcher_run(prefix, [], windows_bin, work, i, entries)
+                    times[launcher].append(run[0])
+                    wrong += run[5]
+            finally:
+                line.stop()
+            table.row(f"floor: {total / 1e6:.0f} MB at {down} Mbit/s", [floor])
+            for label, values in times.items():
+                done = [v for v in values if v is not None]
+                ratio = f"{statistics.median(done) / floor:.2f}x floor" if done and label != aria2_direct else ""
+                if label == launcher and wrong:
+                    ratio += f"; {wrong} files wrong"
+                table.row(label, values, ratio_to=None if label == aria2 else aria2, faster_is_higher=False,
+                          note_text=ratio)
+    finally:
+        prefix.stop()
+        prefix.remove()
+        nginx.stop()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--build", type=Path, default=REPO / "build-bench")
     parser.add_argument("--work", type=Path, default=None)
     parser.add_argument("--host", default="127.0.0.1:18469")
-    parser.add_argument("--only", default="digest,update,signature")
+    parser.add_argument("--only", default="digest,update,signature,net")
+    parser.add_argument("--profiles", default="home", help="line profiles of the net section: home, far")
+    parser.add_argument("--net-runs", type=int, default=1, help="runs per line profile")
     args = parser.parse_args()
+    sections = set(args.only.split(","))
     build_dir = args.build.resolve()
     work = (args.work or build_dir / "work").resolve()
     os.environ["LAUNCHER_TEST_HOST"] = args.host
@@ -338,13 +448,15 @@ def main():
 
     xvfb = harness.Xvfb(work / "xvfb.log")
     try:
-        if "digest" in args.only:
+        if "digest" in sections:
             make_data(work / "data")
             digest_section(args, native_bin, windows_bin, work / "data", xvfb.display, template, work)
-        if "update" in args.only:
+        if "update" in sections:
             update_section(args, native_bin, windows_bin, xvfb.display, template, work)
-        if "signature" in args.only:
+        if "signature" in sections:
             signature_section(args, native_bin, windows_bin, xvfb.display, template, work)
+        if "net" in sections:
+            net_section(args, native_bin, windows_bin, xvfb.display, template, work)
     finally:
         xvfb.stop()
     print(f"\nLoad average at the end: {load_average()}")
