@@ -7,7 +7,7 @@ packages=(
     clang libclang-rt-14-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 wine32:i386
-    xvfb xauth nginx-light procps
+    xvfb xauth nginx-light varnish procps
     openssl curl aria2
 )
 

@@ -526,6 +526,20 @@ http {{
         return found
 
 
+class CachingEdge(ServerProcess):
+    """Debian's Varnish on the test host's port in front of a backend on 127.0.0.1:backend_port, with its
+    built-in rules: what the backend lets be cached (game files, for a day) is served from its cache."""
+
+    def __init__(self, backend_port, work_dir):
+        host, port = test_host()
+        work_dir = Path(work_dir)
+        work_dir.mkdir(parents=True, exist_ok=True)
+        # In the foreground, without a jail (no user switch), so the harness owns the process.
+        super().__init__(["/usr/sbin/varnishd", "-F", "-j", "none", "-a", f"{host}:{port}",
+                          "-b", f"127.0.0.1:{backend_port}", "-n", work_dir / "state", "-s", "malloc,64m"],
+                         work_dir, port, "varnish.out")
+
+
 class FaultServer(ServerProcess):
     """tests/e2e/fault_server.py on the test host's port, serving root, with "PATH=KIND" faults (see that file).
     The rules can be changed while it runs: set_rules() replaces them, release() lets every held response go."""
@@ -635,6 +649,16 @@ class LauncherTestCase(unittest.TestCase):
         wait_port_free()
         server = Nginx(root, self.work / "nginx")
         self.addCleanup(server.stop)
+        return server
+
+    def serve_through_cache(self, root):
+        """Serves root with nginx on the next port, behind a caching edge on the test port; returns the nginx."""
+        wait_port_free()
+        host, port = test_host()
+        server = Nginx(root, self.work / "nginx", port=port + 1)
+        self.addCleanup(server.stop)
+        edge = CachingEdge(port + 1, self.work / "edge")
+        self.addCleanup(edge.stop)
         return server
 
     def serve_faults(self, root, *faults):

@@ -172,6 +172,71 @@ class UpdateFaultTest(UpdateTestCase):
                       if line.startswith("GET /Quorvane/mapdata/cut.map ") and " range=" in line]
             self.assertEqual(ranges, ["200000-", "300000-", "350000-"])
 
+    def test_resumed_transfers_read_every_answer(self):
+        """Bodies that wait in the staging folder from an earlier start, and the answers a server may give to
+        their Range requests; a cut once and a server error once, each retried."""
+        files = {name: content(name, 100000) for name in
+                 ("data/honoured.dat", "data/ignored.dat", "data/mislabelled.dat", "data/whole.dat",
+                  "data/overlong.dat", "data/cut.dat", "data/busy.dat")}
+        site, entries = self.publish_files(files)
+        digest = dict(entries)
+        staging = self.game_dir / STAGING_FOLDER
+        staging.mkdir()
+        waiting = {"data/honoured.dat": 40000, "data/ignored.dat": 40000, "data/mislabelled.dat": 40000,
+                   "data/whole.dat": 100000}
+        for path, size in waiting.items():
+            (staging / f"{digest[path]}.part").write_bytes(files[path][:size])
+        (staging / f"{digest['data/overlong.dat']}.part").write_bytes(files["data/overlong.dat"] + b"tail")
+        (staging / f"{'0' * 40}.part").write_bytes(b"a partial of no listed file")
+        self.fault_server(site, "data/ignored.dat=norange", "data/mislabelled.dat=badrange:1", "data/cut.dat=cut:1",
+                          "data/busy.dat=503:1")
+
+        lines = update_lines(self.run_update())
+        retry = "Download: {} interrupted, trying again (2 of 4)."
+        self.assertEqual(lines[lines.index("Checking for updates...") + 1:], [
+            "Download: data/honoured.dat complete.", "Download: data/ignored.dat complete.",
+            retry.format("data/mislabelled.dat"), "Download: data/mislabelled.dat complete.",
+            "Download: data/whole.dat complete.",
+            retry.format("data/overlong.dat"), "Download: data/overlong.dat complete.",
+            retry.format("data/cut.dat"), "Download: data/cut.dat complete.",
+            retry.format("data/busy.dat"), "Download: data/busy.dat complete.", "All files up to date"])
+        for path, data in files.items():
+            self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+        self.assertEqual(temp_leftovers(self.game_dir), [])
+        log = [line.split(" ", 1)[1] for line in self.server.log_lines() if line.startswith("GET /Quorvane/data/")]
+        self.assertEqual(sorted(log), sorted([
+            "/Quorvane/data/honoured.dat 206 60000 range=40000-",
+            "/Quorvane/data/ignored.dat 200 100000 range=40000-",
+            "/Quorvane/data/mislabelled.dat 206-badrange 100000 range=40000-",
+            "/Quorvane/data/mislabelled.dat 200 100000",
+            "/Quorvane/data/whole.dat 416 0 range=100000-",
+            "/Quorvane/data/overlong.dat 416 0 range=100004-",
+            "/Quorvane/data/overlong.dat 200 100000",
+            "/Quorvane/data/cut.dat 200-cut 50000",
+            "/Quorvane/data/cut.dat 206 50000 range=50000-",
+            "/Quorvane/data/busy.dat 503 39",
+            "/Quorvane/data/busy.dat 200 100000"]))
+
+    def test_caching_edge_cannot_hold_back_a_republished_file(self):
+        files = {"data/pack.dat": content("first edition", 50000), "data/other.dat": content("other", 3000)}
+        site, _ = self.publish_files(files)
+        nginx = self.serve_through_cache(site)
+        lines = update_lines(self.run_update())
+        self.assertEqual(lines[-1], "All files up to date")
+
+        # Republished under the same name: the edge still holds the first edition for a day.
+        new = content("second edition", 60000)
+        (site / "data/pack.dat").write_bytes(new)
+        harness.write_manifest(site, [("data/pack.dat", sha1_bytes(new)), ("data/other.dat", sha1_bytes(files["data/other.dat"]))])
+        lines = update_lines(self.run_update())
+        stale = sha1_bytes(files["data/pack.dat"])
+        self.assertEqual(lines[lines.index("Checking for updates...") + 1:], [
+            "Download: data/pack.dat does not match its digest, trying again (2 of 4).",
+            "Download: data/pack.dat complete.", "All files up to date"], f"the edge served {stale} first")
+        self.assertEqual((self.game_dir / "data/pack.dat").read_bytes(), new)
+        fetched = [path for method, path, _ in nginx.requests() if "pack.dat" in path]
+        self.assertEqual(fetched, ["/Quorvane/data/pack.dat", f"/Quorvane/data/pack.dat?sha1={sha1_bytes(new)}"])
+
     def test_hostile_manifests(self):
         """Hostile manifests, one launcher run each: a table of refused lines (told apart by their log lines)
         among good entries, 1001 and 100000 lines, an HTML error page and a binary file."""
