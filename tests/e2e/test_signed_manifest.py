@@ -213,18 +213,23 @@ class SignedManifestTest(UpdateTestCase):
         for path, (first, _) in zip(spoiled, pairs):
             (game / path).write_bytes(first)
         (game / "contents/longer.dat").write_bytes(b"signed length " * 100)
+        launcher = (self.game_dir / "Launcher.exe").read_bytes()
+        (game / "Launcher.exe").write_bytes(launcher + b"a new launcher")  # a self-update, spoiled below
         entries = self.serve(game, "--version", "10")
         # Served after signing: each collision partner under its twin's name, and the longer file with more bytes.
         for path, (_, second) in zip(spoiled, pairs):
             (self.site / path).write_bytes(second)
             self.assertEqual(harness.sha1_of(self.site / path), dict(entries)[path], "a SHA-1 collision")
-        with open(self.site / "contents/longer.dat", "ab") as longer:
-            longer.write(b"and then some")
+        for path in ("contents/longer.dat", "Launcher.exe"):
+            with open(self.site / path, "ab") as longer:
+                longer.write(b"and then some")
         lines = self.run_signed_update()
+        self.assertIn("Launcher not updated: the new program could not be downloaded", self.file_messages())
+        self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), launcher)
         for path in spoiled:
             self.assertIn(f"Download: {path} does not match its signed length and SHA-256.", lines)
         self.assertIn("Download: contents/longer.dat is larger than 1400 bytes.", lines)
-        self.assertEqual(lines[-1], f"Update incomplete: {len(spoiled) + 1} of {len(entries)} files could not be "
+        self.assertEqual(lines[-1], f"Update incomplete: {len(spoiled) + 2} of {len(entries)} files could not be "
                                     "updated")
         for path in spoiled + ["contents/longer.dat"]:
             self.assertFalse(self.game_file_exists(path), f"{path} never lands")
