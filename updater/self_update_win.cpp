@@ -18,7 +18,8 @@
 namespace {
 
 // The old program is still running for a moment after it started this one: its file can be deleted only
-// once it has ended. It ends right after the start, so a few seconds are plenty.
+// once it has ended. It ends right after the start (under Wine its file stays held for up to 2 s), so a few
+// seconds are plenty. The window waits for it, so that a launcher closed at once leaves nothing aside.
 const int AsideRemovalTries = 50;
 const DWORD AsideRemovalPauseMs = 100;
 
