@@ -235,9 +235,8 @@ class UpdateTest(UpdateTestCase):
             harness.publish(site)
             (self.game_dir / ASIDE).mkdir()
             lines = self.run_update()
-            messages = self.file_messages()
-            self.assertTrue([m for m in messages if m.startswith(NOT_MOVED)], messages[-12:])
-            self.assertEqual(messages.count(RESTARTING), 1)
+            self.assertTrue([m for m in self.file_messages() if m.startswith(NOT_MOVED)])
+            self.assertEqual(self.file_messages().count(RESTARTING), 1)
             self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), new)
             self.assertTrue(update_lines(lines)[-1].startswith("Update incomplete: 1 of 1 files"), lines)
 
