@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
