@@ -12,6 +12,7 @@
 #include "updater/downloader.h"
 #include "updater/manifest.h"
 #include "updater/manifest_trust.h"
+#include "updater/self_update.h"
 #include "updater/update_run.h"
 
 namespace {
@@ -53,6 +54,10 @@ void LoadUpdateManifest() {
     // A refused list is deleted before the reading, which then logs its first line and finds nothing.
     if (ManifestRefused) remove("update.cfg");
     EntryCount = LoadManifest("update.cfg");
+    if (ManifestFetched && !ManifestRefused && !ManifestEntriesTrusted()) {
+        ManifestRefused = true;
+        EntryCount = 0;
+    }
     snprintf(LogMessageBuffer, sizeof LogMessageBuffer, "Total files to check: %d", EntryCount);
     LogLine(LogMessageBuffer);
     remove("update.cfg");
@@ -101,6 +106,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     SetPriorityClass(GetCurrentProcess(), ABOVE_NORMAL_PRIORITY_CLASS);
     InitClientSettings();
     LoadUpdateManifest();
+    // A new launcher in the list is installed and started first; it then runs the update itself.
+    if (SelfUpdate()) return 0;
 
     ShowWindow(MainWindow, showCommand);
     UpdateWindow(MainWindow);

@@ -71,7 +71,7 @@ void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const 
 
 void FormatRetryLine(char* buffer, size_t size, const char* path, TransferFailure failure, int attempt, int attempts) {
     if (failure == TransferDigestMismatch) {
-        snprintf(buffer, size, "Download: %s does not match its digest, trying again (%d of %d).", path, attempt,
+        snprintf(buffer, size, "Download: %s does not match the file list, trying again (%d of %d).", path, attempt,
                  attempts);
     } else {
         snprintf(buffer, size, "Download: %s interrupted, trying again (%d of %d).", path, attempt, attempts);

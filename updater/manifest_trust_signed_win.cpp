@@ -1,22 +1,84 @@
 // A signed build uses a file list only when its signature, fetched beside it, passes the check with
-// the key built into the program; main thread, at start-up.
+// a key built into the program, and the signed listing gives every entry its SHA-256 and length;
+// main thread, at start-up.
 #include <stdio.h>
 
+#include "common/log.h"
 #include "manifest_key.h"
 #include "updater/downloader.h"
+#include "updater/manifest.h"
 #include "updater/manifest_trust.h"
+#include "updater/sha256.h"
 #include "updater/signature.h"
+#include "updater/update_run.h"
+
+namespace {
+
+// What the accepted signature says, kept from the signature check to the listing's.
+SignatureFile AcceptedSignature;
+bool ListingFetched;
+// The listing's text: at most MaxFileListingSize bytes (1000 lines), and one more to tell a longer file.
+char ListingText[MaxFileListingSize + 1];
+FileFingerprint Fingerprints[MaxManifestEntries];
+
+// Reads, digests and matches the fetched listing against the tables; false with problem filled otherwise.
+bool MatchFetchedListing(char* problem, size_t problemSize) {
+    if (!ListingFetched) {
+        snprintf(problem, problemSize, "could not be downloaded");
+        return false;
+    }
+    FILE* file = fopen(FileListingName, "rb");
+    if (!file) {
+        snprintf(problem, problemSize, "could not be read");
+        return false;
+    }
+    size_t length = fread(ListingText, 1, sizeof ListingText, file);
+    bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) {
+        snprintf(problem, problemSize, "could not be read");
+        return false;
+    }
+    Sha256 state;
+    uint8_t digest[Sha256Size];
+    Sha256Init(state);
+    Sha256Update(state, ListingText, length);
+    Sha256Finish(state, digest);
+    return MatchFileListing(ListingText, length, digest, AcceptedSignature, EntryPath, ExpectedDigest, EntryCount,
+                            Fingerprints, problem, problemSize);
+}
+
+}  // namespace
 
 void PrepareManifestFetch() {
     remove("update.cfg");
     remove(SignatureFileName);
+    remove(FileListingName);
 }
 
 bool ManifestTrusted(bool manifestFetched) {
     // Without a list there is nothing to refuse: the run says the list could not be downloaded.
     if (!manifestFetched) return true;
     bool signatureFetched = DownloadFile(SignatureFileName, MaxSignatureBytes);
-    bool accepted = AcceptSignedManifest(ManifestPublicKeys, ManifestPublicKeyCount, signatureFetched);
+    bool accepted = AcceptSignedManifest(ManifestPublicKeys, ManifestPublicKeyCount, signatureFetched,
+                                         &AcceptedSignature);
     remove(SignatureFileName);
+    // The listing is fetched only for a list whose signature names it; it is matched once the list is read.
+    ListingFetched = accepted && DownloadFile(FileListingName, MaxFileListingSize);
     return accepted;
+}
+
+bool ManifestEntriesTrusted() {
+    char problem[LogFileLineSize];
+    bool matched = MatchFetchedListing(problem, sizeof problem);
+    remove(FileListingName);
+    if (!matched) {
+        snprintf(LogMessageBuffer, LogMessageBufferSize, "Manifest refused: update.cfg.files %s", problem);
+        LogLine(LogMessageBuffer);
+        return false;
+    }
+    EntryFingerprints = Fingerprints;
+    // Only a list that passed both checks raises the version this folder accepts.
+    RecordAcceptedVersion(AcceptedSignature.version);
+    return true;
 }

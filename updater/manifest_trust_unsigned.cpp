@@ -6,3 +6,7 @@ void PrepareManifestFetch() {}
 bool ManifestTrusted(bool) {
     return true;
 }
+
+bool ManifestEntriesTrusted() {
+    return true;
+}

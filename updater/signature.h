@@ -140,7 +140,10 @@ bool VerifyP256Signature(const uint8_t publicKey[PublicKeySize], const void* mes
                          const uint8_t signature[SignatureSize]);
 
 // Checks the downloaded "update.cfg" against "update.cfg.sig" (signatureFetched says whether that arrived) and the
-// built-in keys. On acceptance records the manifest's version for this game folder and returns true; otherwise logs
-// the refusal line and returns false.
-bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched);
+// built-in keys. On acceptance fills accepted with what the signature says and returns true; the version is not
+// recorded yet, since the listing may still refuse the manifest. Otherwise logs the refusal line and returns false.
+bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched,
+                          SignatureFile* accepted);
+// Records version as the highest this game folder accepted, unless a higher one is recorded already.
+void RecordAcceptedVersion(uint64_t version);
 #endif

@@ -66,6 +66,16 @@ void WriteAcceptedVersion(uint64_t version) {
     ReplaceFileContents(AcceptedVersionFileName, text, (size_t)length);
 }
 
+// The highest version this folder accepted; a missing or unreadable record counts as none (0).
+uint64_t ReadAcceptedVersion(bool* recorded) {
+    char versionText[32];
+    size_t versionLength = 0;
+    uint64_t accepted = 0;
+    *recorded = ReadSmallFile(AcceptedVersionFileName, versionText, sizeof versionText, &versionLength) &&
+                ParseAcceptedVersion(versionText, versionLength, &accepted);
+    return *recorded ? accepted : 0;
+}
+
 }  // namespace
 
 bool Sha256OfBytes(const void* data, size_t length, uint8_t out[Sha256Size]) {
@@ -111,7 +121,14 @@ bool VerifyP256Signature(const uint8_t publicKey[PublicKeySize], const void* mes
     return valid;
 }
 
-bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched) {
+void RecordAcceptedVersion(uint64_t version) {
+    bool recorded;
+    uint64_t accepted = ReadAcceptedVersion(&recorded);
+    if (!recorded || version > accepted) WriteAcceptedVersion(version);
+}
+
+bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched,
+                          SignatureFile* accepted) {
     char signatureText[MaxSignatureFileSize + 1];
     size_t signatureLength = 0;
     // A signature file too long to read whole is passed on at its full buffer length, which the reader refuses.
@@ -119,28 +136,22 @@ bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCou
                                                             &signatureLength) ||
                                               signatureLength == sizeof signatureText);
 
-    char versionText[32];
-    size_t versionLength = 0;
-    uint64_t accepted = 0;
-    // A missing or unreadable record counts as none: the folder has accepted nothing yet.
-    bool recorded = ReadSmallFile(AcceptedVersionFileName, versionText, sizeof versionText, &versionLength) &&
-                    ParseAcceptedVersion(versionText, versionLength, &accepted);
+    bool recorded;
+    uint64_t installed = ReadAcceptedVersion(&recorded);
 
     uint8_t manifestDigest[Sha256Size];
-    SignatureFile file{};
+    SignatureFile& file = *accepted;
+    file = SignatureFile{};
     ManifestVerdict verdict = ManifestBadSignature;
     if (!signatureRead) {
         verdict = ManifestNoSignature;
     } else if (Sha256OfFile("update.cfg", manifestDigest)) {
         verdict = CheckManifestSignature(signatureText, signatureLength, manifestDigest, publicKeys, keyCount,
-                                         VerifyP256Signature, accepted, (int64_t)time(nullptr), &file);
+                                         VerifyP256Signature, installed, (int64_t)time(nullptr), &file);
     }
-    if (verdict == ManifestAccepted) {
-        if (!recorded || file.version > accepted) WriteAcceptedVersion(file.version);
-        return true;
-    }
+    if (verdict == ManifestAccepted) return true;
     memset(LogMessageBuffer, 0, LogMessageBufferSize);
-    FormatRefusalLine(LogMessageBuffer, LogMessageBufferSize, verdict, file, accepted);
+    FormatRefusalLine(LogMessageBuffer, LogMessageBufferSize, verdict, file, installed);
     LogLine(LogMessageBuffer);
     return false;
 }

@@ -64,6 +64,7 @@ bool ManifestFetched;
 bool ManifestRefused;
 const FileFingerprint* EntryFingerprints;
 int TransferSlots = MaxTransferSlots;
+int RunningProgramEntry = -1;
 
 // Manifest index of each pending path, so its download can be checked against the expected digest.
 static int PendingEntry[MaxManifestEntries];
@@ -152,6 +153,19 @@ static FetchRequest PendingRequest(int i) {
                         nullptr, GameFileLimits(DownloadTimeoutSeconds), occurrence};
 }
 
+// Fetches pending file i; its lines go to lines.
+static bool FetchPendingFile(int i, std::vector<std::string>& lines) {
+    if (PendingEntry[i] == RunningProgramEntry) {
+        char line[PathSlotSize + 80];
+        snprintf(line, sizeof line, "Download: %s skipped: the running launcher can be replaced only at its start.",
+                 PendingPath[i]);
+        lines.push_back(line);
+        return false;
+    }
+    MakeParentDirectories(PendingPath[i]);
+    return FetchFile(PendingRequest(i), lines);
+}
+
 // One pending file after its transfer: its lines wait until every file before it has logged its own.
 struct Outcome {
     bool done = false;
@@ -167,9 +181,8 @@ static int FetchPending() {
     int failed = 0;
     if (TransferSlots <= 1) {
         for (int i = 0; i < count; ++i) {
-            MakeParentDirectories(PendingPath[i]);
             std::vector<std::string> lines;
-            if (!FetchFile(PendingRequest(i), lines)) ++failed;
+            if (!FetchPendingFile(i, lines)) ++failed;
             for (const std::string& line : lines) LogLine(line.c_str());
             SetProgressPos(i + 1);
         }
@@ -188,9 +201,8 @@ static int FetchPending() {
                 if (next >= count) return;
                 i = next++;
             }
-            MakeParentDirectories(PendingPath[i]);
             std::vector<std::string> lines;
-            bool installed = FetchFile(PendingRequest(i), lines);
+            bool installed = FetchPendingFile(i, lines);
             {
                 std::lock_guard<std::mutex> guard(lock);
                 outcomes[i].lines.swap(lines);

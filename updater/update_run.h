@@ -15,6 +15,10 @@ extern bool ManifestRefused;
 // start-up once the list was accepted; null otherwise. A download must match them before it replaces anything.
 struct FileFingerprint;
 extern const FileFingerprint* EntryFingerprints;
+// The manifest entry of the running program when it had to be replaced but the self-update at start-up
+// failed; -1 otherwise. The run does not fetch that entry again, since a running program's file cannot be
+// replaced, and counts it as not updated.
+extern int RunningProgramEntry;
 // Transfers in flight during a run (MaxTransferSlots unless changed); 1 fetches one file after another.
 extern int TransferSlots;
 

@@ -1,7 +1,7 @@
 """End-to-end tests of the signed manifest: the real Launcher.exe built with the test publisher key (bin/signed) against
 nginx serving games signed by the native publisher tool; a good pair updates as before, and every refused one (changed
 manifest or signature, no signature, another key, an older version, an expired signature) changes no game file and
-leaves "Play Game" usable.
+leaves "Play Game" usable; the signed listing keeps out a SHA-1 collision and a body longer than its signed length.
 """
 
 import os
@@ -12,12 +12,32 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from test_update import NO_SUCH_FILE, UpdateTestCase, read_manifest, update_lines  # noqa: E402
+from test_update import NO_SUCH_FILE, UpdateTestCase, read_manifest, temp_leftovers, update_lines  # noqa: E402
 from test_client import REPAIR, wait_until  # noqa: E402
 
 VERSION_FILE = "Launcher_manifest_version.txt"
 REFUSED_END = "Update incomplete: the file list was refused"
 NOT_VALID = "Manifest refused: the signature is not valid"
+READING = "Try to reading update.cfg"
+LISTING_LINE = "Download: update.cfg.files complete."
+
+
+def collision_pairs():
+    """The SHA-1 collision pairs SHAttered and SHA-mbles from the test folder of Debian's
+    librust-sha1collisiondetection-dev: the installed package's, else fetched with apt-get download and unpacked
+    into the build tree once."""
+    unpacked = harness.env_path("LAUNCHER_WORK_DIR") / "sha1-collisions"
+    folders = "usr/share/cargo/registry/sha1collisiondetection-*/test"
+    test = next(Path("/").glob(folders), None)
+    if test is None and not list(unpacked.glob("*.deb")):
+        unpacked.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["apt-get", "download", "librust-sha1collisiondetection-dev"], cwd=unpacked, check=True,
+                       capture_output=True, timeout=300)
+    if test is None:
+        subprocess.run(["dpkg", "-x", str(next(unpacked.glob("*.deb"))), str(unpacked)], check=True, timeout=120)
+        test = next(unpacked.glob(folders))
+    return [((test / f"{stem}-1{ext}").read_bytes(), (test / f"{stem}-2{ext}").read_bytes())
+            for stem, ext in (("shattered", ".pdf"), ("sha-mbles", ".bin"))]
 
 
 def make_game(folder, files=4):
@@ -76,7 +96,7 @@ class SignedManifestTest(UpdateTestCase):
             self.assertIn("update.cfg.sig is valid", check.stdout)
             lines = self.run_signed_update()
             self.assert_list_lines(lines, ["Download: update.cfg complete.", "Download: update.cfg.sig complete.",
-                                           "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
+                                           LISTING_LINE, READING, f"Total files to check: {len(paths)}"]
                                    + [f"{{Error: {NO_SUCH_FILE} {path}}}" for path in paths]
                                    + ["Checking files..."] + [f"File {path} needs updating" for path in paths]
                                    + ["Checking for updates..."] + [f"Download: {path} complete." for path in paths]
@@ -84,7 +104,8 @@ class SignedManifestTest(UpdateTestCase):
             for path in paths:
                 self.assertEqual((self.game_dir / path).read_bytes(), (self.site / path).read_bytes(), path)
             self.assertEqual((self.game_dir / VERSION_FILE).read_text(), "100\n")
-            self.assertEqual(self.requests_since(0)[:2], ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
+            self.assertEqual(self.requests_since(0)[:3], ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig",
+                                                          "/Quorvane/update.cfg.files"])
             first_pair = self.work / "first-pair"
             shutil.copytree(self.site, first_pair)
 
@@ -111,7 +132,7 @@ class SignedManifestTest(UpdateTestCase):
                 self.assert_list_lines(lines, [
                     "Download: update.cfg complete.", "Download: update.cfg.sig complete.",
                     f"Manifest refused: version {version} is older than the installed version 200",
-                    "Try to reading update.cfg", "Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
+                    READING, "Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
                 self.assertEqual(self.game_state(), installed, "no game file changed")
                 self.assertEqual(self.requests_since(requests), ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
 
@@ -138,13 +159,20 @@ class SignedManifestTest(UpdateTestCase):
             text = (self.site / "update.cfg.sig").read_text()
             (self.site / "update.cfg.sig").write_text(text.replace("version 5000", "version 5001"))
 
+        def change_listing():
+            text = (self.site / "update.cfg.files").read_text()
+            (self.site / "update.cfg.files").write_text(text.replace(" ", " 0", 1))
+
         cases = [
-            ("update.cfg changed after signing", [], None, change_manifest, [NOT_VALID]),
-            ("update.cfg.sig changed", [], None, change_signature, [NOT_VALID]),
+            ("update.cfg changed after signing", [], None, change_manifest, [NOT_VALID, READING]),
+            ("update.cfg.sig changed", [], None, change_signature, [NOT_VALID, READING]),
             ("update.cfg.sig missing", [], None, lambda: (self.site / "update.cfg.sig").unlink(),
-             [f"URL is invalid: {self.url('update.cfg.sig')}.", "Manifest refused: no signature"]),
-            ("signed with another key", [], Path(f"{other_key}.key"), None, [NOT_VALID]),
-            ("expired", ["--expires", "2020-01-02"], None, None, ["Manifest refused: it expired on 2020-01-02"]),
+             [f"URL is invalid: {self.url('update.cfg.sig')}.", "Manifest refused: no signature", READING]),
+            ("signed with another key", [], Path(f"{other_key}.key"), None, [NOT_VALID, READING]),
+            ("expired", ["--expires", "2020-01-02"], None, None, ["Manifest refused: it expired on 2020-01-02", READING]),
+            # Signed as it is, the version is not recorded: game_state() would show the version file.
+            ("update.cfg.files changed", [], None, change_listing,
+             [LISTING_LINE, READING, "Manifest refused: update.cfg.files is not the one the signature names"]),
         ]
         before = self.game_state()
         for what, options, key, spoil, refusal in cases:
@@ -158,9 +186,11 @@ class SignedManifestTest(UpdateTestCase):
                 self.wait_progress(0, 5, 5)
                 signature_line = [] if "missing" in what else ["Download: update.cfg.sig complete."]
                 expected = (["Download: update.cfg complete."] + signature_line + refusal
-                            + ["Try to reading update.cfg", "Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
+                            + ["Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
                 self.assert_list_lines(update_lines(self.driver.one("list")["lines"]), expected)
-                self.assertEqual(self.requests_since(requests), ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"])
+                listing = ["/Quorvane/update.cfg.files"] if LISTING_LINE in refusal else []
+                self.assertEqual(self.requests_since(requests),
+                                 ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"] + listing)
                 if what == "expired":
                     # Repair runs on the same refused manifest and keeps the client it could not bring back.
                     self.driver.one("click", REPAIR)
@@ -169,7 +199,36 @@ class SignedManifestTest(UpdateTestCase):
                     self.assertEqual(update_lines(self.driver.one("list")["lines"])[-4:], expected[-1:] + expected[-3:])
                 self.assertEqual(self.close_launcher(run), 0)
                 self.assertEqual(self.game_state(), before, "no game file changed")
-                self.assertFalse(self.game_file_exists("update.cfg") or self.game_file_exists("update.cfg.sig"))
+                self.assertFalse(self.game_file_exists("update.cfg") or self.game_file_exists("update.cfg.sig")
+                                 or self.game_file_exists("update.cfg.files"))
+
+    def test_listing_keeps_out_collisions_and_longer_bodies(self):
+        game = self.work / "game-source"
+        make_game(game)
+        pairs = collision_pairs()
+        spoiled = [f"contents/collision{i}.bin" for i in range(len(pairs))]
+        for path, (first, _) in zip(spoiled, pairs):
+            (game / path).write_bytes(first)
+        (game / "contents/longer.dat").write_bytes(b"signed length " * 100)
+        launcher = (self.game_dir / "Launcher.exe").read_bytes()
+        (game / "Launcher.exe").write_bytes(launcher + b"a new launcher")  # a self-update, spoiled below
+        entries = self.serve(game, "--version", "10")
+        # Served after signing: each collision partner under its twin's name, and the longer file with more bytes.
+        for path, (_, second) in zip(spoiled, pairs):
+            (self.site / path).write_bytes(second)
+            self.assertEqual(harness.sha1_of(self.site / path), dict(entries)[path], "a SHA-1 collision")
+        for path in ("contents/longer.dat", "Launcher.exe"):
+            (self.site / path).write_bytes((self.site / path).read_bytes() + b"and then some")
+        lines = self.run_signed_update()
+        self.assertIn("Launcher not updated: the new program could not be downloaded", self.file_messages())
+        self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), launcher)
+        for path in spoiled:
+            self.assertIn(f"Download: {path} does not match its signed length and SHA-256.", lines)
+        self.assertIn("Download: contents/longer.dat is larger than 1400 bytes.", lines)
+        self.assertEqual(lines[-1], f"Update incomplete: {len(spoiled) + 2} of {len(entries)} files could not be updated")
+        for path in spoiled + ["contents/longer.dat"]:
+            self.assertFalse(self.game_file_exists(path), f"{path} never lands")
+        self.assertEqual(temp_leftovers(self.game_dir), [])
 
 
 if __name__ == "__main__":

@@ -19,6 +19,9 @@ PLAY_BUTTON = 1
 REPAIR_BUTTON = 11
 TEMP_SUFFIX = " .download"  # temporary files of earlier builds, beside their targets
 STAGING_FOLDER = "Launcher staging"
+ASIDE = "Launcher.exe .old"  # where a self-update moves the running program
+RESTARTING = "Launcher updated, restarting."
+NOT_MOVED = "Launcher not updated: the running program could not be moved aside"
 
 # The game's data directories as the launcher creates them (the doubled separators are one on disk).
 DATA_DIRECTORIES = [
@@ -208,6 +211,38 @@ class UpdateTest(UpdateTestCase):
             self.assertFalse(self.game_file_exists("update.cfg"))
             for path, digest in entries:
                 self.assertEqual(harness.sha1_of(self.game_dir / path), digest, path)
+
+    def test_launcher_updates_itself_first(self):
+        site = self.work / "site"
+        # Bytes appended to a PE do not change what it runs: the "new" program is this one under another digest.
+        new = (self.bin_dir / "Launcher.exe").read_bytes() + b"the next launcher"
+        make_game(site, 3, 1, extra=[("Launcher.exe", new)])
+        server = self.serve_nginx(site)
+        lines = self.run_update()  # the window is the restarted program's
+        self.assertEqual(self.file_messages().count(RESTARTING), 1)
+        self.assertEqual(update_lines(lines)[-1], "All files up to date")
+        self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), new)
+        self.assertFalse(self.game_file_exists(ASIDE), "the restarted program removed the old one")
+        self.assertEqual([path for _, path, _ in server.requests()].count("/Quorvane/Launcher.exe"), 1)
+
+        before = len(server.requests())
+        self.run_update()
+        self.assertEqual(server.requests()[before:], [("GET", "/Quorvane/update.cfg", 200)])
+        self.assertEqual(self.file_messages().count(RESTARTING), 1)
+
+        with self.subTest("a program that cannot be moved aside stays, and the run goes on"):
+            (site / "Launcher.exe").write_bytes(new + b" again")
+            harness.publish(site)
+            (self.game_dir / ASIDE).mkdir()
+            lines = self.run_update()
+            self.assertTrue([m for m in self.file_messages() if m.startswith(NOT_MOVED)])
+            self.assertEqual(self.file_messages().count(RESTARTING), 1)
+            self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), new)
+            self.assertTrue(update_lines(lines)[-1].startswith("Update incomplete: 1 of 1 files"), lines)
+            self.assertIn("Download: Launcher.exe skipped: the running launcher can be replaced only at its start.",
+                          update_lines(lines))
+            self.assertEqual([path for _, path, _ in server.requests()].count("/Quorvane/Launcher.exe"), 2,
+                             "fetched once by the self-update, not again by the run")
 
     def test_publisher_check_lists_every_mismatch(self):
         site = self.work / "site"

@@ -117,7 +117,7 @@ class UpdateFaultTest(UpdateTestCase):
             return [f"Download: {path} interrupted, trying again ({n} of 4)." for n in (2, 3, 4)]
 
         def mismatched(path, arrived):
-            return [f"Download: {path} does not match its digest, trying again (2 of 4).",
+            return [f"Download: {path} does not match the file list, trying again (2 of 4).",
                     f"Download: {path} does not match its digest ({arrived} - {digest[path]})."]
         huge_arrived = sha1_bytes(bytes(range(256)) * (20 * 1024 * 1024 // 256))
         expected = (["Download: update.cfg complete.", "Try to reading update.cfg", f"Total files to check: {len(paths)}"]
@@ -231,7 +231,7 @@ class UpdateFaultTest(UpdateTestCase):
         lines = update_lines(self.run_update())
         stale = sha1_bytes(files["data/pack.dat"])
         self.assertEqual(lines[lines.index("Checking for updates...") + 1:], [
-            "Download: data/pack.dat does not match its digest, trying again (2 of 4).",
+            "Download: data/pack.dat does not match the file list, trying again (2 of 4).",
             "Download: data/pack.dat complete.", "All files up to date"], f"the edge served {stale} first")
         self.assertEqual((self.game_dir / "data/pack.dat").read_bytes(), new)
         fetched = [path for method, path, _ in nginx.requests() if "pack.dat" in path]
