@@ -33,6 +33,17 @@ struct FetchRequest {
 // keep the log in manifest order. Safe on any thread. True when the file was installed.
 bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines);
 
+struct ByteRange;
+
+// Fetches the bytes of range of path with one closed Range request ("bytes=FIRST-LAST"), bounded by the range's
+// length and the game-file time bounds, never retried, and appends them to the file into. The answer must be a
+// 206 for exactly that range of a file of fileLength bytes. Returns null, or what went wrong. Safe on any thread.
+const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLength, const char* into);
+
+// Moves a staged whole file, whose listed digest the caller has checked, into the request's place once it
+// matches the request's signed length and SHA-256 (when there is a fingerprint). Returns null, or what failed.
+const char* InstallStagedFile(const FetchRequest& request, const char* staged);
+
 // Fetches one file on the calling thread, never retried, at most maxBytes long (0: no bound) and
 // whole within the transfer time-out of its request, and logs its lines. True when it was installed.
 bool DownloadFile(const char* path, uint64_t maxBytes);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "updater/block_index.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
 #include "updater/sha256.h"
@@ -28,6 +29,8 @@ namespace {
 class MyCallback : public IBindStatusCallback, public IHttpNegotiate {
 public:
     uint64_t rangeFrom = 0;          // "Range: bytes=N-" when not 0
+    uint64_t rangeLast = 0;          // with closedRange: "Range: bytes=rangeFrom-rangeLast"
+    bool closedRange = false;
     bool bounded = false;            // whether the file may be at most maxBytes long
     uint64_t maxBytes = 0;
     int httpStatus = 0;              // 0 until a response was seen
@@ -117,10 +120,12 @@ public:
     STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override {
         if (!additionalHeaders) return S_OK;
         *additionalHeaders = nullptr;
-        if (rangeFrom == 0) return S_OK;
+        if (rangeFrom == 0 && !closedRange) return S_OK;
         // The service frees the text with CoTaskMemFree.
-        wchar_t header[64];
-        int length = swprintf(header, 64, L"Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
+        wchar_t header[80];
+        int length = closedRange ? swprintf(header, 80, L"Range: bytes=%llu-%llu\r\n", (unsigned long long)rangeFrom,
+                                            (unsigned long long)rangeLast)
+                                 : swprintf(header, 80, L"Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
         LPWSTR text = (LPWSTR)CoTaskMemAlloc((length + 1) * sizeof(wchar_t));
         if (text) {
             memcpy(text, header, (length + 1) * sizeof(wchar_t));
@@ -141,9 +146,9 @@ public:
             if (range) contentRange.assign(range, strcspn(range, "\r\n"));
         }
         // The body may be at most what the file's bound leaves: all of it for a whole file, the rest
-        // beyond the offset for a resumed one.
+        // beyond the offset for a resumed one; a closed range's bound is its own length.
         if (bounded) {
-            bodyLimit_ = status == 206 && rangeFrom <= maxBytes ? maxBytes - rangeFrom : maxBytes;
+            bodyLimit_ = status == 206 && !closedRange && rangeFrom <= maxBytes ? maxBytes - rangeFrom : maxBytes;
             bodyLimitKnown_ = true;
             if (expectedLength >= 0 && (uint64_t)expectedLength > bodyLimit_) InterlockedExchange(&tooLarge, 1);
         }
@@ -401,6 +406,43 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     FormatDownloadLine(line, sizeof line, end.kind, args);
     lines.push_back(line);
     return end.failure == TransferDone;
+}
+
+const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLength, const char* into) {
+    SetNetworkOptions();
+    char url[UrlBufferSize], tail[UrlBufferSize + 2];
+    snprintf(url, sizeof url, "%s%s", UpdateBaseUrl, path);
+    snprintf(tail, sizeof tail, "%s~", into);
+    MyCallback callback;
+    callback.closedRange = true;
+    callback.rangeFrom = range.offset;
+    callback.rangeLast = range.offset + range.length - 1;
+    // A server that ignores the range is stopped as soon as it announces a longer body.
+    callback.bounded = true;
+    callback.maxBytes = range.length;
+    DeleteFileA(tail);
+    HRESULT result = TransferWithWatchdog(url, tail, callback, GameFileLimits(DownloadTimeoutSeconds));
+    DeleteUrlCacheEntryA(url);
+    const char* problem = JudgeClosedRangeAnswer(callback.rangeFrom, callback.rangeLast, fileLength,
+                                                 callback.httpStatus, callback.contentRange.c_str());
+    if (!problem && (callback.timedOut || (uint32_t)result == ConnectionTimeoutResult)) problem = "a range timed out";
+    if (!problem && (result != S_OK || callback.tooLarge || FileSizeOf(tail) != (long long)range.length)) {
+        problem = "a range arrived cut short";
+    }
+    std::vector<unsigned char> buffer(DigestReadSize);
+    if (!problem && !AppendFile(tail, into, buffer.data())) problem = "the staging folder refused the file";
+    DeleteFileA(tail);
+    return problem;
+}
+
+const char* InstallStagedFile(const FetchRequest& request, const char* staged) {
+    const char* target = request.installAs ? request.installAs : request.path;
+    std::vector<unsigned char> buffer(DigestReadSize);
+    if (request.fingerprint && !MatchesFingerprint(staged, *request.fingerprint, buffer.data())) {
+        return "the rebuilt file does not match its signed length and SHA-256";
+    }
+    if (!MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING)) return "the rebuilt file cannot replace the old one";
+    return nullptr;
 }
 
 bool DownloadFile(const char* path, uint64_t maxBytes) {

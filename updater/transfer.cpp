@@ -43,7 +43,7 @@ unsigned RetryDelayMs(int retry, uint32_t random) {
     return base * 3 / 4 + (unsigned)((uint64_t)(random % 1000) * (base / 2) / 1000);
 }
 
-bool ParseContentRange(const char* value, uint64_t* first, int64_t* total) {
+bool ParseContentRange(const char* value, uint64_t* first, int64_t* total, uint64_t* lastByte) {
     if (!value || !StartsWithIgnoringCase(value, "bytes ")) return false;
     const char* p = value + 6;
     while (*p == ' ') ++p;
@@ -53,6 +53,7 @@ bool ParseContentRange(const char* value, uint64_t* first, int64_t* total) {
     uint64_t last;
     digits = DecimalDigitCount(p);
     if (!ParseDecimal(p, digits, INT64_MAX, &last) || last < *first || p[digits] != '/') return false;
+    if (lastByte) *lastByte = last;
     p += digits + 1;
     if (*p == '*') {
         *total = -1;
@@ -82,6 +83,20 @@ RangeVerdict JudgeRangeAnswer(uint64_t requestedFrom, int httpStatus, const char
     if (!ParseContentRange(contentRange, &first, &total)) return RangeStartOver;
     if (first != requestedFrom) return RangeStartOver;
     return RangeAppend;
+}
+
+const char* JudgeClosedRangeAnswer(uint64_t first, uint64_t last, uint64_t fileLength, int httpStatus,
+                                   const char* contentRange) {
+    if (httpStatus == 200) return "the server ignores Range requests";
+    if (httpStatus != 206) return "a range request failed";
+    uint64_t from, to;
+    int64_t total;
+    if (!ParseContentRange(contentRange, &from, &total, &to) || from != first || to != last) {
+        return "the server answered another range";
+    }
+    // A file of another length is not the one the index describes (or the server changed it meanwhile).
+    if (total != (int64_t)fileLength) return "the server's file has another length than its block index";
+    return nullptr;
 }
 
 bool MakePartialName(const char* digest, int occurrence, char* name, size_t size) {

@@ -66,7 +66,12 @@ RangeVerdict JudgeRangeAnswer(uint64_t requestedFrom, int httpStatus, const char
 bool UnsatisfiedRangeLength(const char* value, int64_t* total);
 
 // The first byte and the full length of "bytes FIRST-LAST/LENGTH" (LENGTH may be "*": total -1).
-bool ParseContentRange(const char* value, uint64_t* first, int64_t* total);
+bool ParseContentRange(const char* value, uint64_t* first, int64_t* total, uint64_t* last = nullptr);
+
+// Reads the answer to a request for bytes first to last (both included) of a file of fileLength bytes: null
+// when it is a 206 for exactly that range of a file of that length, otherwise why it cannot be used.
+const char* JudgeClosedRangeAnswer(uint64_t first, uint64_t last, uint64_t fileLength, int httpStatus,
+                                   const char* contentRange);
 
 // Name of the partial body of a listed file in the staging folder: the listed digest, and the
 // digest's occurrence number among the pending files when several list the same content, so that

@@ -21,6 +21,7 @@
 #include "updater/digest.h"
 #include "updater/downloader.h"
 #include "updater/manifest.h"
+#include "updater/patch.h"
 #include "updater/signature.h"
 
 // The double slashes are part of the names as they are passed to the platform; every parent
@@ -163,7 +164,17 @@ static bool FetchPendingFile(int i, std::vector<std::string>& lines) {
         return false;
     }
     MakeParentDirectories(PendingPath[i]);
-    return FetchFile(PendingRequest(i), lines);
+    FetchRequest request = PendingRequest(i);
+    // A large local copy is patched from the file's block index when it can be; any problem falls back, once,
+    // to the whole file.
+    if (PatchApplies(FileLength(PendingPath[i]))) {
+        const char* problem = PatchFile(request, lines);
+        if (!problem) return true;
+        char line[PathSlotSize + 160];
+        FormatPatchFallbackLine(line, sizeof line, PendingPath[i], problem);
+        lines.push_back(line);
+    }
+    return FetchFile(request, lines);
 }
 
 // One pending file after its transfer: its lines wait until every file before it has logged its own.

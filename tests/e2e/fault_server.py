@@ -22,8 +22,9 @@ KIND is one of
     badrange answer a Range request with 206 and the whole file, labelled as starting at byte 0
     trickle  announce the full length, then send 1 KB a second
     endless  answer 200 without a length and send bytes until the client goes (64 MB at most)
-Without a fault (and for cut), "Range: bytes=N-" is answered as a static server does: 206 with the
-rest from N, or 416 when N is not inside the file; the log line then ends in " range=N-".
+Without a fault (and for cut), "Range: bytes=N-" and "bytes=A-B" are answered as a static server does: 206
+with the rest from N or bytes A to B, or 416 when they are not inside the file; the log line then ends in
+" range=N-" or " range=A-B".
 COUNT, when given, limits the fault to the first COUNT requests of that path; later requests are
 served normally. @NUMBER limits it to that one request of the path (1 for the first). PATH is relative to the prefix ("update.cfg", "sprites/ui/x.bmp") or "*" for all.
 
@@ -111,12 +112,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         ranged = self.headers.get("Range")
         self.record_text(f"{self.command} {self.path} {status} {sent}" + (f" range={ranged[6:]}" if ranged else ""))
 
-    def range_start(self):
-        """N of a "Range: bytes=N-" header, or None."""
-        value = self.headers.get("Range", "")
-        if value.startswith("bytes=") and value.endswith("-") and value[6:-1].isdigit():
-            return int(value[6:-1])
-        return None
+    def range_asked(self):
+        """(N, None) for a "Range: bytes=N-" header, (A, B) for "bytes=A-B", or (None, None)."""
+        first, _, last = self.headers.get("Range", "").removeprefix("bytes=").partition("-")
+        if self.headers.get("Range", "").startswith("bytes=") and first.isdigit() and (last.isdigit() or not last):
+            return int(first), int(last) if last else None
+        return None, None
 
     def send_body(self, status, body, length=None, close=False, padding=0, content_range=None):
         self.send_response(status)
@@ -155,17 +156,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault == "late":
             time.sleep(1.5)
             fault = None
-        start = self.range_start()
+        start, last = self.range_asked()
         if fault in (None, "cut") and start is not None:
-            if start >= len(data):
+            if start >= len(data) or (last is not None and last < start):
                 self.send_body(416, b"", content_range=f"bytes */{len(data)}")
                 self.record(416, 0)
                 return
-            rest = data[start:]
+            end = len(data) if last is None else min(last + 1, len(data))
+            rest = data[start:end]
             if fault == "cut":
                 rest = rest[: len(rest) // 2]
-            self.send_body(206, rest, length=len(data) - start, close=fault == "cut",
-                           content_range=f"bytes {start}-{len(data) - 1}/{len(data)}")
+            self.send_body(206, rest, length=end - start, close=fault == "cut",
+                           content_range=f"bytes {start}-{end - 1}/{len(data)}")
             self.record("206-cut" if fault else 206, len(rest))
             self.close_connection = fault == "cut"
             return

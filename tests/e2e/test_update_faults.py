@@ -237,6 +237,66 @@ class UpdateFaultTest(UpdateTestCase):
         fetched = [path for method, path, _ in nginx.requests() if "pack.dat" in path]
         self.assertEqual(fetched, ["/Quorvane/data/pack.dat", f"/Quorvane/data/pack.dat?sha1={sha1_bytes(new)}"])
 
+    def test_large_file_patched_from_its_block_index(self):
+        """A 3 MiB pack changed in a few places is patched from its block index; a server that ignores Range, a
+        missing index and an index that lies each fall back to the whole file, never to a wrong one."""
+        site = self.work / "site"
+        (site / "data").mkdir(parents=True)
+        old = random.Random(5).randbytes(3 << 20)
+        (site / "data/pack.dat").write_bytes(old)
+        harness.publish(site)
+        old_index = (site / f"data/pack.dat.{sha1_bytes(old)}.blocks").read_bytes()
+        new = bytearray(old)
+        for offset in (0x40000, 0x130000, 0x260000):  # scattered 64 KiB regions, block-aligned
+            new[offset:offset + 0x10000] = random.Random(offset).randbytes(0x10000)
+        new[0x180000:0x180000] = random.Random(7).randbytes(10 << 10)
+        new = bytes(new)
+        (site / "data/pack.dat").write_bytes(new)
+        harness.publish(site)
+        index = site / f"data/pack.dat.{sha1_bytes(new)}.blocks"
+        good_index = index.read_bytes()
+        self.assertFalse((site / f"data/pack.dat.{sha1_bytes(old)}.blocks").exists(), "the old index is gone")
+        server = self.fault_server(site)
+        # The entry of the new file's block at 0x130000 given the sums of the old bytes there: the scan takes them.
+        entry = 40 + 8 * (0x130000 // 4096)
+        lying_index = good_index[:entry] + old_index[entry:entry + 8] + good_index[entry + 8:]
+
+        fallback = "Patch of data/pack.dat not used: {}; downloading the whole file."
+        rows = [("patched", [], good_index, None),
+                ("a server that ignores Range", ["data/pack.dat=norange"], good_index,
+                 "the server ignores Range requests"),
+                ("no index", [], None, "its block index could not be fetched"),
+                ("an index that lies", [], lying_index, "the rebuilt file does not match its digest")]
+        for name, rules, index_data, reason in rows:
+            with self.subTest(name):
+                (self.game_dir / "data").mkdir(exist_ok=True)
+                (self.game_dir / "data/pack.dat").write_bytes(old)
+                if index_data is None:
+                    index.unlink()
+                else:
+                    index.write_bytes(index_data)
+                server.set_rules(*rules)
+                server.requests_file.unlink(missing_ok=True)
+                lines = update_lines(self.run_update())
+                outcome = lines[lines.index("Checking for updates...") + 1:]
+                sent = [line.split(" ") for line in server.log_lines() if line.startswith("GET /Quorvane/data/pack.dat ")]
+                self.assertEqual((self.game_dir / "data/pack.dat").read_bytes(), new)
+                self.assertEqual(temp_leftovers(self.game_dir), [])
+                if reason:
+                    self.assertEqual(outcome, [fallback.format(reason), "Download: data/pack.dat complete.",
+                                               "All files up to date"])
+                    whole = [fields[2:] for fields in sent if len(fields) == 4]
+                    self.assertEqual(whole, [["200", str(len(new))]], "then the whole file, once")
+                    continue
+                self.assertEqual(outcome[0], "Download: data/pack.dat complete.")
+                self.assertRegex(outcome[1], r"^Patched data/pack\.dat: 0\.[1-9] of 3\.0 MB fetched\.$")
+                self.assertEqual(outcome[2:], ["All files up to date"])
+                ranges = [" ".join(fields[4:]) for fields in sent]
+                self.assertTrue(ranges and all(re.fullmatch(r"range=\d+-\d+", r) for r in ranges), ranges)
+                fetched = sum(int(fields[3]) for fields in sent)
+                self.assertLess(fetched, len(new) // 8, "only the changed parts travel")
+                harness.log(f"patch: {fetched} of {len(new)} bytes in {len(sent)} ranges, index {len(good_index)}")
+
     def test_hostile_manifests(self):
         """Hostile manifests, one launcher run each: a table of refused lines (told apart by their log lines)
         among good entries, 1001 and 100000 lines, an HTML error page and a binary file."""

@@ -8,6 +8,7 @@
 
 #include "updater/block_index.h"
 #include "updater/manifest.h"
+#include "updater/patch.h"
 
 namespace {
 
@@ -183,6 +184,35 @@ TEST(BlockIndexTest, IndexNameAndBlockSize) {
         uint32_t blockSize;
     } sizes[] = {{0, 4096}, {256ull << 20, 4096}, {(256ull << 20) + 1, 8192}, {4ull << 30, 65536}};
     for (const auto& row : sizes) EXPECT_EQ(BlockSizeFor(row.length), row.blockSize) << row.length;
+}
+
+TEST(BlockIndexTest, PatchFetchesFewRangesAndOnlyWhenWorthIt) {
+    for (size_t blocks : {1000, 4000}) {
+        // One changed block in every 40: 25 ranges stay apart, 100 are joined into at most the limit.
+        BlockIndex index;
+        index.blockSize = 4096;
+        index.fileLength = blocks * 4096;
+        index.blocks.resize(blocks);
+        BlockPlan plan(blocks);
+        for (size_t i = 0; i < blocks; ++i) plan[i] = i % 40 == 7 ? FetchBlock : i * 4096;
+        std::vector<ByteRange> ranges = PatchRanges(index, plan);
+        EXPECT_EQ(ranges.size(), blocks == 1000 ? 25u : 1u) << blocks;
+        uint64_t stored;
+        for (size_t i = 7; i < blocks; i += 40) EXPECT_TRUE(OffsetInFetched(ranges, i * 4096, &stored)) << i;
+    }
+    EXPECT_TRUE(PatchWorthIt(3 << 20, 6200, 300 << 10));
+    EXPECT_FALSE(PatchWorthIt(3 << 20, 6200, 3 << 19));
+    char line[200];
+    const struct {
+        uint64_t fetched, whole;
+        const char* text;
+    } lines[] = {{330000, 3 << 20, "Patched a.pak: 0.3 of 3.0 MB fetched."},
+                 {52428, 1 << 20, "Patched a.pak: 0.0 of 1.0 MB fetched."},
+                 {52429 + (1 << 20), 20 << 20, "Patched a.pak: 1.1 of 20.0 MB fetched."}};
+    for (const auto& row : lines) {
+        FormatPatchedLine(line, sizeof line, "a.pak", row.fetched, row.whole);
+        EXPECT_STREQ(line, row.text);
+    }
 }
 
 }  // namespace

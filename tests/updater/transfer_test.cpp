@@ -66,6 +66,29 @@ TEST(TransferPolicy, ReadsTheAnswerToAResumedRequest) {
     }
 }
 
+TEST(TransferPolicy, ReadsTheAnswerToAClosedRange) {
+    // Bytes 1000 to 1999 of a file of 5000 bytes.
+    struct Case {
+        int status;
+        const char* contentRange;
+        bool usable;
+    } cases[] = {
+        {206, "bytes 1000-1999/5000", true},
+        {200, nullptr, false},                      // Range ignored
+        {206, "bytes 1000-4999/5000", false},       // the rest, not the range
+        {206, "bytes 0-999/5000", false},
+        {206, "bytes 1000-1999/6000", false},       // another file than the index describes
+        {206, "bytes 1000-1999/*", false},
+        {206, nullptr, false},
+        {416, "bytes */5000", false},
+        {503, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.usable, JudgeClosedRangeAnswer(1000, 1999, 5000, c.status, c.contentRange) == nullptr)
+            << c.status << " " << (c.contentRange ? c.contentRange : "-");
+    }
+}
+
 TEST(TransferPolicy, PartialNamesCarryTheListedDigest) {
     const char* digest = "A9993E364706816ABA3E25717850C26C9CD0D89D";
     char name[100];
