@@ -96,13 +96,14 @@ bool ReadSmallFile(const char* path, size_t limit, std::string& data) {
     return ok;
 }
 
-// The staging files of one patch, named after the file's own temporary name; all are deleted when it goes.
+// The staging files of one patch, named after the listed digest and its occurrence like the file's partial body,
+// so that two patches in flight never share one (the start of a run deletes them); all go when the patch ends.
 struct StagingNames {
     char index[UrlBufferSize + 16], fetched[UrlBufferSize + 16], built[UrlBufferSize + 16];
     bool ok;
-    explicit StagingNames(const char* path) {
+    StagingNames(const char* digest, int occurrence) {
         char base[UrlBufferSize];
-        ok = MakeDownloadTempName(path, base, sizeof base);
+        ok = MakePartialName(digest, occurrence, base, sizeof base);
         snprintf(index, sizeof index, "%s.index", base);
         snprintf(fetched, sizeof fetched, "%s.ranges", base);
         snprintf(built, sizeof built, "%s.new", base);
@@ -121,7 +122,7 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     if (!MakeBlockIndexPath(request.path, request.expectedDigest, indexPath, sizeof indexPath)) {
         return "the file has no block index name";
     }
-    StagingNames names(request.path);
+    StagingNames names(request.expectedDigest, request.occurrence);
     if (!names.ok) return "the file has no block index name";
 
     // The index, through the transfer layer like the list: bounded by the reader's limit and one time-out,
