@@ -25,6 +25,7 @@ program to its end, so both include Wine's start; the visible window as driver.e
 import argparse
 import os
 import random
+import re
 import shutil
 import statistics
 import subprocess
@@ -375,7 +376,7 @@ def net_section(args, native_bin, windows_bin, display, template, work):
     nginx = harness.Nginx(site, work / "net-nginx", port + 1)
     prefix = wine_prefix(work / "prefix", display, template, [])
     try:
-        for profile in args.profiles.split(","):
+        for profile in [p for p in args.profiles.split(",") if p in PROFILES]:
             rtt, down, up = PROFILES[profile]
             floor = total * 8 / (down * 1e6)
             table = Table(f"Network, {profile}: first install of {len(entries)} files, {total / 1e6:.0f} MB through "
@@ -410,10 +411,42 @@ def net_section(args, native_bin, windows_bin, display, template, work):
                     ratio += f"; {wrong} files wrong"
                 table.row(label, values, ratio_to=None if label == aria2 else aria2, faster_is_higher=False,
                           note_text=ratio)
+        if "cut" in args.profiles.split(","):
+            cut_section(native_bin, windows_bin, work, prefix, port)
     finally:
         prefix.stop()
         prefix.remove()
         nginx.stop()
+
+
+def cut_section(native_bin, windows_bin, work, prefix, port):
+    """One 64 MB file on the home line whose first connection is cut at 48 MB: the time of the run, whether it
+    ended up to date, and the bytes the server sent, against the file's size."""
+    site = work / "net-cut-site"
+    if not (site / "update.cfg").exists():
+        (site / "data").mkdir(parents=True, exist_ok=True)
+        (site / "data" / "pack.dat").write_bytes(random.Random(48).randbytes(64_000_000))
+        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
+        harness.publish(site)
+    entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
+    rtt, down, up = PROFILES["home"]
+    nginx = harness.Nginx(site, work / "net-cut-nginx", port + 2)
+    line = LineSim(port, port + 2, rtt, down, up, cut_after=48_000_000, cut_once=True)
+    try:
+        clear_url_cache(prefix)
+        run = launcher_run(prefix, [], windows_bin, work, 90, entries)
+    finally:
+        line.stop()
+        nginx.stop()
+    # nginx counts what it wrote, and the line drops what it still held at the cut: the first request
+    # brought the launcher at most the cut's bytes, every later one all it sent.
+    sent = [int(m.group(1)) for m in re.finditer(r'"GET /Quorvane/data/pack\.dat[^"]*" \d{3} (\d+)',
+                                                 nginx.access_log.read_text())]
+    sent = min(sent[0], 48_000_000) + sum(sent[1:]) if sent else 0
+    table = Table("Network, home line: one 64 MB file, the first connection cut at 48 MB", "s")
+    table.row("launcher, Wine: to the end of the run", [run[0]],
+              note_text=f"{'up to date' if run[0] is not None and not run[5] else 'NOT up to date'}; "
+                        f"{sent / 64e6:.3f}x the file fetched")
 
 
 def main():
@@ -423,7 +456,8 @@ def main():
     parser.add_argument("--work", type=Path, default=None)
     parser.add_argument("--host", default="127.0.0.1:18469")
     parser.add_argument("--only", default="digest,update,signature,net")
-    parser.add_argument("--profiles", default="home", help="line profiles of the net section: home, far")
+    parser.add_argument("--profiles", default="home",
+                        help="line profiles of the net section: home, far, and cut (64 MB cut once at 48 MB)")
     parser.add_argument("--net-runs", type=int, default=1, help="runs per line profile")
     args = parser.parse_args()
     sections = set(args.only.split(","))

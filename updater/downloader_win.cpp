@@ -167,38 +167,100 @@ private:
     uint64_t bodyLimit_ = 0;
 };
 
-struct Watchdog {
-    MyCallback* callback;
-    HANDLE finished;          // set when the transfer has returned
+// What the watchdog keeps of one transfer in flight.
+struct Watch {
+    MyCallback* callback;     // null when the slot is free
     DWORD silence;            // milliseconds without a sign of life
     DWORD whole;              // milliseconds for the whole body from the request; 0: no bound
     DWORD window;             // milliseconds of the minimum-rate window; 0: no bound
     DWORD minWindowBytes;
+    DWORD started, windowStart, windowBytes;
+    bool aborting;            // the watchdog is aborting it outside the lock; the slot stays until it is done
 };
 
-// Watchdog thread of one transfer. A stalled connection gives the transfer's thread no callback at
-// all, so the time is kept here and the binding aborted from here: after a silence, once the whole
-// time is over, or when a window passed with less than its minimum of bytes.
-DWORD WINAPI WatchTransfer(void* argument) {
-    Watchdog* watch = (Watchdog*)argument;
-    MyCallback* callback = watch->callback;
-    DWORD started = GetTickCount();
-    DWORD windowStart = started;
-    DWORD windowBytes = 0;
-    while (WaitForSingleObject(watch->finished, 200) == WAIT_TIMEOUT) {
-        DWORD now = GetTickCount();
-        bool late = now - (DWORD)callback->lastActivity >= watch->silence ||
-                    (watch->whole && now - started >= watch->whole);
-        if (watch->window && now - windowStart >= watch->window) {
-            DWORD bytes = (DWORD)callback->received;
-            if (bytes - windowBytes < watch->minWindowBytes) late = true;
-            windowStart = now;
-            windowBytes = bytes;
+// One watchdog thread for every transfer of the process: a stalled connection gives a transfer's
+// thread no callback at all, so the time is kept here and the binding aborted from here: after a
+// silence, once the whole time is over, or when a window passed with less than its minimum of bytes.
+// A thread per transfer would cost each transfer a thread start and, under Wine, about 1 MiB.
+struct Watchdog {
+    CRITICAL_SECTION lock;
+    HANDLE wake = nullptr;    // set when a transfer is added
+    Watch watches[2 * MaxTransferSlots + 2] = {};  // the update run's transfers and the start-up's
+    bool started = false;
+
+    Watchdog() { InitializeCriticalSection(&lock); }
+} Watchdogs;
+
+DWORD WINAPI WatchTransfers(void*) {
+    for (;;) {
+        bool any = false;
+        for (Watch& watch : Watchdogs.watches) {
+            EnterCriticalSection(&Watchdogs.lock);
+            MyCallback* callback = watch.aborting ? nullptr : watch.callback;
+            bool late = false;
+            if (callback) {
+                any = true;
+                DWORD now = GetTickCount();
+                late = now - (DWORD)callback->lastActivity >= watch.silence ||
+                       (watch.whole && now - watch.started >= watch.whole) || callback->timedOut;
+                if (watch.window && now - watch.windowStart >= watch.window) {
+                    DWORD bytes = (DWORD)callback->received;
+                    if (bytes - watch.windowBytes < watch.minWindowBytes) late = true;
+                    watch.windowStart = now;
+                    watch.windowBytes = bytes;
+                }
+                watch.aborting = late || callback->tooLarge;
+            }
+            LeaveCriticalSection(&Watchdogs.lock);
+            if (!callback || !watch.aborting) continue;
+            if (late) callback->TimeOut();
+            else callback->Abort();
+            EnterCriticalSection(&Watchdogs.lock);
+            watch.aborting = false;
+            LeaveCriticalSection(&Watchdogs.lock);
         }
-        if (late || callback->timedOut) callback->TimeOut();
-        if (callback->tooLarge) callback->Abort();
+        WaitForSingleObject(Watchdogs.wake, any ? 200 : INFINITE);
     }
-    return 0;
+}
+
+// Adds a transfer to the watchdog; false when no slot is free (then it runs unwatched but for the
+// network layer's own time-outs).
+Watch* StartWatching(MyCallback& callback, const TransferLimits& limits) {
+    EnterCriticalSection(&Watchdogs.lock);
+    if (!Watchdogs.started) {
+        Watchdogs.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        HANDLE thread = Watchdogs.wake ? CreateThread(nullptr, 64 * 1024, WatchTransfers, nullptr,
+                                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)
+                                       : nullptr;
+        if (thread) CloseHandle(thread);
+        Watchdogs.started = thread != nullptr;
+    }
+    Watch* found = nullptr;
+    for (Watch& watch : Watchdogs.watches) {
+        if (Watchdogs.started && !watch.callback && !watch.aborting) {
+            DWORD now = GetTickCount();
+            watch = Watch{&callback, DownloadTimeoutSeconds * 1000u, limits.wholeSeconds * 1000u,
+                          limits.rateWindowSeconds * 1000u, (DWORD)limits.minWindowBytes, now, now, 0, false};
+            found = &watch;
+            break;
+        }
+    }
+    LeaveCriticalSection(&Watchdogs.lock);
+    if (found) SetEvent(Watchdogs.wake);
+    return found;
+}
+
+// Removes a transfer from the watchdog, once an abort under way has returned.
+void StopWatching(Watch* watch) {
+    if (!watch) return;
+    for (;;) {
+        EnterCriticalSection(&Watchdogs.lock);
+        bool aborting = watch->aborting;
+        if (!aborting) watch->callback = nullptr;
+        LeaveCriticalSection(&Watchdogs.lock);
+        if (!aborting) return;
+        Sleep(1);
+    }
 }
 
 // Sets the network layer's options once per process, on the main thread before the first transfer.
@@ -224,19 +286,12 @@ long long FileSizeOf(const char* path) {
     return (long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
 }
 
-// Runs one attempt with a watchdog beside it; returns the download service's result.
+// Runs one attempt watched by the watchdog; returns the download service's result.
 HRESULT TransferWithWatchdog(const char* url, const char* tempName, MyCallback& callback, const TransferLimits& limits) {
-    Watchdog watch = {&callback, CreateEventA(nullptr, TRUE, FALSE, nullptr), DownloadTimeoutSeconds * 1000u,
-                      limits.wholeSeconds * 1000u, limits.rateWindowSeconds * 1000u, (DWORD)limits.minWindowBytes};
-    HANDLE watcher = watch.finished ? CreateThread(nullptr, 0, WatchTransfer, &watch, 0, nullptr) : nullptr;
+    Watch* watch = StartWatching(callback, limits);
     HRESULT result = URLDownloadToFileA(nullptr, url, tempName, 0, &callback);
     DWORD lastError = GetLastError();
-    if (watcher) {
-        SetEvent(watch.finished);
-        WaitForSingleObject(watcher, INFINITE);
-        CloseHandle(watcher);
-    }
-    if (watch.finished) CloseHandle(watch.finished);
+    StopWatching(watch);
     SetLastError(lastError);
     return result;
 }

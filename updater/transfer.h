@@ -4,6 +4,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#ifndef LAUNCHER_TRANSFER_SLOTS
+#define LAUNCHER_TRANSFER_SLOTS 8
+#endif
+
 // Bounds of one file's transfer. Every figure is a ceiling that no server can push further.
 struct TransferLimits {
     uint64_t maxBytes;          // a longer body is cut off there and fails; 0: no bound
@@ -18,8 +22,8 @@ enum {
     MaxSignatureBytes = 4096,        // update.cfg.sig
     TransferRetries = 3,
     MinimumRateBytes = 64 * 1024,
-    // Transfers in flight at most, all to the one update server.
-    MaxTransferSlots = 8,
+    // Transfers in flight at most, all to the one update server; chosen with the benchmark.
+    MaxTransferSlots = LAUNCHER_TRANSFER_SLOTS,
 };
 
 // The list and its signature: whole within the time-out of their request, bounded, never retried, so
