@@ -215,14 +215,20 @@ def published_game(native_bin, work):
     return site
 
 
-def signature_section(args, native_bin, windows_bin, display, template, work):
-    """The signed manifest's start-up check alone, on the published game's update.cfg signed with a key of the
-    benchmark's own (made once under --work, never committed)."""
-    site = published_game(native_bin, work)
+def bench_key(native_bin, work):
+    """The benchmark's publisher key pair, work/keys/bench.key and .pub, made once."""
     key = work / "keys" / "bench"
     if not key.with_suffix(".pub").exists():
         key.parent.mkdir(parents=True, exist_ok=True)
         subprocess.run([native_bin / "publish_manifest", "--make-key", key], check=True, stdout=subprocess.DEVNULL)
+    return key
+
+
+def signature_section(args, native_bin, windows_bin, display, template, work):
+    """The signed manifest's start-up check alone, on the published game's update.cfg signed with a key of the
+    benchmark's own (made once under --work, never committed)."""
+    site = published_game(native_bin, work)
+    key = bench_key(native_bin, work)
     signed = work / "signed"
     shutil.rmtree(signed, ignore_errors=True)
     signed.mkdir()
@@ -249,6 +255,41 @@ def signature_section(args, native_bin, windows_bin, display, template, work):
         finally:
             prefix.stop()
             prefix.remove()
+    signed_update_rows(args, windows_bin, display, template, work, site, signed)
+
+
+def signed_update_rows(args, windows_bin, display, template, work, site, signed):
+    """The full first update of the published game by the signed launcher (list, signature, listing, every
+    download's signed length and SHA-256) beside the unsigned one, in turns, on any CPU."""
+    entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
+    signed_bin = work / "signed-bin"
+    signed_bin.mkdir(exist_ok=True)
+    shutil.copy2(windows_bin / "signed" / "Launcher.exe", signed_bin / "Launcher.exe")
+    shutil.copy2(windows_bin / "driver.exe", signed_bin / "driver.exe")
+    for name in ("update.cfg.sig", "update.cfg.files"):
+        shutil.copy2(signed / name, site / name)
+    host, port = harness.test_host()
+    nginx = harness.Nginx(site, work / "nginx-signed", port)
+    prefix = wine_prefix(work / "prefix", display, template, [])
+    table = Table("Signed launcher: the full first update of the published game (s), any CPU", "s")
+    times = {"unsigned": [], "signed": []}
+    wrong = 0
+    try:
+        for i in range(args.runs):
+            for label, bin_dir in (("unsigned", windows_bin), ("signed", signed_bin)):
+                clear_url_cache(prefix)
+                run = launcher_run(prefix, [], bin_dir, work, i, entries)
+                times[label].append(run[0])
+                wrong += run[5]
+    finally:
+        prefix.stop()
+        prefix.remove()
+        nginx.stop()
+        for name in ("update.cfg.sig", "update.cfg.files"):
+            (site / name).unlink(missing_ok=True)
+    table.row("first update, unsigned launcher", times["unsigned"])
+    table.row("first update, signed launcher", times["signed"], ratio_to="first update, unsigned launcher",
+              faster_is_higher=False, note_text=f"{wrong} files wrong" if wrong else "")
 
 
 def update_section(args, native_bin, windows_bin, display, template, work):
@@ -467,10 +508,14 @@ def main():
 
     note("building from the presets (release; the Windows build for the update host)")
     native_bin = build("release", build_dir / "release", ["bench_digest", "publish_manifest"])
+    # The benchmark's own publisher key (made once under --work, never committed); the Windows build makes a
+    # signed launcher with its public half beside the unsigned one.
+    work.mkdir(parents=True, exist_ok=True)
+    key = bench_key(native_bin, work)
     windows = "windows-i686" if can_run_32() else "windows-x86_64"
-    windows_bin = build(windows, build_dir / windows, ["Launcher", "driver", "bench_digest", "bench_fetch",
-                                                       "bench_signature"],
-                        f"-DLAUNCHER_UPDATE_HOST={args.host}")
+    windows_bin = build(windows, build_dir / windows, ["Launcher", "Launcher_signed", "driver", "bench_digest",
+                                                       "bench_fetch", "bench_signature"],
+                        f"-DLAUNCHER_UPDATE_HOST={args.host}", f"-DLAUNCHER_TEST_MANIFEST_KEY={key}.pub")
     template = build_dir / "wine-template"
     prepare_template(template)
     work.mkdir(parents=True, exist_ok=True)
