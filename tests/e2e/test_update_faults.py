@@ -174,7 +174,8 @@ class UpdateFaultTest(UpdateTestCase):
 
     def test_resumed_transfers_read_every_answer(self):
         """Bodies that wait in the staging folder from an earlier start, and the answers a server may give to
-        their Range requests; a cut once and a server error once, each retried."""
+        their Range requests; a cut once and a server error once, each retried; the log in manifest order
+        though the first file ends last."""
         files = {name: content(name, 100000) for name in
                  ("data/honoured.dat", "data/ignored.dat", "data/mislabelled.dat", "data/whole.dat",
                   "data/overlong.dat", "data/cut.dat", "data/busy.dat")}
@@ -188,8 +189,9 @@ class UpdateFaultTest(UpdateTestCase):
             (staging / f"{digest[path]}.part").write_bytes(files[path][:size])
         (staging / f"{digest['data/overlong.dat']}.part").write_bytes(files["data/overlong.dat"] + b"tail")
         (staging / f"{'0' * 40}.part").write_bytes(b"a partial of no listed file")
-        self.fault_server(site, "data/ignored.dat=norange", "data/mislabelled.dat=badrange:1", "data/cut.dat=cut:1",
-                          "data/busy.dat=503:1")
+        # The first file ends last: its lines still come first.
+        self.fault_server(site, "data/honoured.dat=late", "data/ignored.dat=norange", "data/mislabelled.dat=badrange:1",
+                          "data/cut.dat=cut:1", "data/busy.dat=503:1")
 
         lines = update_lines(self.run_update())
         retry = "Download: {} interrupted, trying again (2 of 4)."
