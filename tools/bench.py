@@ -498,12 +498,13 @@ def delta_sites(native_bin, work):
 
 
 def sent_bytes(access_log, start):
-    """Body bytes nginx sent per requested path in its log after offset start."""
-    sent = {}
+    """Body bytes nginx sent per requested path in its log after offset start; "requests" counts the requests."""
+    sent = {"requests": 0}
     with open(access_log, "rb") as log:
         log.seek(start)
         for match in re.finditer(r'"GET /Quorvane/(\S+) [^"]*" \d{3} (\d+)', log.read().decode(errors="replace")):
             sent[match.group(1)] = sent.get(match.group(1), 0) + int(match.group(2))
+            sent["requests"] += 1
     return sent
 
 
@@ -535,7 +536,7 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
             floor = size * 8 / (down * 1e6)
             launcher_times, patch_times, launcher_bytes, index_bytes, zsync_times, zsync_bytes, control_bytes = (
                 [] for _ in range(7))
-            wrong, different, patched = 0, 0, ""
+            wrong, different, patched, launcher_requests, zsync_requests = 0, 0, "", 0, 0
             try:
                 for i in range(args.net_runs):
                     start = nginx.access_log.stat().st_size if nginx.access_log.exists() else 0
@@ -546,6 +547,7 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
                     patch_times.append(run[1][3])
                     launcher_bytes.append(sent.get(DELTA_PATH, 0) + sent.get(index_name, 0))
                     index_bytes.append(sent.get(index_name, 0))
+                    launcher_requests = sent["requests"]
                     wrong += run[5]
                     patched = next((text.split("] ", 1)[-1] for text in run[6].splitlines()
                                     if "Patched " in text or "Patch of " in text), "no patch line in the log")
@@ -561,6 +563,7 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
                                    stderr=subprocess.DEVNULL)
                     zsync_times.append(time.perf_counter() - started)
                     sent = sent_bytes(nginx.access_log, start)
+                    zsync_requests = sent.pop("requests")
                     zsync_bytes.append(sum(sent.values()))
                     control_bytes.append(sent.get("data/pack.zsync", 0))
                     different += harness.sha1_of(zsync_dir / "pack.dat") != entries[0][1]
@@ -577,7 +580,7 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
                                                            if done else "") +
                       ("identical" if not wrong else f"{wrong} files NOT identical"))
             # The run also holds Wine's start, the manifest and the digest of the old pack before the patch.
-            patch = "  download phase (s)"
+            patch = "launcher: download phase (s)"
             table.row(patch, patch_times, note_text="the patch: index, scan, ranges, rebuild, digest")
             table.row("zsync -b 4096 (s)", zsync_times, ratio_to=launcher, faster_is_higher=False,
                       note_text="identical" if not different else f"{different} runs NOT identical")
@@ -585,11 +588,13 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
                       faster_is_higher=False)
             fetched = "launcher bytes (MB), pack and its index"
             table.row(fetched, [b / 1e6 for b in launcher_bytes],
-                      note_text=f"{statistics.median(launcher_bytes) / size:.4f}x the file")
+                      note_text=f"{statistics.median(launcher_bytes) / size:.4f}x the file; "
+                                f"{launcher_requests} requests in the run")
             table.row("  of which the block index (MB)", [b / 1e6 for b in index_bytes])
             table.row("zsync bytes (MB), control file included", [b / 1e6 for b in zsync_bytes], ratio_to=fetched,
                       faster_is_higher=False,
-                      note_text=f"{statistics.median(zsync_bytes) / size:.4f}x the file")
+                      note_text=f"{statistics.median(zsync_bytes) / size:.4f}x the file; "
+                                f"{zsync_requests} requests in the run")
             table.row("  of which the control file (MB)", [b / 1e6 for b in control_bytes])
             table.row("zsyncmake -b 4096 on the publisher's side (s)", [zsyncmake_seconds])
             print(f"\nThe launcher's log: {patched}")
@@ -619,8 +624,8 @@ def block_scan_section(native_bin, windows_bin, display, template, work):
         prefix.stop()
         prefix.remove()
         shutil.rmtree(folder, ignore_errors=True)
-    table = Table("Block scan of a 4 GiB pack (20 scattered 64 KiB changes, a 10 KiB insertion; 64 KiB blocks): "
-                  "seconds, peak memory of the whole program (MiB)", "s")
+    table = Table("Block scan of a 4 GiB pack (20 scattered 64 KiB changes, a 10 KiB insertion, so the new pack "
+                  "is just past 4 GiB: 128 KiB blocks): seconds, peak memory of the whole program (MiB)", "s")
     for where, r in results.items():
         table.row(f"scan of the old pack, {where}", [float(r["scan_seconds"])],
                   note_text=f"{r['result']}; {int(r['fetch_bytes']) / 1e6:.1f} MB in {r['ranges']} ranges")
