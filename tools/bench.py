@@ -581,7 +581,7 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
                       ("identical" if not wrong else f"{wrong} files NOT identical"))
             # The run also holds Wine's start, the manifest and the digest of the old pack before the patch.
             patch = "launcher: download phase (s)"
-            table.row(patch, patch_times, note_text="the patch: index, scan, ranges, rebuild, digest")
+            table.row(patch, patch_times, note_text="index, scan, ranges or whole file, digest")
             table.row("zsync -b 4096 (s)", zsync_times, ratio_to=launcher, faster_is_higher=False,
                       note_text="identical" if not different else f"{different} runs NOT identical")
             table.row("zsync beside the launcher's download phase", zsync_times, ratio_to=patch,
