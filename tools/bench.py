@@ -3,7 +3,7 @@
 min / median / max over the runs with ratios. It asserts nothing and never runs in the tests.
 
 Usage: tools/bench.py [--runs N] [--work DIR] [--build DIR] [--host 127.0.0.1:PORT]
-                      [--only digest,update,signature,net] [--profiles home,far] [--net-runs N]
+                      [--only digest,update,signature,net,delta] [--profiles home,far] [--net-runs N]
 
 It builds what it needs from the CMake presets (release for the native programs, windows-i686 for the Windows
 ones, or windows-x86_64 where this machine cannot run 32-bit programs) under --build (default build-bench/), makes
@@ -16,6 +16,11 @@ The net section installs a client-shaped game (500 files, ~93 MB) through tools/
 --host (where the launcher's build points) in front of nginx one port above, for each --profiles line (default
 home): home (60 ms, 200/20 Mbit/s) and far (150 ms, 20/5 Mbit/s); the launcher, the bare loop, curl and aria2c, on
 any CPU.
+
+The delta section (--only delta, not in the default run) updates a game folder holding an old 256 MB pack on the
+home line: the launcher patching it from its block index beside zsync with 4 KiB blocks (bytes from nginx's log,
+time), once for 20 scattered 64 KiB changes and a 10 KiB insertion and once for a pack with no block in common;
+then tools/bench_block_scan on a 4 GiB pack natively and under Wine (about 13 GB written under --work and removed).
 
 Times: native commands by wall clock; digests under Wine as the program measures them (without Wine's start);
 the update from starting Launcher.exe to its last log line, and the bare URLDownloadToFileA loop from starting its
@@ -149,14 +154,18 @@ PHASE_MARKERS = ("Total files to check", "Checking files...", "Checking for upda
                  "Update incomplete")
 
 
-def launcher_run(prefix, wrap, bin_dir, work, index, entries):
-    """One first update in a fresh folder, watched by a driver.exe that notes when the window appears. Returns
-    (seconds to the last line, seconds per phase, ms to the visible window, peak working set, VmHWM KiB, files
-    that differ from the manifest)."""
+def launcher_run(prefix, wrap, bin_dir, work, index, entries, prepared=None):
+    """One update, watched by a driver.exe that notes when the window appears: a first install in a fresh folder,
+    or with prepared, an update of a copy of that folder (an older game). Returns (seconds to the last line,
+    seconds per phase, ms to the visible window, peak working set, VmHWM KiB, files that differ from the
+    manifest, the launcher's log)."""
     game, out = work / f"game{index}", work / f"out{index}"
     for folder in (game, out):
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
+    if prepared:
+        shutil.rmtree(game)
+        shutil.copytree(prepared, game)
     shutil.copy2(bin_dir / "Launcher.exe", game / "Launcher.exe")
     env = dict(prefix.env, PWD=str(out))
     waiter = subprocess.Popen(wrap + harness.wine_command(bin_dir / "driver.exe", "--out", out / "wait.json",
@@ -198,8 +207,9 @@ def launcher_run(prefix, wrap, bin_dir, work, index, entries):
     marks = [0.0] + [seen.get(m) for m in PHASE_MARKERS[:4]]
     phases = [b - a if a is not None and b is not None else None for a, b in zip(marks, marks[1:])]
     wrong = sum(1 for path, digest in entries if not (game / path).is_file() or harness.sha1_of(game / path) != digest)
+    log = log_path.read_text(errors="replace") if log_path.exists() else ""
     shutil.rmtree(game, ignore_errors=True)
-    return end, phases, visible, memory, vm_hwm, wrong
+    return end, phases, visible, memory, vm_hwm, wrong, log
 
 
 def published_game(native_bin, work):
@@ -489,6 +499,182 @@ def cut_section(native_bin, windows_bin, work, prefix, port):
               note_text=f"{'up to date' if run[0] is not None and not run[5] else 'NOT up to date'}; "
                         f"{sent / 64e6:.3f}x the file fetched")
 
+DELTA_BYTES = 256_000_000
+DELTA_PATH = "data/pack.dat"
+
+
+def changed_pack(old):
+    """The old pack with 20 scattered 64 KiB changes (at odd offsets, so each spans parts of 17 blocks) and a
+    10 KiB insertion in the middle, from a fixed seed."""
+    rng, new, spacing = random.Random(2064), bytearray(old), len(old) // 21
+    for i in range(1, 21):
+        start = i * spacing + 777 * i
+        new[start:start + 65536] = rng.randbytes(65536)
+    middle = len(old) // 2 + 1234
+    new[middle:middle] = rng.randbytes(10 * 1024)
+    return bytes(new)
+
+
+def delta_sites(native_bin, work):
+    """The old 256 MB pack in a game folder of its own, and two published sites: the pack changed in a few places
+    and the pack replaced by new random bytes (no block in common). Each site is published with the old pack
+    first, then republished with the new one, as a publisher would. Made once and kept."""
+    root = work / "delta"
+    if not (root / ".made").exists():
+        note("making the delta packs (256 MB of random bytes, a changed copy, an unrelated one) and publishing them")
+        shutil.rmtree(root, ignore_errors=True)
+        old = random.Random(256).randbytes(DELTA_BYTES)
+        (root / "old" / "data").mkdir(parents=True)
+        (root / "old" / DELTA_PATH).write_bytes(old)
+        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
+        for name, new in (("changed", changed_pack(old)), ("fresh", random.Random(257).randbytes(DELTA_BYTES))):
+            site = root / name
+            (site / "data").mkdir(parents=True)
+            (site / DELTA_PATH).write_bytes(old)
+            harness.publish(site)
+            (site / DELTA_PATH).write_bytes(new)
+            harness.publish(site)
+        (root / ".made").write_text("ok\n")
+    return root
+
+
+def sent_bytes(access_log, start):
+    """Body bytes nginx sent per requested path in its log after offset start; "requests" counts the requests."""
+    sent = {"requests": 0}
+    with open(access_log, "rb") as log:
+        log.seek(start)
+        for match in re.finditer(r'"GET /Quorvane/(\S+) [^"]*" \d{3} (\d+)', log.read().decode(errors="replace")):
+            sent[match.group(1)] = sent.get(match.group(1), 0) + int(match.group(2))
+            sent["requests"] += 1
+    return sent
+
+
+def delta_section(args, native_bin, windows_bin, display, template, work):
+    """A delta update of a 256 MB pack on the home line: the launcher patching it from its block index beside
+    zsync with 4 KiB blocks, bytes and time; a pack with nothing in common; the block scan of a 4 GiB pack."""
+    root = delta_sites(native_bin, work)
+    host, port = harness.test_host()
+    rtt, down, up = PROFILES["home"]
+    prefix = wine_prefix(work / "prefix", display, template, [])
+    zsync_dir = root / "zsync-run"
+    try:
+        for offset, (name, title) in enumerate((("changed", "20 scattered 64 KiB changes and a 10 KiB insertion"),
+                                                 ("fresh", "no block in common (new random bytes)"))):
+            site = root / name
+            entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
+            size = (site / DELTA_PATH).stat().st_size
+            index_name = f"{DELTA_PATH}.{entries[0][1]}.blocks"
+            # zsync's control file, made for this host: 4 KiB blocks, as the launcher's index of this size.
+            control = site / "data" / "pack.zsync"
+            control.unlink(missing_ok=True)
+            started = time.perf_counter()
+            subprocess.run(["zsyncmake", "-b", "4096", "-u", f"http://{host}:{port}/Quorvane/{DELTA_PATH}",
+                            "-o", control, site / DELTA_PATH], check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            zsyncmake_seconds = time.perf_counter() - started
+            nginx = harness.Nginx(site, work / f"delta-nginx-{name}", port + 1 + offset)
+            line = LineSim(port, port + 1 + offset, rtt, down, up)
+            floor = size * 8 / (down * 1e6)
+            launcher_times, patch_times, launcher_bytes, index_bytes, zsync_times, zsync_bytes, control_bytes = (
+                [] for _ in range(7))
+            wrong, different, patched, launcher_requests, zsync_requests = 0, 0, "", 0, 0
+            try:
+                for i in range(args.net_runs):
+                    start = nginx.access_log.stat().st_size if nginx.access_log.exists() else 0
+                    clear_url_cache(prefix)
+                    run = launcher_run(prefix, [], windows_bin, work, 80 + i, entries, prepared=root / "old")
+                    sent = sent_bytes(nginx.access_log, start)
+                    launcher_times.append(run[0])
+                    patch_times.append(run[1][3])
+                    launcher_bytes.append(sent.get(DELTA_PATH, 0) + sent.get(index_name, 0))
+                    index_bytes.append(sent.get(index_name, 0))
+                    launcher_requests = sent["requests"]
+                    wrong += run[5]
+                    patched = next((text.split("] ", 1)[-1] for text in run[6].splitlines()
+                                    if "Patched " in text or "Patch of " in text), "no patch line in the log")
+
+                    start = nginx.access_log.stat().st_size
+                    shutil.rmtree(zsync_dir, ignore_errors=True)
+                    zsync_dir.mkdir()
+                    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+                    started = time.perf_counter()
+                    subprocess.run(["zsync", "-q", "-i", root / "old" / DELTA_PATH, "-o", zsync_dir / "pack.dat",
+                                    f"http://{host}:{port}/Quorvane/data/pack.zsync"], cwd=zsync_dir, env=env,
+                                   check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+                    zsync_times.append(time.perf_counter() - started)
+                    sent = sent_bytes(nginx.access_log, start)
+                    zsync_requests = sent.pop("requests")
+                    zsync_bytes.append(sum(sent.values()))
+                    control_bytes.append(sent.get("data/pack.zsync", 0))
+                    different += harness.sha1_of(zsync_dir / "pack.dat") != entries[0][1]
+            finally:
+                line.stop()
+                nginx.stop()
+                shutil.rmtree(zsync_dir, ignore_errors=True)
+            table = Table(f"Delta update, home line ({rtt} ms, {down}/{up} Mbit/s): a {size / 1e6:.0f} MB pack, "
+                          f"{title}; seconds, MB (10^6 bytes) from nginx's log; {args.net_runs} run(s) per row", "s")
+            table.row(f"floor: the whole pack at {down} Mbit/s", [floor])
+            launcher = "launcher, Wine, whole run (s)"
+            done = [t for t in launcher_times if t is not None]
+            table.row(launcher, launcher_times, note_text=(f"{statistics.median(done) / floor:.2f}x floor; "
+                                                           if done else "") +
+                      ("identical" if not wrong else f"{wrong} files NOT identical"))
+            # The run also holds Wine's start, the manifest and the digest of the old pack before the patch.
+            patch = "launcher: download phase (s)"
+            table.row(patch, patch_times, note_text="index, scan, ranges or whole file, digest")
+            table.row("zsync -b 4096 (s)", zsync_times, ratio_to=launcher, faster_is_higher=False,
+                      note_text="identical" if not different else f"{different} runs NOT identical")
+            table.row("zsync beside the launcher's download phase", zsync_times, ratio_to=patch,
+                      faster_is_higher=False)
+            fetched = "launcher bytes (MB), pack and its index"
+            table.row(fetched, [b / 1e6 for b in launcher_bytes],
+                      note_text=f"{statistics.median(launcher_bytes) / size:.4f}x the file; "
+                                f"{launcher_requests} requests in the run")
+            table.row("  of which the block index (MB)", [b / 1e6 for b in index_bytes])
+            table.row("zsync bytes (MB), control file included", [b / 1e6 for b in zsync_bytes], ratio_to=fetched,
+                      faster_is_higher=False,
+                      note_text=f"{statistics.median(zsync_bytes) / size:.4f}x the file; "
+                                f"{zsync_requests} requests in the run")
+            table.row("  of which the control file (MB)", [b / 1e6 for b in control_bytes])
+            table.row("zsyncmake -b 4096 on the publisher's side (s)", [zsyncmake_seconds])
+            print(f"\nThe launcher's log: {patched}")
+    finally:
+        prefix.stop()
+        prefix.remove()
+    block_scan_section(native_bin, windows_bin, display, template, work)
+
+
+def block_scan_section(native_bin, windows_bin, display, template, work):
+    """tools/bench_block_scan on a 4 GiB pack, natively and under Wine: it writes the pack, its changed copy and
+    the rebuilt file (about 12.9 GB) under work, and removes them."""
+    folder = work / "scan4g"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    free = shutil.disk_usage(folder).free
+    if free < 16 * GIB:
+        print(f"\nBlock scan of a 4 GiB pack skipped: {free / GIB:.1f} GiB free under {folder}, 16 GiB needed.")
+        return
+    results = {"native": fields(subprocess.run([native_bin / "bench_block_scan", "--megabytes", "4096", folder],
+                                               check=True, capture_output=True, text=True).stdout)}
+    prefix = wine_prefix(work / "prefix", display, template, [])
+    try:
+        results["Wine"] = fields(run_wine(prefix, [], [windows_bin / "bench_block_scan.exe", "--megabytes", "4096",
+                                                       "."], folder, timeout=3600)[1])
+    finally:
+        prefix.stop()
+        prefix.remove()
+        shutil.rmtree(folder, ignore_errors=True)
+    table = Table("Block scan of a 4 GiB pack (20 scattered 64 KiB changes, a 10 KiB insertion, so the new pack "
+                  "is just past 4 GiB: 128 KiB blocks): seconds, peak memory of the whole program (MiB)", "s")
+    for where, r in results.items():
+        table.row(f"scan of the old pack, {where}", [float(r["scan_seconds"])],
+                  note_text=f"{r['result']}; {int(r['fetch_bytes']) / 1e6:.1f} MB in {r['ranges']} ranges")
+        table.row(f"index of the new pack, {where}", [float(r["index_seconds"])])
+        table.row(f"rebuild, {where}", [float(r["build_seconds"])])
+        table.row(f"peak memory (MiB), {where}", [int(r["peak_rss_kib"]) / 1024],
+                  note_text=f"index {int(r['index_bytes']) / 1024:.0f} KiB")
+
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
@@ -507,14 +693,14 @@ def main():
     os.environ["LAUNCHER_TEST_HOST"] = args.host
 
     note("building from the presets (release; the Windows build for the update host)")
-    native_bin = build("release", build_dir / "release", ["bench_digest", "publish_manifest"])
+    native_bin = build("release", build_dir / "release", ["bench_digest", "publish_manifest", "bench_block_scan"])
     # The benchmark's own publisher key (made once under --work, never committed); the Windows build makes a
     # signed launcher with its public half beside the unsigned one.
     work.mkdir(parents=True, exist_ok=True)
     key = bench_key(native_bin, work)
     windows = "windows-i686" if can_run_32() else "windows-x86_64"
     windows_bin = build(windows, build_dir / windows, ["Launcher", "Launcher_signed", "driver", "bench_digest",
-                                                       "bench_fetch", "bench_signature"],
+                                                       "bench_fetch", "bench_signature", "bench_block_scan"],
                         f"-DLAUNCHER_UPDATE_HOST={args.host}", f"-DLAUNCHER_TEST_MANIFEST_KEY={key}.pub")
     template = build_dir / "wine-template"
     prepare_template(template)
@@ -536,6 +722,8 @@ def main():
             signature_section(args, native_bin, windows_bin, xvfb.display, template, work)
         if "net" in sections:
             net_section(args, native_bin, windows_bin, xvfb.display, template, work)
+        if "delta" in sections:
+            delta_section(args, native_bin, windows_bin, xvfb.display, template, work)
     finally:
         xvfb.stop()
     print(f"\nLoad average at the end: {load_average()}")

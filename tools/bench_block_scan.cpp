@@ -35,6 +35,17 @@ long PeakRssKib() {
     if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
     return (long)(counters.PeakWorkingSetSize / 1024);
 #else
+    // VmHWM belongs to this program alone; ru_maxrss keeps the peak of the process that started it when that
+    // was larger (it survives exec), which a benchmark run from a large Python process would report instead.
+    if (FILE* status = fopen("/proc/self/status", "r")) {
+        char line[256];
+        long kib = -1;
+        while (fgets(line, sizeof line, status)) {
+            if (sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+        }
+        fclose(status);
+        if (kib >= 0) return kib;
+    }
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
