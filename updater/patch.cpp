@@ -5,6 +5,11 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+#include "updater/helper_thread.h"
 #include "updater/signature.h"
 #include "updater/transfer.h"
 
@@ -117,6 +122,64 @@ struct StagingNames {
 
 }  // namespace
 
+namespace {
+
+// Ranges of one file in flight at once: each request costs a round trip, so a few at a time hide most of it.
+const size_t RangesInFlight = 4;
+
+// Fetches every range, up to RangesInFlight at once, each into a file of its own beside fetched, then joins
+// them in order into fetched. Returns null, or what went wrong first.
+const char* FetchAllRanges(const char* path, const std::vector<ByteRange>& ranges, uint64_t fileLength,
+                           const char* fetched) {
+    std::vector<std::string> parts;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        parts.push_back(std::string(fetched) + "." + std::to_string(i));
+        remove(parts.back().c_str());
+    }
+    std::mutex lock;
+    size_t next = 0;
+    const char* problem = nullptr;
+    auto fetch = [&] {
+        for (;;) {
+            size_t i;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (next >= ranges.size() || problem) return;
+                i = next++;
+            }
+            const char* failed = FetchRange(path, ranges[i], fileLength, parts[i].c_str());
+            if (failed) {
+                std::lock_guard<std::mutex> guard(lock);
+                if (!problem) problem = failed;
+            }
+        }
+    };
+    auto run = [](void* argument) { (*(decltype(fetch)*)argument)(); };
+    std::vector<HelperThread*> helpers;
+    for (size_t t = 1; t < std::min(RangesInFlight, ranges.size()); ++t) {
+        if (HelperThread* helper = StartHelperThread(run, &fetch)) helpers.push_back(helper);
+    }
+    fetch();
+    for (HelperThread* helper : helpers) JoinHelperThread(helper);
+
+    FILE* out = problem ? nullptr : fopen(fetched, "wb");
+    if (!problem && !out) problem = "the staging folder refused the file";
+    char buffer[64 * 1024];
+    for (const std::string& part : parts) {
+        FILE* in = out ? fopen(part.c_str(), "rb") : nullptr;
+        size_t count;
+        while (in && (count = fread(buffer, 1, sizeof buffer, in)) > 0) {
+            if (fwrite(buffer, 1, count, out) != count) problem = "the staging folder refused the file";
+        }
+        if (in) fclose(in);
+        remove(part.c_str());
+    }
+    if (out && fclose(out) != 0 && !problem) problem = "the staging folder refused the file";
+    return problem;
+}
+
+}  // namespace
+
 const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     char indexPath[UrlBufferSize];
     if (!MakeBlockIndexPath(request.path, request.expectedDigest, indexPath, sizeof indexPath)) {
@@ -147,11 +210,8 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     files.ranges = &ranges;
     if (!PatchWorthIt(index.fileLength, data.size(), TotalLength(ranges))) return "too much of the file changed";
 
-    // One range after another within this file's transfer slot, each appended to one staging file.
     remove(names.fetched);
-    for (const ByteRange& range : ranges) {
-        if (const char* problem = FetchRange(request.path, range, index.fileLength, names.fetched)) return problem;
-    }
+    if (const char* problem = FetchAllRanges(request.path, ranges, index.fileLength, names.fetched)) return problem;
     if (!ranges.empty() && FileLength(names.fetched) != (long long)TotalLength(ranges)) return "the ranges arrived cut short";
     files.fetched = ranges.empty() ? nullptr : fopen(names.fetched, "rb");
     files.built = fopen(names.built, "wb");

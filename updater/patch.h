@@ -14,8 +14,8 @@ enum {
     // A fetched range costs a request and a round trip: ranges closer than this are fetched as one, about
     // what a home line carries in one round trip.
     PatchJoinGap = 64 * 1024,
-    // Ranges are fetched one after another within the file's transfer slot; more than this many are joined
-    // further (a file changed in many places is fetched in fewer, longer pieces).
+    // Each range is a request of its own, four in flight per file; more than this many are joined further
+    // (a file changed in many places is fetched in fewer, longer pieces).
     MaxPatchRanges = 64,
 };
 
