@@ -1,4 +1,4 @@
-// A second thread for work that pays on two cores (the digests of many files); std::thread natively, Win32 on Windows.
+// Threads for work beside the caller (the digests of many files, transfers in flight); std::thread natively, Win32 on Windows.
 #pragma once
 
 struct HelperThread;

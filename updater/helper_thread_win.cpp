@@ -1,4 +1,4 @@
-// The helper thread for Windows: the MinGW runtime here has no std::thread, so a Win32 thread runs it.
+// Helper threads for Windows: Win32 threads started through the C runtime, as every MinGW runtime variant has them.
 #include <windows.h>
 #include <process.h>
 

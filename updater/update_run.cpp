@@ -13,13 +13,13 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/log.h"
 #include "common/text.h"
 #include "updater/digest.h"
 #include "updater/downloader.h"
+#include "updater/helper_thread.h"
 #include "updater/manifest.h"
 #include "updater/patch.h"
 #include "updater/signature.h"
@@ -224,8 +224,13 @@ static int FetchPending() {
             changed.notify_one();
         }
     };
-    std::vector<std::thread> threads;
-    for (int t = 0; t < std::min(TransferSlots, count); ++t) threads.emplace_back(transfer);
+    std::vector<HelperThread*> threads;
+    auto runTransfers = [](void* argument) { (*(decltype(transfer)*)argument)(); };
+    for (int t = 0; t < std::min(TransferSlots, count); ++t) {
+        if (HelperThread* thread = StartHelperThread(runTransfers, &transfer)) threads.push_back(thread);
+    }
+    // Without any thread the files are fetched here, one after another.
+    if (threads.empty()) transfer();
 
     int logged = 0, shown = 0;
     while (logged < count) {
@@ -245,7 +250,7 @@ static int FetchPending() {
         shown = nowFinished;
         SetProgressPos(shown);
     }
-    for (std::thread& thread : threads) thread.join();
+    for (HelperThread* thread : threads) JoinHelperThread(thread);
     return failed;
 }
 
