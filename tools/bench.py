@@ -20,7 +20,7 @@ any CPU.
 The delta section (--only delta, not in the default run) updates a game folder holding an old 256 MB pack on the
 home line: the launcher patching it from its block index beside zsync with 4 KiB blocks (bytes from nginx's log,
 time), once for 20 scattered 64 KiB changes and a 10 KiB insertion and once for a pack with no block in common;
-then tools/bench_block_scan on a 4 GiB pack natively and under Wine (about 13 GB written under --work and removed).
+then tools/bench_block_scan on a 256 MB and a 4 GiB pack natively and under Wine (about 13 GB written under --work and removed).
 
 Times: native commands by wall clock; digests under Wine as the program measures them (without Wine's start);
 the update from starting Launcher.exe to its last log line, and the bare URLDownloadToFileA loop from starting its
@@ -646,30 +646,36 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
 
 
 def block_scan_section(native_bin, windows_bin, display, template, work):
-    """tools/bench_block_scan on a 4 GiB pack, natively and under Wine: it writes the pack, its changed copy and
-    the rebuilt file (about 12.9 GB) under work, and removes them."""
+    """tools/bench_block_scan on a 256 MB and a 4 GiB pack, natively and under Wine: it writes the pack, its
+    changed copy and the rebuilt file under work (about 12.9 GB for the larger), and removes them."""
     folder = work / "scan4g"
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
+    sizes = [("256 MB", "244"), ("4 GiB", "4096")]
     free = shutil.disk_usage(folder).free
     if free < 16 * GIB:
         print(f"\nBlock scan of a 4 GiB pack skipped: {free / GIB:.1f} GiB free under {folder}, 16 GiB needed.")
-        return
-    results = {"native": fields(subprocess.run([native_bin / "bench_block_scan", "--megabytes", "4096", folder],
-                                               check=True, capture_output=True, text=True).stdout)}
+        sizes.pop()
+    results = {}
     prefix = wine_prefix(work / "prefix", display, template, [])
     try:
-        results["Wine"] = fields(run_wine(prefix, [], [windows_bin / "bench_block_scan.exe", "--megabytes", "4096",
-                                                       "."], folder, timeout=3600)[1])
+        for name, megabytes in sizes:
+            results[f"{name}, native"] = fields(subprocess.run(
+                [native_bin / "bench_block_scan", "--megabytes", megabytes, folder],
+                check=True, capture_output=True, text=True).stdout)
+            results[f"{name}, Wine"] = fields(run_wine(prefix, [], [windows_bin / "bench_block_scan.exe",
+                                                                    "--megabytes", megabytes, "."],
+                                                       folder, timeout=3600)[1])
     finally:
         prefix.stop()
         prefix.remove()
         shutil.rmtree(folder, ignore_errors=True)
-    table = Table("Block scan of a 4 GiB pack (20 scattered 64 KiB changes, a 10 KiB insertion, so the new pack "
-                  "is just past 4 GiB: 128 KiB blocks): seconds, peak memory of the whole program (MiB)", "s")
+    table = Table("Block scan of a 256 MB and a 4 GiB pack (20 scattered 64 KiB changes, a 10 KiB insertion; the "
+                  "4 GiB pack has 128 KiB blocks): seconds, peak memory of the whole program (MiB)", "s")
     for where, r in results.items():
-        table.row(f"scan of the old pack, {where}", [float(r["scan_seconds"])],
+        table.row(f"scan of the old pack, two halves at once, {where}", [float(r["scan_seconds"])],
                   note_text=f"{r['result']}; {int(r['fetch_bytes']) / 1e6:.1f} MB in {r['ranges']} ranges")
+        table.row(f"scan of the old pack, one thread, {where}", [float(r["single_scan_seconds"])])
         table.row(f"index of the new pack, {where}", [float(r["index_seconds"])])
         table.row(f"rebuild, {where}", [float(r["build_seconds"])])
         table.row(f"peak memory (MiB), {where}", [int(r["peak_rss_kib"]) / 1024],

@@ -8,12 +8,15 @@
 
 #include <algorithm>
 
+#include "updater/helper_thread.h"
+
 namespace {
 
 const char Magic[4] = {'Q', 'V', 'B', 'I'};
-const unsigned char FormatVersion = 1;
+const unsigned char FormatVersion = 2, FirstFormatVersion = 1;
 const char IndexSuffix[] = ".blocks";
 const size_t BuildChunk = 256 * 1024;  // the rebuild reads and writes up to this much at once
+const size_t ScanReadSize = 1 << 20;   // the scan reads this much at once: few reads, each a system call
 
 uint32_t Load32(const unsigned char* p) {
     return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -56,11 +59,23 @@ uint32_t BlockLength(const BlockIndex& index, size_t block) {
 // The weak sum of a window as its two halves, so it can roll.
 struct RollingSum {
     uint32_t a = 0, b = 0;
-    void Start(const unsigned char* data, size_t size) {
+    // Sums size bytes, four at a time (b += a after each byte, unrolled, so the additions can overlap). With
+    // prefix, the sums of the first prefixSize bytes go there too, in the same pass.
+    void Start(const unsigned char* data, size_t size, RollingSum* prefix = nullptr, size_t prefixSize = 0) {
         a = b = 0;
-        for (size_t i = 0; i < size; ++i) {
-            a += data[i];
-            b += a;  // adds byte i once for every later position, so (size - i) times in all
+        size_t i = 0;
+        for (size_t stop = prefix ? prefixSize : size;; stop = size) {
+            for (; i + 4 <= stop; i += 4) {
+                const uint32_t x0 = data[i], x1 = data[i + 1], x2 = data[i + 2], x3 = data[i + 3];
+                b += 4 * a + 4 * x0 + 3 * x1 + 2 * x2 + x3;
+                a += x0 + x1 + x2 + x3;
+            }
+            for (; i < stop; ++i) {
+                a += data[i];
+                b += a;
+            }
+            if (stop == size) break;
+            *prefix = *this;
         }
     }
     // Moves a window of size bytes one byte on: out leaves it, in enters it.
@@ -92,17 +107,22 @@ public:
         }
         filterShift_ = 31;
         while (filterShift_ > 6 && (1u << (32 - filterShift_)) < 16 * entries_.size()) --filterShift_;
-        filter_.assign(((size_t)1 << (32 - filterShift_)) / 64 + 1, 0);
+        filter_.assign(((size_t)1 << (32 - filterShift_)) / 32 + 1, 0);
         for (const Entry& entry : entries_) {
             uint32_t bit = Mix(entry.weak);
-            filter_[bit / 64] |= (uint64_t)1 << (bit % 64);
+            filter_[bit / 32] |= 1u << (bit % 32);
         }
+    }
+
+    // False when no block has this weak sum; true when one may have it.
+    bool MayHold(uint32_t weak) const {
+        uint32_t bit = Mix(weak);
+        return filter_[bit / 32] >> (bit % 32) & 1;
     }
 
     // The first still unplaced entry of a weak sum, or -1: the caller computes the strong sum only then.
     long FindWeak(uint32_t weak) const {
-        uint32_t bit = Mix(weak);
-        if (!(filter_[bit / 64] >> (bit % 64) & 1)) return -1;
+        if (!MayHold(weak)) return -1;
         auto it = std::lower_bound(entries_.begin(), entries_.end(), weak,
                                    [](const Entry& entry, uint32_t value) { return entry.weak < value; });
         for (; it != entries_.end() && it->weak == weak; ++it) {
@@ -132,7 +152,7 @@ private:
 
     std::vector<Entry> entries_;
     std::vector<uint32_t> sameNext_;
-    std::vector<uint64_t> filter_;
+    std::vector<uint32_t> filter_;
     int filterShift_;
 };
 
@@ -142,13 +162,16 @@ size_t FileReadNext(void* file, void* buffer, size_t size) {
     return fread(buffer, 1, size, (FILE*)file);
 }
 
-bool FileReadAt(void* file, uint64_t offset, void* buffer, size_t size) {
+bool FileSeek(void* file, uint64_t offset) {
 #ifdef _WIN32
-    if (_fseeki64((FILE*)file, (long long)offset, SEEK_SET) != 0) return false;
+    return _fseeki64((FILE*)file, (long long)offset, SEEK_SET) == 0;
 #else
-    if (fseeko((FILE*)file, (off_t)offset, SEEK_SET) != 0) return false;
+    return fseeko((FILE*)file, (off_t)offset, SEEK_SET) == 0;
 #endif
-    return fread(buffer, 1, size, (FILE*)file) == size;
+}
+
+bool FileReadAt(void* file, uint64_t offset, void* buffer, size_t size) {
+    return FileSeek(file, offset) && fread(buffer, 1, size, (FILE*)file) == size;
 }
 
 bool FileWrite(void* file, const void* data, size_t size) {
@@ -167,13 +190,19 @@ uint32_t WeakSum(const unsigned char* data, size_t size) {
     return sum.Value();
 }
 
-uint32_t StrongSum(const unsigned char* data, size_t size) {
+int StrongSumSizeFor(uint64_t length) {
+    return length <= (uint64_t)MaxChosenBlocks << ChosenBlockShift ? 3 : 4;
+}
+
+uint32_t StrongSum(const unsigned char* data, size_t size, int strongBytes) {
     Sha1 state;
     Sha1Init(state);
     Sha1Update(state, data, size);
     unsigned char digest[Sha1Size];
     Sha1Finish(state, digest);
-    return (uint32_t)digest[0] << 24 | (uint32_t)digest[1] << 16 | (uint32_t)digest[2] << 8 | digest[3];
+    uint32_t sum = 0;
+    for (int i = 0; i < strongBytes; ++i) sum = sum << 8 | digest[i];
+    return sum;
 }
 
 bool MakeBlockIndexPath(const char* path, const char* digest, char* name, size_t size) {
@@ -198,6 +227,7 @@ bool IsBlockIndexPath(const std::string& path) {
 
 int MakeBlockIndex(ReadNextFunction read, void* context, uint64_t length, BlockIndex* index) {
     index->blockSize = BlockSizeFor(length);
+    index->strongBytes = StrongSumSizeFor(length);
     index->fileLength = 0;
     index->blocks.clear();
     std::vector<unsigned char> buffer(index->blockSize);
@@ -209,7 +239,7 @@ int MakeBlockIndex(ReadNextFunction read, void* context, uint64_t length, BlockI
         if (got == 0) break;
         Sha1Update(whole, buffer.data(), got);
         index->fileLength += got;
-        index->blocks.push_back({WeakSum(buffer.data(), got), StrongSum(buffer.data(), got)});
+        index->blocks.push_back({WeakSum(buffer.data(), got), StrongSum(buffer.data(), got, index->strongBytes)});
         if (got < buffer.size()) break;
     }
     // A short read, or a file that changed its length while it was read, gives no index.
@@ -224,14 +254,15 @@ std::string EncodeBlockIndex(const BlockIndex& index) {
     while (shift < 31 && (1u << shift) < index.blockSize) ++shift;
     out += (char)FormatVersion;
     out += (char)shift;
-    out += std::string(2, '\0');
+    out += (char)index.strongBytes;
+    out += '\0';
     Store32(out, (uint32_t)index.fileLength);
     Store32(out, (uint32_t)(index.fileLength >> 32));
     out.append((const char*)index.fileSha1, Sha1Size);
     Store32(out, (uint32_t)index.blocks.size());
     for (const BlockSum& sum : index.blocks) {
         Store32(out, sum.weak);
-        Store32(out, sum.strong);
+        for (int i = 0; i < index.strongBytes; ++i) out += (char)(sum.strong >> (8 * i));
     }
     return out;
 }
@@ -241,16 +272,23 @@ const char* ReadBlockIndex(const void* data, size_t size, const char* expectedDi
     if (size > MaxBlockIndexBytes) return "the block index is too large";
     if (size < BlockIndexHeaderSize) return "the block index is shorter than its header";
     if (memcmp(bytes, Magic, sizeof Magic) != 0) return "not a block index";
-    if (bytes[4] != FormatVersion) return "the block index has an unknown format version";
+    if (bytes[4] != FormatVersion && bytes[4] != FirstFormatVersion) {
+        return "the block index has an unknown format version";
+    }
     int shift = bytes[5];
     if (shift < SmallestBlockShift || shift > LargestBlockShift) return "the block index has an unusable block size";
-    if (bytes[6] || bytes[7]) return "the block index has a reserved field set";
+    const int strongBytes = bytes[4] == FirstFormatVersion && bytes[6] == 0 ? (int)MaxStrongSumSize : (int)bytes[6];
+    if (strongBytes < 3 || strongBytes > MaxStrongSumSize || (bytes[4] == FirstFormatVersion && bytes[6])) {
+        return "the block index has an unusable strong sum size";
+    }
+    if (bytes[7]) return "the block index has a reserved field set";
+    const size_t entrySize = BlockIndexWeakSize + (size_t)strongBytes;
     uint64_t length = Load32(bytes + 8) | (uint64_t)Load32(bytes + 12) << 32;
     uint32_t count = Load32(bytes + 36);
     if (count > MaxIndexBlocks || count != BlockCountFor(length, 1u << shift)) {
         return "the block count does not match the file length and block size";
     }
-    if (size != BlockIndexHeaderSize + (size_t)count * BlockIndexEntrySize) {
+    if (size != BlockIndexHeaderSize + (size_t)count * entrySize) {
         return "the block index's size does not match its block count";
     }
     unsigned char expected[Sha1Size];
@@ -261,15 +299,19 @@ const char* ReadBlockIndex(const void* data, size_t size, const char* expectedDi
     index->fileLength = length;
     memcpy(index->fileSha1, bytes + 16, Sha1Size);
     index->blockSize = 1u << shift;
+    index->strongBytes = strongBytes;
     index->blocks.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
-        const unsigned char* entry = bytes + BlockIndexHeaderSize + (size_t)i * BlockIndexEntrySize;
-        index->blocks[i] = {Load32(entry), Load32(entry + 4)};
+        const unsigned char* entry = bytes + BlockIndexHeaderSize + (size_t)i * entrySize;
+        uint32_t strong = 0;
+        for (int k = strongBytes - 1; k >= 0; --k) strong = strong << 8 | entry[BlockIndexWeakSize + k];
+        index->blocks[i] = {Load32(entry), strong};
     }
     return nullptr;
 }
 
-BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* context) {
+BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* context, uint64_t start,
+                        uint64_t stop) {
     const size_t count = index.blocks.size();
     BlockPlan plan(count, FetchBlock);
     if (count == 0) return plan;
@@ -281,9 +323,9 @@ BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* co
     size_t unplaced = count;
 
     // The window [at, at + size) lies in buffer[0, have); buffer[0] is the local file's byte at base.
-    std::vector<unsigned char> buffer(2 * (size_t)size);
+    std::vector<unsigned char> buffer((size_t)size + std::max<size_t>(size, ScanReadSize));
     size_t have = 0, at = 0;
-    uint64_t base = 0;
+    uint64_t base = start;
     bool end = false;
     RollingSum full, part;
     bool fullValid = false, partValid = false;
@@ -303,23 +345,31 @@ BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* co
                 have += got;
             }
         }
+        if (base + at >= stop) break;
         const size_t left = have - at;
         const unsigned char* window = buffer.data() + at;
         bool matched = false;
+        const bool wantShort = shortSize && plan[count - 1] == FetchBlock;
         if (left >= size) {
-            if (!fullValid) full.Start(window, size);
+            // A new window: the short one, when still wanted, is summed in the same pass over its first bytes.
+            if (!fullValid && wantShort && !partValid) {
+                full.Start(window, size, &part, shortSize);
+                partValid = true;
+            } else if (!fullValid) {
+                full.Start(window, size);
+            }
             fullValid = true;
             uint32_t weak = full.Value();
             long entry = table.FindWeak(weak);
-            if (entry >= 0 && table.Place(entry, weak, StrongSum(window, size), base + at, plan)) {
+            if (entry >= 0 && table.Place(entry, weak, StrongSum(window, size, index.strongBytes), base + at, plan)) {
                 matched = true;
                 --unplaced;
             }
         }
-        if (shortSize && left >= shortSize && plan[count - 1] == FetchBlock) {
+        if (wantShort && left >= shortSize) {
             if (!partValid) part.Start(window, shortSize);
             partValid = true;
-            if (part.Value() == lastSum.weak && StrongSum(window, shortSize) == lastSum.strong) {
+            if (part.Value() == lastSum.weak && StrongSum(window, shortSize, index.strongBytes) == lastSum.strong) {
                 plan[count - 1] = base + at;
                 --unplaced;
             }
@@ -341,8 +391,53 @@ BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* co
             partValid = false;
         }
         ++at;
+        // Between matches most offsets fail the filter at once: roll on without the checks above until an
+        // offset may match, or the buffer needs refilling.
+        const bool shortStill = shortSize && plan[count - 1] == FetchBlock;
+        if (!fullValid || (shortStill && !partValid)) continue;
+        if (!shortStill) partValid = false;
+        const unsigned char* data = buffer.data();
+        const size_t rollable = have > (size_t)size + 1 ? have - size - 1 : 0;
+        const size_t until = (size_t)std::min<uint64_t>(rollable, stop - base);
+        while (at < until && !table.MayHold(full.Value()) &&
+               !(shortStill && part.Value() == lastSum.weak)) {
+            full.Roll(data[at], data[at + size], size);
+            if (shortStill) part.Roll(data[at], data[at + shortSize], shortSize);
+            ++at;
+        }
     }
     return plan;
+}
+
+BlockPlan ScanLocalFileInHalves(const BlockIndex& index, const char* path, FILE* local, uint64_t length) {
+    struct Half {
+        const BlockIndex* index;
+        FILE* file;
+        uint64_t start;
+        BlockPlan plan;
+    } later{&index, nullptr, length / 2, {}};
+    HelperThread* helper = nullptr;
+    if (length >= ParallelScanMinBytes && (later.file = fopen(path, "rb")) != nullptr &&
+        FileSeek(later.file, later.start)) {
+        auto run = [](void* argument) {
+            Half& half = *static_cast<Half*>(argument);
+            half.plan = ScanLocalFile(*half.index, FileReadNext, half.file, half.start);
+        };
+        helper = StartHelperThread(run, &later);
+    }
+    BlockPlan plan = ScanLocalFile(index, FileReadNext, local, 0, helper ? later.start : UINT64_MAX);
+    if (helper) {
+        JoinHelperThread(helper);
+        MergePlans(plan, later.plan);
+    }
+    if (later.file) fclose(later.file);
+    return plan;
+}
+
+void MergePlans(BlockPlan& plan, const BlockPlan& later) {
+    for (size_t block = 0; block < plan.size() && block < later.size(); ++block) {
+        if (plan[block] == FetchBlock) plan[block] = later[block];
+    }
 }
 
 std::vector<ByteRange> FetchRanges(const BlockIndex& index, const BlockPlan& plan, uint64_t joinGap) {

@@ -8,22 +8,27 @@
 // and it never lists index files in update.cfg, whose format does not change: older launchers ignore them.
 // The name is accepted by IsSafeManifestPath whenever PATH is.
 //
-// Format (binary, every number little-endian; 40-byte header, then 8 bytes per block):
+// Format (binary, every number little-endian; 40-byte header, then 4 + S bytes per block):
 //   offset  size  field
 //   0       4     "QVBI"
-//   4       1     format version, 1
+//   4       1     format version, 2 (version 1 is read too: S is 4 there and byte 6 is zero)
 //   5       1     log2 of the block size, 10 to 24 (1 KiB to 16 MiB)
-//   6       2     zero
+//   6       1     S, the size of a strong sum in bytes, 3 or 4
+//   7       1     zero
 //   8       8     length of the whole file in bytes
 //   16      20    SHA-1 digest of the whole file
 //   36      4     block count: length / block size, rounded up (0 for an empty file)
-//   40      8*N   per block: 4 bytes weak sum, then 4 bytes strong sum
+//   40      (4+S)*N  per block: 4 bytes weak sum, then S bytes strong sum
 // Every block is block-size bytes long except the last, which holds what remains (1 to block-size bytes).
 // Weak sum: a = sum of the bytes, b = sum of (n - i) * byte[i] over the block's n bytes, both modulo 2^16;
 // weak = a + b * 2^16. It rolls: moving the window one byte costs a few additions.
-// Strong sum: the first 32-bit word of the block's SHA-1 (its first 4 digest bytes, read big-endian).
-// 32 bits only confirm a weak match at one offset, so a false match is rare, and the whole-file SHA-1 that
-// the launcher checks after rebuilding catches it; the rebuilt file is then downloaded whole.
+// Strong sum: the first S bytes of the block's SHA-1, read big-endian. They only confirm a weak match at one
+// offset, so a false match is rare, and the whole-file SHA-1 that the launcher checks after rebuilding
+// catches it; the rebuilt file is then downloaded whole. The scan tries every offset only where the old
+// file differs (it skips a block at each match), and at each such offset a false match has a chance of
+// (blocks / 2^32) * 2^-(8 S). The writer uses S = 3 up to 256 MiB: even a 256 MB file with nothing in common
+// then falls back once in about 4000 updates, and the index is an eighth smaller than with S = 4, which it
+// uses for larger files.
 //
 // Block size: 4 KiB for files up to 256 MiB, then doubled for every doubling of the file, so a file never
 // has more than 65536 blocks and its index never exceeds 512 KiB + 40 bytes (4 GiB: 64 KiB blocks). Small
@@ -42,25 +47,28 @@
 
 enum {
     BlockIndexHeaderSize = 40,
-    BlockIndexEntrySize = 8,
+    BlockIndexWeakSize = 4,
+    MaxStrongSumSize = 4,
+    MaxBlockIndexEntrySize = BlockIndexWeakSize + MaxStrongSumSize,
     SmallestBlockShift = 10,
     LargestBlockShift = 24,
     ChosenBlockShift = 12,        // 4 KiB: the block size of files up to 256 MiB
     MaxChosenBlocks = 65536,      // the writer's limit, which sets its block size
     MaxIndexBlocks = 131072,      // the reader's limit
-    MaxBlockIndexBytes = BlockIndexHeaderSize + BlockIndexEntrySize * MaxIndexBlocks,
+    MaxBlockIndexBytes = BlockIndexHeaderSize + MaxBlockIndexEntrySize * MaxIndexBlocks,
     DefaultBlockIndexMinBytes = 1024 * 1024,  // the publisher indexes files of at least this size
 };
 
 struct BlockSum {
     uint32_t weak;
-    uint32_t strong;
+    uint32_t strong;  // the strong sum's first strongBytes bytes of StrongSum, as a number
 };
 
 struct BlockIndex {
     uint64_t fileLength = 0;
     unsigned char fileSha1[Sha1Size] = {};
     uint32_t blockSize = 0;
+    int strongBytes = MaxStrongSumSize;
     std::vector<BlockSum> blocks;
 };
 
@@ -84,15 +92,19 @@ typedef bool (*WriteFunction)(void* context, const void* data, size_t size);
 
 // The same, for a FILE* opened in binary mode as the context (offsets past 2 GiB included).
 size_t FileReadNext(void* file, void* buffer, size_t size);
+bool FileSeek(void* file, uint64_t offset);
 bool FileReadAt(void* file, uint64_t offset, void* buffer, size_t size);
 bool FileWrite(void* file, const void* data, size_t size);
 
 // The block size the writer uses for a file of this length.
 uint32_t BlockSizeFor(uint64_t length);
 
-// The weak sum of size bytes (see the format above).
+// The size of a strong sum the writer uses for a file of this length.
+int StrongSumSizeFor(uint64_t length);
+
+// The weak sum of size bytes, and their strong sum cut to strongBytes bytes (see the format above).
 uint32_t WeakSum(const unsigned char* data, size_t size);
-uint32_t StrongSum(const unsigned char* data, size_t size);
+uint32_t StrongSum(const unsigned char* data, size_t size, int strongBytes = MaxStrongSumSize);
 
 // The index's file name for a manifest path and its listed digest; false when it does not fit in size bytes
 // or the digest is not 40 hexadecimal characters (the name always uses lowercase).
@@ -112,9 +124,20 @@ const char* ReadBlockIndex(const void* data, size_t size, const char* expectedDi
 
 // Scans the old local file, read once from start to end, for every block of the index. A block counts as
 // present where its weak and strong sums both match; after a match the scan goes on after the matched
-// bytes, since the next block of the new file most often follows. Memory: a window of two blocks and a
-// table of about 20 bytes per index block. Returns the plan; with every block present it stops reading.
-BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* context);
+// bytes, since the next block of the new file most often follows. Memory: a read buffer of one block plus
+// 1 MiB (or two blocks, if larger) and a table of about 20 bytes per index block, whatever the file's size.
+// Returns the plan; with every block present it stops reading.
+// With start and stop, only windows that begin in [start, stop) are tried, and read must deliver the file
+// from start on: parts of one file can be scanned side by side, and MergePlans joins their plans.
+BlockPlan ScanLocalFile(const BlockIndex& index, ReadNextFunction read, void* context, uint64_t start = 0,
+                        uint64_t stop = UINT64_MAX);
+// Takes the blocks that plan lacks from the plan of a later part of the local file.
+void MergePlans(BlockPlan& plan, const BlockPlan& later);
+// Scans the local file at path, length bytes, open as local, for the blocks of index: in two halves side by
+// side, each with a file of its own, from ParallelScanMinBytes on (below, starting the second thread costs
+// about what it saves). The first half's blocks come first, as in one scan from the start.
+const uint64_t ParallelScanMinBytes = 1024 * 1024;
+BlockPlan ScanLocalFileInHalves(const BlockIndex& index, const char* path, FILE* local, uint64_t length);
 
 // The byte ranges to fetch: runs of consecutive fetch blocks joined into one range; ranges that lie at most
 // joinGap bytes apart are joined too (fewer requests for a few more bytes). In file order.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -58,12 +59,11 @@ namespace {
 // The open files of one patch; every one is closed when it goes.
 struct PatchFiles {
     FILE* local = nullptr;
-    FILE* fetched = nullptr;
     FILE* built = nullptr;
-    const std::vector<ByteRange>* ranges = nullptr;
+    class RangeFetcher* fetcher = nullptr;
     ~PatchFiles() { Close(); }
     void Close() {
-        for (FILE** file : {&local, &fetched, &built}) {
+        for (FILE** file : {&local, &built}) {
             if (*file) fclose(*file);
             *file = nullptr;
         }
@@ -72,17 +72,6 @@ struct PatchFiles {
 
 bool ReadLocal(void* context, uint64_t offset, void* buffer, size_t size) {
     return FileReadAt(static_cast<PatchFiles*>(context)->local, offset, buffer, size);
-}
-
-// Bytes of the new file from the fetched ranges, stored one after another; a read must lie in one range.
-bool ReadFetched(void* context, uint64_t offset, void* buffer, size_t size) {
-    PatchFiles* files = static_cast<PatchFiles*>(context);
-    uint64_t first, last;
-    if (size == 0 || !OffsetInFetched(*files->ranges, offset, &first) ||
-        !OffsetInFetched(*files->ranges, offset + size - 1, &last) || last - first != size - 1) {
-        return false;
-    }
-    return FileReadAt(files->fetched, first, buffer, size);
 }
 
 bool WriteBuilt(void* context, const void* data, size_t size) {
@@ -104,18 +93,17 @@ bool ReadSmallFile(const char* path, size_t limit, std::string& data) {
 // The staging files of one patch, named after the listed digest and its occurrence like the file's partial body,
 // so that two patches in flight never share one (the start of a run deletes them); all go when the patch ends.
 struct StagingNames {
-    char index[UrlBufferSize + 16], fetched[UrlBufferSize + 16], built[UrlBufferSize + 16];
+    char index[UrlBufferSize + 16], ranges[UrlBufferSize + 16], built[UrlBufferSize + 16];
     bool ok;
     StagingNames(const char* digest, int occurrence) {
         char base[UrlBufferSize];
         ok = MakePartialName(digest, occurrence, base, sizeof base);
         snprintf(index, sizeof index, "%s.index", base);
-        snprintf(fetched, sizeof fetched, "%s.ranges", base);
+        snprintf(ranges, sizeof ranges, "%s.ranges", base);
         snprintf(built, sizeof built, "%s.new", base);
     }
     ~StagingNames() {
         remove(index);
-        remove(fetched);
         remove(built);
     }
 };
@@ -124,58 +112,95 @@ struct StagingNames {
 
 namespace {
 
-// Ranges of one file in flight at once: each request costs a round trip, so a few at a time hide most of it.
-const size_t RangesInFlight = 4;
+// Ranges of one file in flight at once: each request costs a round trip, so several at a time hide most of it;
+// as many as the transfers of a run may have open to one server.
+const size_t RangesInFlight = 8;
 
-// Fetches every range, up to RangesInFlight at once, each into a file of its own beside fetched, then joins
-// them in order into fetched. Returns null, or what went wrong first.
-const char* FetchAllRanges(const char* path, const std::vector<ByteRange>& ranges, uint64_t fileLength,
-                           const char* fetched) {
-    std::vector<std::string> parts;
-    for (size_t i = 0; i < ranges.size(); ++i) {
-        parts.push_back(std::string(fetched) + "." + std::to_string(i));
-        remove(parts.back().c_str());
+// Fetches every range, up to RangesInFlight at once in file order, each into a file of its own beside the
+// staging name, while the rebuild goes on: it reads a range once that range has arrived whole (Read waits
+// for it), so building the file from the local blocks overlaps the round trips. The destructor stops taking
+// new ranges, waits for those in flight and removes every part.
+class RangeFetcher {
+public:
+    RangeFetcher(const char* path, const std::vector<ByteRange>& ranges, uint64_t fileLength, const char* staging)
+        : path_(path), ranges_(ranges), fileLength_(fileLength), done_(ranges.size(), false) {
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            parts_.push_back(std::string(staging) + "." + std::to_string(i));
+            remove(parts_.back().c_str());
+        }
+        for (size_t t = 0; t < std::min(RangesInFlight, ranges.size()); ++t) {
+            if (HelperThread* helper = StartHelperThread(Run, this)) helpers_.push_back(helper);
+        }
+        if (helpers_.empty() && !ranges.empty()) problem_ = "no transfer could be started";
     }
-    std::mutex lock;
-    size_t next = 0;
-    const char* problem = nullptr;
-    auto fetch = [&] {
+    ~RangeFetcher() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (!problem_) problem_ = "the patch was abandoned";
+        }
+        for (HelperThread* helper : helpers_) JoinHelperThread(helper);
+        for (const std::string& part : parts_) remove(part.c_str());
+    }
+
+    // Reads size bytes of the new file at offset, which must lie in one range; waits for that range.
+    bool Read(uint64_t offset, void* buffer, size_t size) {
+        size_t i = 0;
+        while (i < ranges_.size() && offset - ranges_[i].offset >= ranges_[i].length) ++i;
+        if (i == ranges_.size() || size == 0 || size > ranges_[i].length - (offset - ranges_[i].offset)) return false;
+        {
+            std::unique_lock<std::mutex> guard(lock_);
+            arrived_.wait(guard, [&] { return done_[i] || problem_; });
+            if (!done_[i]) return false;
+        }
+        FILE* part = fopen(parts_[i].c_str(), "rb");
+        bool read = part && FileReadAt(part, offset - ranges_[i].offset, buffer, size);
+        if (part) fclose(part);
+        return read;
+    }
+
+    // What went wrong first while fetching, or null.
+    const char* Problem() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return problem_;
+    }
+
+private:
+    static void Run(void* self) { static_cast<RangeFetcher*>(self)->Fetch(); }
+    void Fetch() {
         for (;;) {
             size_t i;
             {
-                std::lock_guard<std::mutex> guard(lock);
-                if (next >= ranges.size() || problem) return;
-                i = next++;
+                std::lock_guard<std::mutex> guard(lock_);
+                if (next_ >= ranges_.size() || problem_) return;
+                i = next_++;
             }
-            const char* failed = FetchRange(path, ranges[i], fileLength, parts[i].c_str());
-            if (failed) {
-                std::lock_guard<std::mutex> guard(lock);
-                if (!problem) problem = failed;
+            const char* failed = FetchRange(path_, ranges_[i], fileLength_, parts_[i].c_str());
+            if (!failed && FileLength(parts_[i].c_str()) != (long long)ranges_[i].length) {
+                failed = "the ranges arrived cut short";
             }
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                if (failed && !problem_) problem_ = failed;
+                done_[i] = !failed;
+            }
+            arrived_.notify_all();
         }
-    };
-    auto run = [](void* argument) { (*(decltype(fetch)*)argument)(); };
-    std::vector<HelperThread*> helpers;
-    for (size_t t = 1; t < std::min(RangesInFlight, ranges.size()); ++t) {
-        if (HelperThread* helper = StartHelperThread(run, &fetch)) helpers.push_back(helper);
     }
-    fetch();
-    for (HelperThread* helper : helpers) JoinHelperThread(helper);
 
-    FILE* out = problem ? nullptr : fopen(fetched, "wb");
-    if (!problem && !out) problem = "the staging folder refused the file";
-    char buffer[64 * 1024];
-    for (const std::string& part : parts) {
-        FILE* in = out ? fopen(part.c_str(), "rb") : nullptr;
-        size_t count;
-        while (in && (count = fread(buffer, 1, sizeof buffer, in)) > 0) {
-            if (fwrite(buffer, 1, count, out) != count) problem = "the staging folder refused the file";
-        }
-        if (in) fclose(in);
-        remove(part.c_str());
-    }
-    if (out && fclose(out) != 0 && !problem) problem = "the staging folder refused the file";
-    return problem;
+    const char* path_;
+    const std::vector<ByteRange>& ranges_;
+    const uint64_t fileLength_;
+    std::vector<std::string> parts_;
+    std::vector<HelperThread*> helpers_;
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<bool> done_;
+    size_t next_ = 0;
+    const char* problem_ = nullptr;
+};
+
+bool ReadFetchedRange(void* context, uint64_t offset, void* buffer, size_t size) {
+    return static_cast<PatchFiles*>(context)->fetcher->Read(offset, buffer, size);
 }
 
 }  // namespace
@@ -205,21 +230,20 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     PatchFiles files;
     files.local = fopen(request.path, "rb");
     if (!files.local) return "the local file cannot be read";
-    BlockPlan plan = ScanLocalFile(index, FileReadNext, files.local);
+    BlockPlan plan = ScanLocalFileInHalves(index, request.path, files.local, std::max(0LL, FileLength(request.path)));
     std::vector<ByteRange> ranges = PatchRanges(index, plan);
-    files.ranges = &ranges;
     if (!PatchWorthIt(index.fileLength, data.size(), TotalLength(ranges))) return "too much of the file changed";
 
-    remove(names.fetched);
-    if (const char* problem = FetchAllRanges(request.path, ranges, index.fileLength, names.fetched)) return problem;
-    if (!ranges.empty() && FileLength(names.fetched) != (long long)TotalLength(ranges)) return "the ranges arrived cut short";
-    files.fetched = ranges.empty() ? nullptr : fopen(names.fetched, "rb");
     files.built = fopen(names.built, "wb");
-    if ((!ranges.empty() && !files.fetched) || !files.built) return "the staging folder refused the file";
-
-    BlockBuildIo io{&files, ReadLocal, ReadFetched, WriteBuilt};
+    if (!files.built) return "the staging folder refused the file";
+    RangeFetcher fetcher(request.path, ranges, index.fileLength, names.ranges);
+    files.fetcher = &fetcher;
+    BlockBuildIo io{&files, ReadLocal, ReadFetchedRange, WriteBuilt};
     char built[DigestTextSize];
-    if (const char* problem = BuildFromPlan(index, plan, io, built)) return problem;
+    const char* buildProblem = BuildFromPlan(index, plan, io, built);
+    // A failed range explains a failed rebuild better than the read it made fail.
+    if (const char* problem = fetcher.Problem()) return problem;
+    if (buildProblem) return buildProblem;
     bool written = fflush(files.built) == 0 && !ferror(files.built);
     files.Close();  // the local copy is replaced next, which Windows refuses while it is open
     if (!written) return "the staging folder refused the file";

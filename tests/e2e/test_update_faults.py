@@ -260,8 +260,9 @@ class UpdateFaultTest(UpdateTestCase):
         self.assertFalse((site / f"data/pack.dat.{sha1_bytes(old)}.blocks").exists(), "the old index is gone")
         server = self.fault_server(site)
         # The entry of the new file's block at 0x130000 given the sums of the old bytes there: the scan takes them.
-        entry = 40 + 8 * (0x130000 // 4096)
-        lying_index = good_index[:entry] + old_index[entry:entry + 8] + good_index[entry + 8:]
+        size = 4 + good_index[6]  # a weak sum, then the strong sum's bytes
+        entry = 40 + size * (0x130000 // 4096)
+        lying_index = good_index[:entry] + old_index[entry:entry + size] + good_index[entry + size:]
 
         fallback = "Patch of data/pack.dat not used: {}; downloading the whole file."
         rows = [("patched", [], good_index, None),

@@ -1,5 +1,6 @@
 // Fuzz target of the block index reader: never a crash, and an accepted index is consistent (one block per
-// block size of the length, the last one short or full) and encodes back to exactly the bytes read.
+// block size of the length, the last one short or full) and encodes back to exactly the bytes read (an index of
+// the first format, to the same bytes under the current version and its strong sum size, 4).
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,7 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         index.fileLength - full > index.blockSize) {
         abort();
     }
-    std::string encoded = EncodeBlockIndex(index);
-    if (encoded.size() != size || memcmp(encoded.data(), data, size) != 0) abort();
+    std::string encoded = EncodeBlockIndex(index), expected((const char*)data, size);
+    if (expected[4] == 1) {
+        expected[4] = 2;
+        expected[6] = 4;
+    }
+    if (encoded != expected) abort();
     return 0;
 }

@@ -59,15 +59,17 @@ BlockIndex IndexOf(const std::string& file) {
     return index;
 }
 
-// Scans local against the index of wanted, fetches the planned ranges from wanted and rebuilds.
+// Scans local against the index of wanted (with split, as two parts split there), fetches the planned ranges
+// from wanted and rebuilds.
 struct Delta {
     uint64_t fetchBytes;
     std::string built, digest;
     const char* error;
 };
-Delta Update(const BlockIndex& index, const std::string& local, const std::string& wanted) {
-    Memory memory{&local, nullptr, nullptr, {}, 0};
-    BlockPlan plan = ScanLocalFile(index, ReadNext, &memory);
+Delta Update(const BlockIndex& index, const std::string& local, const std::string& wanted, size_t split = 0) {
+    Memory memory{&local, nullptr, nullptr, {}, 0}, later{&local, nullptr, nullptr, {}, split};
+    BlockPlan plan = ScanLocalFile(index, ReadNext, &memory, 0, split ? split : UINT64_MAX);
+    if (split) MergePlans(plan, ScanLocalFile(index, ReadNext, &later, split));
     std::vector<ByteRange> ranges = FetchRanges(index, plan);
     std::string fetched;
     for (const ByteRange& range : ranges) fetched += wanted.substr(range.offset, range.length);
@@ -85,6 +87,7 @@ std::string HexOf(const unsigned char* sha1) {
 }
 
 const std::string Old = Random(40960, 1);  // ten 4 KiB blocks
+const std::string Big = Random(5 << 19, 6);  // 2.5 MiB: the scan refills its 1 MiB read buffer
 
 // Block 3 of Old with its first bytes 10 20 30, or 11 18 31: the sum and the weighted sum of the bytes, so
 // both halves of the weak sum, stay the same.
@@ -111,15 +114,21 @@ TEST(BlockIndexTest, ScanFindsMovedBlocksAndFetchesTheRest) {
         {"short last block changed", Old, Old.substr(0, 36864) + Random(2136, 3), 2136},
         {"weak twin refused by the strong sum", twin, collision, 4096},
         {"no local file", "", Old, 40960},
+        {"insertion past the first read buffer", Big, Big.substr(0, 1048577) + Random(4096, 5) + Big.substr(1048577),
+         8192},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        BlockIndex index = IndexOf(row.wanted);
-        Delta delta = Update(index, row.local, row.wanted);
-        EXPECT_EQ(delta.error, nullptr);
-        EXPECT_EQ(delta.fetchBytes, row.fetchBytes);
-        EXPECT_TRUE(delta.built == row.wanted);
-        EXPECT_EQ(delta.digest, HexOf(index.fileSha1));
+        // One scan, and two halves side by side (split inside a block, and past the changed places).
+        for (size_t split : {(size_t)0, row.local.size() / 2 + 1, row.local.size() - 5000}) {
+            SCOPED_TRACE(std::string(row.name) + ", split at " + std::to_string(split));
+            if (split > row.local.size()) continue;
+            BlockIndex index = IndexOf(row.wanted);
+            Delta delta = Update(index, row.local, row.wanted, split);
+            EXPECT_EQ(delta.error, nullptr);
+            EXPECT_EQ(delta.fetchBytes, row.fetchBytes);
+            EXPECT_TRUE(delta.built == row.wanted);
+            EXPECT_EQ(delta.digest, HexOf(index.fileSha1));
+        }
     }
 }
 
@@ -137,6 +146,7 @@ TEST(BlockIndexTest, ReaderRefusesMalformedIndexes) {
         {"cut inside the header", 20, 0}, {"cut inside the blocks", good.size() - 3, 0}, {"magic", 0, 1},
         {"version", 4, 1},  {"block size too small", 5, -3}, {"block size too large", 5, 13},
         {"reserved", 7, 1}, {"length of another count", 9, 16},  {"block count", 36, 1},
+        {"strong sum size", 6, 2},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -149,6 +159,22 @@ TEST(BlockIndexTest, ReaderRefusesMalformedIndexes) {
     EXPECT_NE(ReadBlockIndex(huge.data(), huge.size(), nullptr, &read), nullptr);
     const std::string other = HexOf(IndexOf(Old).fileSha1);
     EXPECT_NE(ReadBlockIndex(good.data(), good.size(), other.c_str(), &read), nullptr);
+
+    // An index of the first format (whole 4-byte strong sums, byte 6 zero) is still read and used.
+    const std::string wanted = Old.substr(0, 39000);
+    BlockIndex wide = index;
+    wide.strongBytes = 4;
+    for (size_t i = 0; i < wide.blocks.size(); ++i) {
+        const std::string block = wanted.substr(i * 4096, 4096);
+        wide.blocks[i].strong = StrongSum((const unsigned char*)block.data(), block.size());
+    }
+    std::string first = EncodeBlockIndex(wide);
+    first[4] = 1;
+    first[6] = 0;
+    ASSERT_EQ(ReadBlockIndex(first.data(), first.size(), digest.c_str(), &read), nullptr);
+    EXPECT_EQ(read.strongBytes, 4);
+    EXPECT_EQ(Update(read, Old, wanted).built, wanted);
+    EXPECT_EQ(Update(read, Old, wanted).fetchBytes, 0u);
 }
 
 TEST(BlockIndexTest, LyingIndexFailsTheDigestAndTheRebuildStaysInItsOutput) {
