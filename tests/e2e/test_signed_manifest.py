@@ -1,10 +1,12 @@
 """End-to-end tests of the signed manifest: the real Launcher.exe built with the test publisher key (bin/signed) against
 nginx serving games signed by the native publisher tool; a good pair updates as before, and every refused one (changed
 manifest or signature, no signature, another key, an older version, an expired signature) changes no game file and
-leaves "Play Game" usable; the signed listing keeps out a SHA-1 collision and a body longer than its signed length.
+leaves "Play Game" usable; the signed listing keeps out a SHA-1 collision and a body longer than its signed length,
+and checks a patched pack as any other file.
 """
 
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -229,6 +231,37 @@ class SignedManifestTest(UpdateTestCase):
         for path in spoiled + ["contents/longer.dat"]:
             self.assertFalse(self.game_file_exists(path), f"{path} never lands")
         self.assertEqual(temp_leftovers(self.game_dir), [])
+
+    def test_patched_pack_meets_the_signed_listing(self):
+        """A changed pack is patched from its block index and lands as the signed listing has it; an index that
+        names the listed digest but another length than the signed one falls back to the whole file."""
+        game = self.work / "game-source"
+        make_game(game)
+        old = random.Random(9).randbytes(2 << 20)
+        new = old[:0x80000] + random.Random(10).randbytes(0x10000) + old[0x90000:]
+        (game / "contents/pack.dat").write_bytes(new)
+        self.serve(game, "--version", "10")
+        index = next(self.site.glob("contents/pack.dat.*.blocks"))
+        good = index.read_bytes()
+        # One block more than the signed length: still a consistent index of the listed digest.
+        entry, count = 4 + good[6], int.from_bytes(good[36:40], "little")
+        longer = (good[:8] + (len(new) + 4096).to_bytes(8, "little") + good[16:36] + (count + 1).to_bytes(4, "little")
+                  + good[40:] + good[-entry:])
+        fallback = "Patch of contents/pack.dat not used: its block index does not have the signed length; " \
+                   "downloading the whole file."
+        for name, data, first in (("patched", good, "Download: contents/pack.dat complete."),
+                                  ("an index longer than the signed file", longer, fallback)):
+            with self.subTest(name):
+                index.write_bytes(data)
+                (self.game_dir / "contents").mkdir(exist_ok=True)
+                (self.game_dir / "contents/pack.dat").write_bytes(old)
+                lines = [line for line in self.run_signed_update() if "contents/pack.dat" in line]
+                self.assertEqual(lines[0], "File contents/pack.dat needs updating")
+                self.assertEqual(lines[1], first)
+                if data is good:
+                    self.assertRegex(lines[2], r"^Patched contents/pack\.dat: 0\.[1-9] of 2\.0 MB fetched\.$")
+                self.assertEqual((self.game_dir / "contents/pack.dat").read_bytes(), new)
+                self.assertEqual(temp_leftovers(self.game_dir), [])
 
 
 if __name__ == "__main__":
