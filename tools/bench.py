@@ -575,8 +575,8 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
             nginx = harness.Nginx(site, work / f"delta-nginx-{name}", port + 1 + offset)
             line = LineSim(port, port + 1 + offset, rtt, down, up)
             floor = size * 8 / (down * 1e6)
-            launcher_times, patch_times, launcher_bytes, index_bytes, zsync_times, zsync_bytes, control_bytes = (
-                [] for _ in range(7))
+            (launcher_times, patch_times, launcher_bytes, index_bytes, zsync_times, zsync_bytes, control_bytes,
+             memory) = ([] for _ in range(8))
             wrong, different, patched, launcher_requests, zsync_requests = 0, 0, "", 0, 0
             try:
                 for i in range(args.net_runs):
@@ -586,6 +586,7 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
                     sent = sent_bytes(nginx.access_log, start)
                     launcher_times.append(run[0])
                     patch_times.append(run[1][3])
+                    memory.append(run[3] / 1048576)
                     launcher_bytes.append(sent.get(DELTA_PATH, 0) + sent.get(index_name, 0))
                     index_bytes.append(sent.get(index_name, 0))
                     launcher_requests = sent["requests"]
@@ -638,6 +639,7 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
                                 f"{zsync_requests} requests in the run")
             table.row("  of which the control file (MB)", [b / 1e6 for b in control_bytes])
             table.row("zsyncmake -b 4096 on the publisher's side (s)", [zsyncmake_seconds])
+            table.row("launcher, peak working set (MiB)", memory)
             print(f"\nThe launcher's log: {patched}")
     finally:
         prefix.stop()

@@ -327,9 +327,11 @@ struct AttemptEnd {
 
 // Judges an attempt from what the service reported and what the callback saw, and moves what
 // arrived into the partial body: a whole body replaces it, the rest from the offset is appended to
-// it, anything else is dropped.
+// it, anything else is dropped. An attempt from the start wrote into the partial itself (tail is
+// partial), where a usable body already is.
 AttemptEnd EndAttempt(HRESULT result, long lastError, MyCallback& callback, uint64_t offset, const char* tail,
                       const char* partial, unsigned char* buffer) {
+    const bool inPlace = tail == partial;
     int status = callback.httpStatus;
     long long tailSize = FileSizeOf(tail);
     RangeVerdict verdict = JudgeRangeAnswer(offset, status, callback.contentRange.c_str());
@@ -338,15 +340,18 @@ AttemptEnd EndAttempt(HRESULT result, long lastError, MyCallback& callback, uint
     int64_t total;
     bool alreadyWhole = status == 416 && offset > 0 && UnsatisfiedRangeLength(callback.contentRange.c_str(), &total) &&
                         total == (int64_t)offset;
-    if (status == 200 && tailSize >= 0) {
+    if (inPlace) {
+        if (!usable && tailSize >= 0) DeleteFileA(partial);
+    } else if (status == 200 && tailSize >= 0) {
         if (!MoveFileExA(tail, partial, MOVEFILE_REPLACE_EXISTING)) usable = false;
     } else if (usable && tailSize >= 0) {
         if (!AppendFile(tail, partial, buffer)) usable = false;
     } else {
-        DeleteFileA(tail);
         if ((status == 206 || status == 416) && !alreadyWhole) DeleteFileA(partial);
     }
-    DeleteFileA(tail);
+    // Whatever is left of the tail (a refused body, a failed move) goes; each check costs less than a
+    // delete of a file that is not there.
+    if (!inPlace && FileSizeOf(tail) >= 0) DeleteFileA(tail);
 
     bool cutShort = usable && callback.expectedLength >= 0 && tailSize != callback.expectedLength;
     bool timedOut = callback.timedOut != 0;
@@ -398,7 +403,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     bool resumable = MakePartialName(request.expectedDigest, request.occurrence, partial, sizeof partial);
     if (!resumable) MakeDownloadTempName(request.path, partial, sizeof partial);
     snprintf(tail, sizeof tail, "%s~", partial);
-    CreateDirectoryA(StagingFolder, nullptr);
+    if (GetFileAttributesA(StagingFolder) == INVALID_FILE_ATTRIBUTES) CreateDirectoryA(StagingFolder, nullptr);
     if (!resumable) DeleteFileA(partial);
 
     std::vector<unsigned char> buffer(DigestReadSize);
@@ -422,15 +427,19 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
         callback.rangeFrom = offset;
         callback.bounded = bounded;
         callback.maxBytes = maxBytes;
-        DeleteFileA(tail);
-        HRESULT result = TransferWithWatchdog(requestUrl, tail, callback, request.limits);
+        // From the start the body goes straight into the partial; the rest of one goes beside it first,
+        // since the answer may turn out to be the whole file or no usable body at all. A stale file
+        // there would pass for what arrived.
+        const char* into = offset == 0 ? partial : tail;
+        if (FileSizeOf(into) >= 0) DeleteFileA(into);
+        HRESULT result = TransferWithWatchdog(requestUrl, into, callback, request.limits);
         long lastError = (long)GetLastError();
         // The download service may keep its own copy of the body in the URL cache whatever the bind
         // flags say (Wine does); dropped at once, it neither fills the player's disk nor slows the
         // next start's cache purge.
         DeleteUrlCacheEntryA(requestUrl);
 
-        end = EndAttempt(result, lastError, callback, offset, tail, partial, buffer.data());
+        end = EndAttempt(result, lastError, callback, offset, into, partial, buffer.data());
         if (end.failure == TransferDone) end = InstallPartial(request, partial, target, arrived, buffer.data());
         if (end.failure == TransferDone) break;
         if (end.failure == TransferDigestMismatch || end.failure == TransferTooLarge) DeleteFileA(partial);

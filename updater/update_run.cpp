@@ -10,6 +10,7 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -184,6 +185,9 @@ struct Outcome {
     std::vector<std::string> lines;
 };
 
+// The least time between two counts shown on the progress bar while files finish.
+static const int ProgressIntervalMs = 100;
+
 // Fetches every pending file with up to TransferSlots transfers in flight. Lines are logged in the
 // pending (manifest) order; the progress bar counts files as they end, in any order. Returns the
 // number of files that could not be installed.
@@ -232,23 +236,36 @@ static int FetchPending() {
     // Without any thread the files are fetched here, one after another.
     if (threads.empty()) transfer();
 
-    int logged = 0, shown = 0;
-    while (logged < count) {
+    // The bar shows a new count at most every ProgressIntervalMs (and the last one at once): under Wine
+    // each change repaints it through the window's thread at the cost of a small file's transfer.
+    const auto interval = std::chrono::milliseconds(ProgressIntervalMs);
+    auto lastShown = std::chrono::steady_clock::now() - interval;
+    int logged = 0, shown = 0, seen = 0;
+    while (logged < count || shown < count) {
         std::vector<std::string> ready;
         int nowFinished;
         {
             std::unique_lock<std::mutex> guard(lock);
-            changed.wait(guard, [&] { return finished > shown; });
+            auto more = [&] { return finished > seen; };
+            if (shown < seen) {
+                changed.wait_until(guard, lastShown + interval, more);
+            } else {
+                changed.wait(guard, more);
+            }
             for (; logged < count && outcomes[logged].done; ++logged) {
                 for (std::string& line : outcomes[logged].lines) ready.push_back(std::move(line));
                 if (!outcomes[logged].installed) ++failed;
             }
-            nowFinished = finished;
+            nowFinished = seen = finished;
         }
         // Logged and shown outside the lock: both wait for the main thread, which the transfers never do.
         for (const std::string& line : ready) LogLine(line.c_str());
-        shown = nowFinished;
-        SetProgressPos(shown);
+        const auto now = std::chrono::steady_clock::now();
+        if (shown < nowFinished && (nowFinished == count || now - lastShown >= interval)) {
+            shown = nowFinished;
+            lastShown = now;
+            SetProgressPos(shown);
+        }
     }
     for (HelperThread* thread : threads) JoinHelperThread(thread);
     return failed;
