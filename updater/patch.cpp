@@ -112,9 +112,11 @@ struct StagingNames {
 
 namespace {
 
-// Ranges of one file in flight at once: each request costs a round trip, so several at a time hide most of it;
-// as many as the transfers of a run may have open to one server.
-const size_t RangesInFlight = 8;
+// Ranges of one file in flight at once: each request costs a round trip, so several at a time hide most of it
+// (the rebuild copies the local blocks meanwhile, which takes about as long on a home line).
+const size_t RangesInFlight = 4;
+
+std::mutex PatchLock;
 
 // Fetches every range, up to RangesInFlight at once in file order, each into a file of its own beside the
 // staging name, while the rebuild goes on: it reads a range once that range has arrived whole (Read waits
@@ -227,6 +229,9 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
         return "its block index does not have the signed length";
     }
 
+    // One patch at a time scans, fetches and rebuilds: each already keeps both cores busy, and under Wine
+    // each of its threads costs about 1 MiB, so several packs changed at once must not multiply them.
+    std::lock_guard<std::mutex> onePatch(PatchLock);
     PatchFiles files;
     files.local = fopen(request.path, "rb");
     if (!files.local) return "the local file cannot be read";
