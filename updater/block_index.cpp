@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "common/text.h"
 #include "updater/helper_thread.h"
 
 namespace {
@@ -24,23 +25,6 @@ uint32_t Load32(const unsigned char* p) {
 
 void Store32(std::string& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out += (char)(value >> (8 * i));
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool ParseHexDigest(const char* text, unsigned char digest[Sha1Size]) {
-    if (strlen(text) != 2 * Sha1Size) return false;
-    for (int i = 0; i < Sha1Size; ++i) {
-        int high = HexValue(text[2 * i]), low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        digest[i] = (unsigned char)(high << 4 | low);
-    }
-    return true;
 }
 
 uint64_t BlockCountFor(uint64_t length, uint32_t blockSize) {
@@ -207,9 +191,9 @@ uint32_t StrongSum(const unsigned char* data, size_t size, int strongBytes) {
 
 bool MakeBlockIndexPath(const char* path, const char* digest, char* name, size_t size) {
     unsigned char bytes[Sha1Size];
-    if (!ParseHexDigest(digest, bytes)) return false;
+    if (!DecodeHex(digest, strlen(digest), bytes, Sha1Size)) return false;
     char hex[DigestTextSize];
-    for (int i = 0; i < Sha1Size; ++i) snprintf(hex + 2 * i, 3, "%02x", bytes[i]);
+    EncodeHex(bytes, Sha1Size, hex);
     int written = snprintf(name, size, "%s.%s%s", path, hex, IndexSuffix);
     return written > 0 && (size_t)written < size;
 }
@@ -220,7 +204,7 @@ bool IsBlockIndexPath(const std::string& path) {
     size_t dot = path.size() - tail;
     if (path[dot] != '.') return false;
     for (size_t i = dot + 1; i < dot + 1 + 2 * Sha1Size; ++i) {
-        if (HexValue(path[i]) < 0) return false;
+        if (HexDigitValue(path[i]) < 0) return false;
     }
     return true;
 }
@@ -292,7 +276,7 @@ const char* ReadBlockIndex(const void* data, size_t size, const char* expectedDi
         return "the block index's size does not match its block count";
     }
     unsigned char expected[Sha1Size];
-    if (expectedDigest && !ParseHexDigest(expectedDigest, expected)) return "the listed digest is not a SHA-1 digest";
+    if (expectedDigest && !DecodeHex(expectedDigest, strlen(expectedDigest), expected, Sha1Size)) return "the listed digest is not a SHA-1 digest";
     if (expectedDigest && memcmp(expected, bytes + 16, Sha1Size) != 0) {
         return "the block index was made for another version of the file";
     }

@@ -108,10 +108,6 @@ struct StagingNames {
     }
 };
 
-}  // namespace
-
-namespace {
-
 // Ranges of one file in flight at once: each request costs a round trip, so several at a time hide most of it
 // (the rebuild copies the local blocks meanwhile, which takes about as long on a home line).
 const size_t RangesInFlight = 4;
