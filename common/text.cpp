@@ -74,3 +74,11 @@ void EncodeHex(const uint8_t* bytes, size_t size, char* text) {
     }
     text[2 * size] = '\0';
 }
+
+bool IsHexDigest40(const char* text) {
+    if (!text) return false;
+    for (int i = 0; i < 40; ++i) {
+        if (HexDigitValue(text[i]) < 0) return false;
+    }
+    return text[40] == '\0';
+}

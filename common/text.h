@@ -23,7 +23,5 @@ int HexDigitValue(char c);
 bool DecodeHex(const char* text, size_t length, uint8_t* out, size_t size);
 // 2 * size lowercase hexadecimal digits and a terminator.
 void EncodeHex(const uint8_t* bytes, size_t size, char* text);
-
-// Writes size bytes to path through a temporary file beside it that then replaces path, so a
-// reader never sees half a file. False, with nothing left behind, when any step fails.
-bool ReplaceFileContents(const char* path, const void* data, size_t size);
+// True for exactly 40 hexadecimal characters, in either case (a SHA-1 digest's text); false for null.
+bool IsHexDigest40(const char* text);

@@ -9,9 +9,9 @@
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 #include "updater/manifest.h"
-#include "updater/manifest_trust.h"
+#include "updater/trust/manifest_trust.h"
 #include "updater/self_update.h"
 #include "updater/update_run.h"
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "updater/block_index.h"
+#include "updater/delta/block_index.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "updater/digest.h"
-#include "updater/sha256.h"
+#include "updater/sha1.h"
+#include "updater/trust/sha256.h"
 
 static std::vector<std::string> Files;
 static int Failures;

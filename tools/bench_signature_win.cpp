@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "updater/signature.h"
+#include "updater/trust/signature.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

@@ -10,9 +10,9 @@
 // "<path> <digest>\n", paths relative with "/" separators in byte order, digests in lowercase. Refuses,
 // with a message and a non-zero exit, a folder the launcher could not use. The output defaults to
 // <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.files (every
-// file's SHA-256 and length) and <output file>.sig are written beside it (see updater/signature.h);
+// file's SHA-256 and length) and <output file>.sig are written beside it (see updater/trust/signature.h);
 // --make-key writes a new key pair BASE.key (owner-only) and BASE.pub. Every listed file of at least
-// the --block-index-min size gets its block index beside it (updater/block_index.h), written before
+// the --block-index-min size gets its block index beside it (updater/delta/block_index.h), written before
 // update.cfg; index files of earlier versions are removed after it.
 //
 // Checking reads <game folder>/update.cfg as the launcher reads it and lists every entry the launcher
@@ -39,19 +39,18 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "common/file.h"
 #include "common/log.h"
 #include "common/text.h"
 #include "tools/publish_sign.h"
-#include "updater/block_index.h"
-#include "updater/digest.h"
-#include "updater/downloader.h"
+#include "updater/delta/block_index.h"
+#include "updater/sha1.h"
+#include "updater/net/downloader.h"
 #include "updater/manifest.h"
 
 namespace fs = std::filesystem;
@@ -92,10 +91,9 @@ std::string HexText(const uint8_t* bytes, size_t size) {
     return text;
 }
 
+// Everything the tool reads whole is a list, a listing, a signature, a key or a block index, all far smaller.
 bool ReadWhole(const fs::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return in.is_open() && !in.bad();
+    return ReadSmallFile(path.string().c_str(), 64u << 20, text);
 }
 
 // Why the launcher could not use a path, or null when it can.

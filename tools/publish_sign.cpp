@@ -6,9 +6,8 @@
 #include <string.h>
 #include <time.h>
 
-#include <fstream>
-#include <iterator>
 
+#include "common/file.h"
 #include "common/text.h"
 
 namespace {
@@ -19,10 +18,11 @@ bool ParseCount(const char* text, uint64_t max, uint64_t* value) {
 
 // The version of an earlier update.cfg.sig at path, or 0 when there is none or it cannot be read.
 uint64_t PreviousVersion(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
     SignatureFile file;
-    if (text.empty() || ReadSignatureFile(text.data(), text.size(), &file)) return 0;
+    if (!ReadSmallFile(path.c_str(), MaxSignatureFileSize, text) || ReadSignatureFile(text.data(), text.size(), &file)) {
+        return 0;
+    }
     return file.version;
 }
 

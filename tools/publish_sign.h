@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "updater/signature.h"
+#include "updater/trust/signature.h"
 
 // False in a build that cannot sign (the Windows build of the tool).
 bool SigningAvailable();

@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "common/text.h"
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 
 namespace {
 

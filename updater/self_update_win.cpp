@@ -10,10 +10,10 @@
 
 #include "common/log.h"
 #include "common/system_error.h"
-#include "updater/digest.h"
-#include "updater/downloader.h"
+#include "updater/sha1.h"
+#include "updater/net/downloader.h"
 #include "updater/self_update.h"
-#include "updater/signature.h"
+#include "updater/trust/signature.h"
 #include "updater/update_run.h"
 
 namespace {

@@ -16,14 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "common/file.h"
 #include "common/log.h"
 #include "common/text.h"
-#include "updater/digest.h"
-#include "updater/downloader.h"
+#include "updater/sha1.h"
+#include "updater/net/downloader.h"
 #include "updater/helper_thread.h"
 #include "updater/manifest.h"
-#include "updater/patch.h"
-#include "updater/signature.h"
+#include "updater/delta/patch.h"
+#include "updater/trust/signature.h"
 
 // The double slashes are part of the names as they are passed to the platform; every parent
 // comes before its children, so a single-level create is enough for each.

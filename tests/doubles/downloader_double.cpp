@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "doubles/doubles.h"
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 
 static std::mutex DoubleLock;
 

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "updater/block_index.h"
+#include "updater/delta/block_index.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BlockIndex index;

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string headers(reinterpret_cast<const char*>(data), size);

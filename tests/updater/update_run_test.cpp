@@ -8,7 +8,7 @@
 
 #include "doubles/doubles.h"
 #include "tests/temp_folder.h"
-#include "updater/digest.h"
+#include "updater/sha1.h"
 #include "updater/manifest.h"
 #include "updater/update_run.h"
 

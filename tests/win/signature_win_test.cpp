@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "updater/signature.h"
+#include "updater/trust/signature.h"
 
 namespace {
 

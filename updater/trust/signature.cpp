@@ -1,6 +1,6 @@
 // Signed manifest: reads and writes update.cfg.sig, matches update.cfg.files with the manifest and decides whether
 // a manifest is used; portable, main thread.
-#include "updater/signature.h"
+#include "updater/trust/signature.h"
 
 #include <ctype.h>
 #include <stdarg.h>
@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "common/text.h"
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 #include "updater/manifest.h"
 
 TEST(DownloadNames, TemporaryNameLiesDirectlyInTheStagingFolder) {

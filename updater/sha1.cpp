@@ -1,5 +1,5 @@
 // SHA-1 (FIPS 180-4) and the file digest; used by the update worker and its helper thread, the downloader's check and the publisher tool.
-#include "updater/digest.h"
+#include "updater/sha1.h"
 
 #include <errno.h>
 #include <stdio.h>

@@ -43,7 +43,7 @@
 #include <string>
 #include <vector>
 
-#include "updater/digest.h"
+#include "updater/sha1.h"
 
 enum {
     BlockIndexHeaderSize = 40,
@@ -143,9 +143,6 @@ BlockPlan ScanLocalFileInHalves(const BlockIndex& index, const char* path, FILE*
 // joinGap bytes apart are joined too (fewer requests for a few more bytes). In file order.
 std::vector<ByteRange> FetchRanges(const BlockIndex& index, const BlockPlan& plan, uint64_t joinGap = 0);
 uint64_t TotalLength(const std::vector<ByteRange>& ranges);
-
-// The "Range" request header's value for one range: "bytes=FIRST-LAST". False when it does not fit.
-bool FormatRangeHeader(const ByteRange& range, char* text, size_t size);
 
 // Where a byte of the new file lies when the fetched ranges are stored one after another in order (as
 // one staging file): false when offset lies in none of them.

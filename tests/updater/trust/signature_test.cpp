@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "updater/signature.h"
+#include "updater/trust/signature.h"
 
 namespace {
 

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "common/log.h"
-#include "updater/block_index.h"
-#include "updater/digest.h"
-#include "updater/downloader.h"
-#include "updater/sha256.h"
-#include "updater/signature.h"
+#include "common/text.h"
+#include "updater/delta/block_index.h"
+#include "updater/sha1.h"
+#include "updater/net/downloader.h"
+#include "updater/trust/sha256.h"
+#include "updater/trust/signature.h"
 
 const char UpdateBaseUrl[] = "http://" LAUNCHER_UPDATE_HOST "/Quorvane/";
 
@@ -461,9 +462,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     }
     // What arrived of a listed file before a cut, a time-out or a server error is kept for the next
     // start, which resumes it; after any other failure nothing of it is worth keeping.
-    bool transient = end.failure == TransferCut || end.failure == TransferTimedOut ||
-                     end.failure == TransferServerError || end.failure == TransferRangeRefused;
-    if (end.failure != TransferDone && (!resumable || !transient)) DeleteFileA(partial);
+    if (end.failure != TransferDone && (!resumable || !IsTransientFailure(end.failure))) DeleteFileA(partial);
 
     char line[LogFileLineSize + UrlBufferSize];
     DownloadLineArgs args = {request.path, url, end.lastError, arrived, request.expectedDigest, maxBytes};

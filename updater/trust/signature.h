@@ -26,7 +26,8 @@
 #include <stdint.h>
 
 #include "updater/manifest.h"
-#include "updater/sha256.h"
+#include "updater/trust/file_fingerprint.h"
+#include "updater/trust/sha256.h"
 
 enum {
     PublicKeySize = 64,  // X || Y of a P-256 point, big-endian
@@ -97,11 +98,6 @@ ManifestVerdict CheckManifestSignature(const char* signatureText, size_t signatu
                                        SignatureVerifier verify, uint64_t acceptedVersion, int64_t now,
                                        SignatureFile* file);
 
-// What update.cfg.files says of one manifest entry.
-struct FileFingerprint {
-    uint8_t sha256[Sha256Size];
-    uint64_t length;
-};
 
 // Checks update.cfg.files (text, length bytes, whose SHA-256 the caller computed as textSha256) against an accepted
 // signature file and the manifest's entries (paths[i], digests[i] for i < count, as LoadManifest read them): the

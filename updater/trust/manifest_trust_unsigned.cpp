@@ -1,5 +1,5 @@
 // An unsigned build uses every file list that arrives; main thread, at start-up.
-#include "updater/manifest_trust.h"
+#include "updater/trust/manifest_trust.h"
 
 void PrepareManifestFetch() {}
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "updater/transfer.h"
+#include "updater/net/transfer.h"
 
 enum { UrlBufferSize = 400 };
 
@@ -72,9 +72,6 @@ void RemoveStagingFolder(bool (*keepDigest)(const char* digest));
 #define LAUNCHER_TIMEOUT_SECONDS 30
 #endif
 enum { DownloadTimeoutSeconds = LAUNCHER_TIMEOUT_SECONDS };
-
-// True for exactly 40 hexadecimal characters, in either case.
-bool IsHexDigest40(const char* text);
 
 // Result codes of the download service that have a line of their own.
 enum : uint32_t {

@@ -1,5 +1,5 @@
 // CNG half of the signed manifest: SHA-256, ECDSA P-256 verification and the start-up check; main thread.
-#include "updater/signature.h"
+#include "updater/trust/signature.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -8,6 +8,9 @@
 #include <string.h>
 #include <time.h>
 
+#include <string>
+
+#include "common/file.h"
 #include "common/log.h"
 #include "common/text.h"
 
@@ -50,15 +53,6 @@ private:
     bool ok_ = true;
 };
 
-// Reads a whole small file; false when it cannot be opened or is longer than size - 1 bytes.
-bool ReadSmallFile(const char* path, char* buffer, size_t size, size_t* length) {
-    FILE* file = fopen(path, "rb");
-    if (!file) return false;
-    *length = fread(buffer, 1, size, file);
-    fclose(file);
-    return *length < size;
-}
-
 // Replaces the accepted-version file in one step, so it never holds half a number.
 void WriteAcceptedVersion(uint64_t version) {
     char text[24];
@@ -68,11 +62,10 @@ void WriteAcceptedVersion(uint64_t version) {
 
 // The highest version this folder accepted; a missing or unreadable record counts as none (0).
 uint64_t ReadAcceptedVersion(bool* recorded) {
-    char versionText[32];
-    size_t versionLength = 0;
+    std::string versionText;
     uint64_t accepted = 0;
-    *recorded = ReadSmallFile(AcceptedVersionFileName, versionText, sizeof versionText, &versionLength) &&
-                ParseAcceptedVersion(versionText, versionLength, &accepted);
+    *recorded = ReadSmallFile(AcceptedVersionFileName, 31, versionText) &&
+                ParseAcceptedVersion(versionText.data(), versionText.size(), &accepted);
     return *recorded ? accepted : 0;
 }
 
@@ -129,12 +122,10 @@ void RecordAcceptedVersion(uint64_t version) {
 
 bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched,
                           SignatureFile* accepted) {
-    char signatureText[MaxSignatureFileSize + 1];
-    size_t signatureLength = 0;
-    // A signature file too long to read whole is passed on at its full buffer length, which the reader refuses.
-    bool signatureRead = signatureFetched && (ReadSmallFile(SignatureFileName, signatureText, sizeof signatureText,
-                                                            &signatureLength) ||
-                                              signatureLength == sizeof signatureText);
+    std::string signatureText;
+    // A signature file too long to read whole is passed on with one byte too many, which the reader refuses.
+    bool signatureRead = signatureFetched && (ReadSmallFile(SignatureFileName, MaxSignatureFileSize, signatureText) ||
+                                              signatureText.size() > MaxSignatureFileSize);
 
     bool recorded;
     uint64_t installed = ReadAcceptedVersion(&recorded);
@@ -146,8 +137,8 @@ bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCou
     if (!signatureRead) {
         verdict = ManifestNoSignature;
     } else if (Sha256OfFile("update.cfg", manifestDigest)) {
-        verdict = CheckManifestSignature(signatureText, signatureLength, manifestDigest, publicKeys, keyCount,
-                                         VerifyP256Signature, installed, (int64_t)time(nullptr), &file);
+        verdict = CheckManifestSignature(signatureText.data(), signatureText.size(), manifestDigest, publicKeys,
+                                         keyCount, VerifyP256Signature, installed, (int64_t)time(nullptr), &file);
     }
     if (verdict == ManifestAccepted) return true;
     memset(LogMessageBuffer, 0, LogMessageBufferSize);

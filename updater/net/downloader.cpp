@@ -1,5 +1,5 @@
 // Portable half of the downloader: temporary names, digest checks, outcome lines and response headers; used by the downloader's thread and the publisher tool.
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 
 #include <ctype.h>
 #include <stdio.h>
@@ -15,14 +15,6 @@ bool MakeDownloadTempName(const char* path, char* name, size_t size) {
         if (*p == '/' || *p == '\\') *p = '#';
     }
     return true;
-}
-
-bool IsHexDigest40(const char* text) {
-    if (!text) return false;
-    for (int i = 0; i < 40; ++i) {
-        if (!isxdigit((unsigned char)text[i])) return false;
-    }
-    return text[40] == '\0';
 }
 
 DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut) {

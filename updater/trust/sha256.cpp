@@ -1,5 +1,5 @@
 // SHA-256 (FIPS 180-4) with a portable and an x86 SHA-extensions block function; used by any thread that hashes.
-#include "updater/sha256.h"
+#include "updater/trust/sha256.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -10,7 +10,7 @@
 #define SHA256_HAVE_X86 1
 #endif
 
-#include "updater/digest.h"
+#include "updater/sha1.h"
 
 // The round constants, read four at a time by the SHA-extensions path.
 static const uint32_t K[64] = {

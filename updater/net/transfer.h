@@ -45,6 +45,10 @@ enum TransferFailure {
     TransferLocalError,      // the folder refused the file
 };
 
+// Failures that a later attempt may overcome: cuts, time-outs, 5xx and refused ranges. They are retried, and
+// what arrived before them is kept for the next attempt or the next start.
+bool IsTransientFailure(TransferFailure failure);
+
 enum RetryAction { GiveUp, RetryResuming, RetryFromStart };
 
 // What follows a failed attempt; attemptsMade counts every attempt so far, retriesAllowed is the

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "updater/block_index.h"
-#include "updater/downloader.h"
+#include "updater/delta/block_index.h"
+#include "updater/net/downloader.h"
 
 enum {
     // A fetched range costs a request and a round trip: ranges closer than this are fetched as one, about
@@ -18,9 +18,6 @@ enum {
     // (a file changed in many places is fetched in fewer, longer pieces).
     MaxPatchRanges = 64,
 };
-
-// The length of a file in bytes, -1 when it cannot be read.
-long long FileLength(const char* path);
 
 // Whether a pending file whose local copy is localLength bytes long (-1: none) may be patched: the publisher
 // indexes files from DefaultBlockIndexMinBytes on, and a smaller old copy holds too little to reuse.

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "updater/transfer.h"
+#include "updater/net/transfer.h"
 
 TEST(TransferPolicy, RetriesTransientFailuresOnlyAndAMismatchOnce) {
     struct Case {

@@ -1,6 +1,6 @@
 // Block indexes for delta updates: writer, bounded reader, rolling scan and rebuild; portable, used by the
 // publisher tool and the update worker.
-#include "updater/block_index.h"
+#include "updater/delta/block_index.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -442,13 +442,6 @@ uint64_t TotalLength(const std::vector<ByteRange>& ranges) {
     uint64_t total = 0;
     for (const ByteRange& range : ranges) total += range.length;
     return total;
-}
-
-bool FormatRangeHeader(const ByteRange& range, char* text, size_t size) {
-    if (range.length == 0) return false;
-    int written = snprintf(text, size, "bytes=%llu-%llu", (unsigned long long)range.offset,
-                           (unsigned long long)(range.offset + range.length - 1));
-    return written > 0 && (size_t)written < size;
 }
 
 bool OffsetInFetched(const std::vector<ByteRange>& ranges, uint64_t offset, uint64_t* stored) {

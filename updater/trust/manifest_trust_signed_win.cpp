@@ -3,13 +3,16 @@
 // main thread, at start-up.
 #include <stdio.h>
 
+#include <string>
+
+#include "common/file.h"
 #include "common/log.h"
 #include "manifest_key.h"
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 #include "updater/manifest.h"
-#include "updater/manifest_trust.h"
-#include "updater/sha256.h"
-#include "updater/signature.h"
+#include "updater/trust/manifest_trust.h"
+#include "updater/trust/sha256.h"
+#include "updater/trust/signature.h"
 #include "updater/update_run.h"
 
 namespace {
@@ -17,8 +20,6 @@ namespace {
 // What the accepted signature says, kept from the signature check to the listing's.
 SignatureFile AcceptedSignature;
 bool ListingFetched;
-// The listing's text: at most MaxFileListingSize bytes (1000 lines), and one more to tell a longer file.
-char ListingText[MaxFileListingSize + 1];
 FileFingerprint Fingerprints[MaxManifestEntries];
 
 // Reads, digests and matches the fetched listing against the tables; false with problem filled otherwise.
@@ -27,24 +28,18 @@ bool MatchFetchedListing(char* problem, size_t problemSize) {
         snprintf(problem, problemSize, "could not be downloaded");
         return false;
     }
-    FILE* file = fopen(FileListingName, "rb");
-    if (!file) {
-        snprintf(problem, problemSize, "could not be read");
-        return false;
-    }
-    size_t length = fread(ListingText, 1, sizeof ListingText, file);
-    bool failed = ferror(file) != 0;
-    fclose(file);
-    if (failed) {
+    // At most MaxFileListingSize bytes (1000 lines); a longer listing keeps one byte more, which the match refuses.
+    std::string text;
+    if (!ReadSmallFile(FileListingName, MaxFileListingSize, text) && text.size() <= MaxFileListingSize) {
         snprintf(problem, problemSize, "could not be read");
         return false;
     }
     Sha256 state;
     uint8_t digest[Sha256Size];
     Sha256Init(state);
-    Sha256Update(state, ListingText, length);
+    Sha256Update(state, text.data(), text.size());
     Sha256Finish(state, digest);
-    return MatchFileListing(ListingText, length, digest, AcceptedSignature, EntryPath, ExpectedDigest, EntryCount,
+    return MatchFileListing(text.data(), text.size(), digest, AcceptedSignature, EntryPath, ExpectedDigest, EntryCount,
                             Fingerprints, problem, problemSize);
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/temp_folder.h"
-#include "updater/digest.h"
+#include "updater/sha1.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <random>
 #include <string>
 
-#include "updater/block_index.h"
+#include "updater/delta/block_index.h"
 #include "updater/manifest.h"
-#include "updater/patch.h"
+#include "updater/delta/patch.h"
 
 namespace {
 

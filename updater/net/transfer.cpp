@@ -1,11 +1,11 @@
 // Transfer policy of the downloader: bounds, retries, resumed answers, partial names; portable, any transfer thread.
-#include "updater/transfer.h"
+#include "updater/net/transfer.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include "common/text.h"
-#include "updater/downloader.h"
+#include "updater/net/downloader.h"
 
 TransferLimits ManifestLimits(uint64_t maxBytes, unsigned timeoutSeconds) {
     return TransferLimits{maxBytes, timeoutSeconds, 0, 0, 0};
@@ -15,23 +15,16 @@ TransferLimits GameFileLimits(unsigned timeoutSeconds) {
     return TransferLimits{0, 0, 2 * timeoutSeconds, MinimumRateBytes, TransferRetries};
 }
 
+bool IsTransientFailure(TransferFailure failure) {
+    return failure == TransferCut || failure == TransferTimedOut || failure == TransferServerError ||
+           failure == TransferRangeRefused;
+}
+
 RetryAction NextAttempt(TransferFailure failure, int attemptsMade, int retriesAllowed, bool refetchedAfterMismatch) {
     if (attemptsMade > retriesAllowed) return GiveUp;
-    switch (failure) {
-    case TransferCut:
-    case TransferTimedOut:
-    case TransferServerError:
-        return RetryResuming;
-    case TransferRangeRefused:
-        return RetryFromStart;
-    case TransferDigestMismatch:
-        return refetchedAfterMismatch ? GiveUp : RetryFromStart;
-    case TransferDone:
-    case TransferClientError:
-    case TransferTooLarge:
-    case TransferLocalError:
-        break;
-    }
+    if (failure == TransferRangeRefused) return RetryFromStart;
+    if (IsTransientFailure(failure)) return RetryResuming;
+    if (failure == TransferDigestMismatch && !refetchedAfterMismatch) return RetryFromStart;
     return GiveUp;
 }
 

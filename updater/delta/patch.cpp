@@ -1,28 +1,18 @@
 // Delta update of one listed file: index, scan, ranges, rebuild and its checks; portable, the transfer threads.
-#include "updater/patch.h"
+#include "updater/delta/patch.h"
 
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 
+#include "common/file.h"
 #include "updater/helper_thread.h"
-#include "updater/signature.h"
-#include "updater/transfer.h"
-
-long long FileLength(const char* path) {
-#ifdef _WIN32
-    struct _stati64 info;  // the plain stat of a 32-bit program fails beyond 2 GiB
-    return _stati64(path, &info) == 0 ? (long long)info.st_size : -1;
-#else
-    struct stat info;
-    return stat(path, &info) == 0 ? (long long)info.st_size : -1;
-#endif
-}
+#include "updater/trust/signature.h"
+#include "updater/net/transfer.h"
 
 bool PatchApplies(long long localLength) {
     return localLength >= (long long)DefaultBlockIndexMinBytes;
@@ -76,18 +66,6 @@ bool ReadLocal(void* context, uint64_t offset, void* buffer, size_t size) {
 
 bool WriteBuilt(void* context, const void* data, size_t size) {
     return FileWrite(static_cast<PatchFiles*>(context)->built, data, size);
-}
-
-// Reads a whole small file; false when it cannot or it is longer than limit.
-bool ReadSmallFile(const char* path, size_t limit, std::string& data) {
-    FILE* file = fopen(path, "rb");
-    if (!file) return false;
-    data.resize(limit + 1);
-    size_t count = fread(&data[0], 1, data.size(), file);
-    bool ok = !ferror(file) && count <= limit;
-    fclose(file);
-    data.resize(count);
-    return ok;
 }
 
 // The staging files of one patch, named after the listed digest and its occurrence like the file's partial body,
