@@ -11,9 +11,7 @@
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
-#include "updater/manifest.h"
 #include "updater/update_run.h"
-
 
 namespace {
 
@@ -30,11 +28,10 @@ void ToggleOption(unsigned char* flag, HWND box) {
     WriteSettings();
 }
 
-// Whether the file list in use names Client.exe, so that the repair run can download it again. The
-// first run has ended, so the worker no longer touches the tables.
+// Whether the file list in use names Client.exe, so that the repair run can download it again.
 bool ManifestListsClient() {
-    for (int i = 0; i < EntryCount; ++i) {
-        if (EqualIgnoringCase(EntryPath[i], "Client.exe")) return true;
+    for (const ManifestEntry& entry : StartupPlan.manifest.entries) {
+        if (EqualIgnoringCase(entry.path, "Client.exe")) return true;
     }
     return false;
 }
@@ -46,7 +43,7 @@ void RunRepair() {
     if (ManifestListsClient()) remove("Client.exe");
     SendMessageA(ProgressBar, PBM_SETPOS, 0, 0);
     // The first run has ended (UpdateFinished is set), so the two runs never overlap.
-    StartUpdateWorker();
+    StartUpdateRun();
     EnableWindow(RepairButton, FALSE);
 }
 

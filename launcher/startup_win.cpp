@@ -9,10 +9,6 @@
 #include "launcher/ui_text.h"
 #include "launcher/window.h"
 #include "resource.h"
-#include "updater/net/downloader.h"
-#include "updater/manifest.h"
-#include "updater/trust/manifest_trust.h"
-#include "updater/self_update.h"
 #include "updater/update_run.h"
 
 namespace {
@@ -43,24 +39,6 @@ HWND CreateMainWindow() {
     WindowOrigin origin = CentredWindowOrigin(GetSystemMetrics(SM_CXFULLSCREEN), GetSystemMetrics(SM_CYFULLSCREEN));
     return CreateWindowExA(WS_EX_APPWINDOW, APP_TITLE, APP_TITLE, WS_SYSMENU | WS_MINIMIZEBOX, origin.x, origin.y,
                            MainWindowWidth, MainWindowHeight, NULL, NULL, AppInstance, NULL);
-}
-
-// Fetches, checks and parses the manifest; the file never stays on disk afterwards.
-void LoadUpdateManifest() {
-    PrepareManifestFetch();
-    ManifestFetched = DownloadFile("update.cfg", MaxManifestBytes);
-    ManifestRefused = !ManifestTrusted(ManifestFetched);
-    PurgeUrlCache();
-    // A refused list is deleted before the reading, which then logs its first line and finds nothing.
-    if (ManifestRefused) remove("update.cfg");
-    EntryCount = LoadManifest("update.cfg");
-    if (ManifestFetched && !ManifestRefused && !ManifestEntriesTrusted()) {
-        ManifestRefused = true;
-        EntryCount = 0;
-    }
-    snprintf(LogMessageBuffer, sizeof LogMessageBuffer, "Total files to check: %d", EntryCount);
-    LogLine(LogMessageBuffer);
-    remove("update.cfg");
 }
 
 void LogSystemInformation() {
@@ -105,13 +83,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 
     SetPriorityClass(GetCurrentProcess(), ABOVE_NORMAL_PRIORITY_CLASS);
     InitClientSettings();
-    LoadUpdateManifest();
-    // A new launcher in the list is installed and started first; it then runs the update itself.
-    if (SelfUpdate()) return 0;
+    StartupPlan = PrepareUpdate();
+    if (StartupPlan.restarting) return 0;
 
     ShowWindow(MainWindow, showCommand);
     UpdateWindow(MainWindow);
-    StartUpdateWorker();
+    StartUpdateRun();
 
     LogSystemInformation();
     return RunMessageLoop();

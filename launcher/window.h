@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "client/settings.h"  // ClientOptions, whose flags the option boxes show
+#include "updater/update_run.h"
 
 extern HINSTANCE AppInstance;
 extern HFONT UiFont;
@@ -37,6 +38,15 @@ enum { BoxWidth = 150, BoxHeight = 25, OptionBoxCount = 8 };
 // The eight boxes in the order in which the start-up sync sets them and their tooltips are made
 // (after Play's); options_win.cpp.
 extern const OptionBox OptionBoxes[OptionBoxCount];
+
+// The update plan that start-up prepared, for the first run and the Repair run; written on the main thread
+// before the first run starts, then only read.
+extern UpdatePlan StartupPlan;
+// 0 until the first update run ends, then 1; written once by the worker (the window's side of the run).
+extern volatile unsigned char UpdateFinished;
+// Starts an update run of StartupPlan on the worker thread, reporting to the window (start-up, and Repair once
+// the first run has ended, so that two runs never overlap).
+void StartUpdateRun();
 
 // Private message by which another thread tells the main thread that log lines are waiting in the
 // log's queue; its parameters carry nothing.

@@ -157,18 +157,34 @@ void SetBoxCheck(HWND box, int checked) {
     SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
+UpdatePlan StartupPlan;
+volatile unsigned char UpdateFinished;
+
+namespace {
+
 // Window side of the update run, called on the UpdateWorker thread. SendMessage returns once the
 // main thread has applied the change, so changes appear in the order the worker makes them.
-void SetProgressRange(int upper) {
-    SendMessageA(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, upper));
-}
+class WindowObserver : public UpdateObserver {
+public:
+    void FilesPending(int count) override { SetProgressRange(count); }
+    void FilesFinished(int count) override { SendMessageA(ProgressBar, PBM_SETPOS, (WPARAM)count, 0); }
+    void RunEnded() override {
+        EnableWindow(PlayButton, TRUE);
+        UpdateFinished = 1;
+        SetProgressRange(5);
+        SendMessageA(ProgressBar, PBM_SETPOS, 5, 0);
+    }
 
-void SetProgressPos(int position) {
-    SendMessageA(ProgressBar, PBM_SETPOS, (WPARAM)position, 0);
-}
+private:
+    static void SetProgressRange(int upper) { SendMessageA(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, upper)); }
+};
 
-void EnablePlayButton() {
-    EnableWindow(PlayButton, TRUE);
+WindowObserver RunObserver;
+
+}  // namespace
+
+void StartUpdateRun() {
+    StartUpdateWorker(StartupPlan, RunObserver);
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -374,9 +374,10 @@ int CheckSignature(const fs::path& root, const std::vector<std::string>& keyPath
     return 0;
 }
 
-// Checks update.cfg.files against the signature (when one was read), the entries of update.cfg read into the
-// manifest tables, and every listed file's SHA-256 and length. Returns the number of problems found.
-int CheckListing(const fs::path& root, int entries, const SignatureFile* signature) {
+// Checks update.cfg.files against the signature (when one was read), the entries of update.cfg as the launcher
+// reads them, and every listed file's SHA-256 and length. Returns the number of problems found.
+int CheckListing(const fs::path& root, const std::vector<ManifestEntry>& list, const SignatureFile* signature) {
+    const int entries = (int)list.size();
     std::string text;
     if (!ReadWhole(root / FileListingName, text)) {
         if (!signature) return 0;
@@ -388,10 +389,10 @@ int CheckListing(const fs::path& root, int entries, const SignatureFile* signatu
     SignatureFile named{};
     if (signature) named = *signature;
     else memcpy(named.listingSha256, textSha256, Sha256Size);  // unsigned: its form and content alone
-    static FileFingerprint fingerprints[MaxManifestEntries];
+    std::vector<FileFingerprint> fingerprints(list.size());
     char problem[400];
-    if (!MatchFileListing(text.data(), text.size(), textSha256, named, EntryPath, ExpectedDigest, entries,
-                          fingerprints, problem, sizeof problem)) {
+    if (!MatchFileListing(text.data(), text.size(), textSha256, named, list.data(), entries, fingerprints.data(),
+                          problem, sizeof problem)) {
         printf("%s: %s\n", FileListingName, problem);
         return 1;
     }
@@ -399,14 +400,14 @@ int CheckListing(const fs::path& root, int entries, const SignatureFile* signatu
     for (int i = 0; i < entries; ++i) {
         uint8_t sha256[Sha256Size];
         uint64_t length = 0;
-        const fs::path file = root / EntryPath[i];
+        const fs::path file = root / list[i].path;
         if (!fs::is_regular_file(file) || !Sha256OfFileAt(file.string(), sha256, &length)) continue;  // said above
         if (length != fingerprints[i].length) {
-            printf("differs from %s: %s (%llu bytes in the folder, %llu listed)\n", FileListingName, EntryPath[i],
+            printf("differs from %s: %s (%llu bytes in the folder, %llu listed)\n", FileListingName, list[i].path,
                    (unsigned long long)length, (unsigned long long)fingerprints[i].length);
             ++problems;
         } else if (memcmp(sha256, fingerprints[i].sha256, Sha256Size) != 0) {
-            printf("differs from %s: %s (SHA-256 %s in the folder, %s listed)\n", FileListingName, EntryPath[i],
+            printf("differs from %s: %s (SHA-256 %s in the folder, %s listed)\n", FileListingName, list[i].path,
                    HexText(sha256, Sha256Size).c_str(), HexText(fingerprints[i].sha256, Sha256Size).c_str());
             ++problems;
         }
@@ -421,27 +422,29 @@ int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths) 
         return ExitFailed;
     }
     // Read exactly as the launcher reads it: each entry it would skip is logged, and counted by the reader.
-    int entries = LoadManifest(manifest.string().c_str());
-    int mismatches = ManifestLinesRefused;
+    const Manifest read = LoadManifest(manifest.string().c_str());
+    const std::vector<ManifestEntry>& list = read.entries;
+    const int entries = (int)list.size();
+    int mismatches = read.refusedLines;
 
     std::vector<std::string> files;
     if (!ListFiles(root, files)) return ExitFailed;
     std::set<std::string> listed, expectedIndexes;
     unsigned long long bytes = 0;
     for (int i = 0; i < entries; ++i) {
-        listed.insert(EntryPath[i]);
-        bytes += SizeOf(root / EntryPath[i]);
+        listed.insert(list[i].path);
+        bytes += SizeOf(root / list[i].path);
     }
     std::vector<std::string> problems;
     for (int i = 0; i < entries; ++i) {
-        unsigned long long size = SizeOf(root / EntryPath[i]);
-        if (!WantsBlockIndex(size) || !IsHexDigest40(ExpectedDigest[i])) continue;
-        std::string name = IndexPathOf(EntryPath[i], ExpectedDigest[i]), text;
+        unsigned long long size = SizeOf(root / list[i].path);
+        if (!WantsBlockIndex(size) || !IsHexDigest40(list[i].digest)) continue;
+        std::string name = IndexPathOf(list[i].path, list[i].digest), text;
         expectedIndexes.insert(name);
         BlockIndex index;
         if (!ReadWhole(root / name, text)) {
             problems.push_back("missing block index: " + name);
-        } else if (const char* problem = ReadBlockIndex(text.data(), text.size(), ExpectedDigest[i], &index)) {
+        } else if (const char* problem = ReadBlockIndex(text.data(), text.size(), list[i].digest, &index)) {
             problems.push_back("bad block index: " + name + ": " + problem);
         } else if (index.fileLength != size) {
             problems.push_back("bad block index: " + name + ": made for a file of another length");
@@ -450,21 +453,21 @@ int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths) 
 
     Progress progress(entries, bytes);
     for (int i = 0; i < entries; ++i) {
-        const fs::path file = root / EntryPath[i];
+        const fs::path file = root / list[i].path;
         std::error_code error;
         if (!fs::is_regular_file(file, error)) {
-            problems.push_back(std::string("missing: ") + EntryPath[i]);
+            problems.push_back(std::string("missing: ") + list[i].path);
             progress.Step(0);
             continue;
         }
         if (int readError = ComputeFileDigest(file.string().c_str())) {
-            problems.push_back(std::string("unreadable: ") + EntryPath[i] + ": " + strerror(readError));
-        } else if (!IsHexDigest40(ExpectedDigest[i])) {
+            problems.push_back(std::string("unreadable: ") + list[i].path + ": " + strerror(readError));
+        } else if (!IsHexDigest40(list[i].digest)) {
             // The launcher then downloads the file at every start, since no digest of it can be equal.
-            problems.push_back(std::string("not a SHA-1 digest: ") + EntryPath[i] + " " + ExpectedDigest[i]);
-        } else if (!EqualIgnoringCase(DigestText, ExpectedDigest[i])) {
-            problems.push_back(std::string("differs: ") + EntryPath[i] + " (" + DigestText + " in the folder, " +
-                               ExpectedDigest[i] + " listed)");
+            problems.push_back(std::string("not a SHA-1 digest: ") + list[i].path + " " + list[i].digest);
+        } else if (!EqualIgnoringCase(DigestText, list[i].digest)) {
+            problems.push_back(std::string("differs: ") + list[i].path + " (" + DigestText + " in the folder, " +
+                               list[i].digest + " listed)");
         }
         progress.Step(SizeOf(file));
     }
@@ -480,7 +483,7 @@ int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths) 
     mismatches += (int)problems.size();
     const SignatureFile* signature;
     mismatches += CheckSignature(root, keyPaths, &signature);
-    mismatches += CheckListing(root, entries, signature);
+    mismatches += CheckListing(root, list, signature);
     if (mismatches) {
         printf("publish_manifest: %d mismatch(es) between %s and its update.cfg\n", mismatches, root.string().c_str());
         return ExitRefused;

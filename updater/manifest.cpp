@@ -1,4 +1,4 @@
-// Update manifest reader and tables; LoadManifest runs on the main thread at start-up, the tables then belong to the update worker.
+// Update manifest reader; main thread at start-up, and the publisher tool.
 #include "updater/manifest.h"
 
 #include <ctype.h>
@@ -8,14 +8,6 @@
 
 #include "common/log.h"
 #include "common/text.h"
-
-char EntryPath[MaxManifestEntries][PathSlotSize];
-char ExpectedDigest[MaxManifestEntries][DigestSlotSize];
-char LocalDigest[MaxManifestEntries][DigestSlotSize];
-char PendingPath[MaxManifestEntries][PathSlotSize];
-int EntryCount;
-int PendingCount;
-int ManifestLinesRefused;
 
 namespace {
 
@@ -107,28 +99,27 @@ void LogMessage(const char* format, ...) {
 
 }  // namespace
 
-int LoadManifest(const char* fileName) {
+Manifest LoadManifest(const char* fileName) {
     LogMessage("Try to reading update.cfg");
-    ManifestLinesRefused = 0;
+    Manifest manifest;
     // Binary mode with the line ends handled here: the same on every platform, and a Ctrl-Z
     // byte does not end the file early.
-    FILE* file = fopen(fileName, "rb");
-    if (!file) return 0;
+    FILE* file = fileName ? fopen(fileName, "rb") : nullptr;
+    if (!file) return manifest;
 
-    int count = 0;
     int lineNumber = 0;
     ManifestLine line;
     while (ReadManifestLine(file, line)) {
         ++lineNumber;
-        if (count == MaxManifestEntries) {
+        if (manifest.entries.size() == MaxManifestEntries) {
             LogMessage("Manifest has more than %d entries; the rest were skipped", MaxManifestEntries);
-            ++ManifestLinesRefused;
+            ++manifest.refusedLines;
             break;
         }
         if (line.startsWithZero) continue;
         if (line.path.TooLong() || line.digest.TooLong()) {
             LogMessage("Manifest line %d skipped: field too long", lineNumber);
-            ++ManifestLinesRefused;
+            ++manifest.refusedLines;
             continue;
         }
         // A missing field reads as "(null)", as the text of a null field always has.
@@ -136,16 +127,17 @@ int LoadManifest(const char* fileName) {
         const char* digest = line.digest.length ? line.digest.text : "(null)";
         if (!IsSafeManifestPath(path)) {
             LogMessage("Unsafe path refused: %s", path);
-            ++ManifestLinesRefused;
+            ++manifest.refusedLines;
             continue;
         }
-        snprintf(EntryPath[count], PathSlotSize, "%s", path);
-        memset(ExpectedDigest[count], 0, DigestSlotSize);
-        snprintf(ExpectedDigest[count], DigestSlotSize, "%s", digest);
-        ++count;
+        manifest.entries.emplace_back();
+        ManifestEntry& entry = manifest.entries.back();
+        snprintf(entry.path, PathSlotSize, "%s", path);
+        memset(entry.digest, 0, DigestSlotSize);
+        snprintf(entry.digest, DigestSlotSize, "%s", digest);
     }
     fclose(file);
-    return count;
+    return manifest;
 }
 
 namespace {

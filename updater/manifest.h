@@ -1,5 +1,7 @@
-// Update manifest tables and reader; filled on the main thread at start-up, then used by the update worker alone.
+// Update manifest reader: the list of paths and their SHA-1 digests as a value; main thread at start-up (and the
+// publisher tool).
 #pragma once
+#include <vector>
 
 enum {
     MaxManifestEntries = 1000,
@@ -7,18 +9,22 @@ enum {
     DigestSlotSize = 150,  // 149 characters and the terminator
 };
 
-extern char EntryPath[MaxManifestEntries][PathSlotSize];
-extern char ExpectedDigest[MaxManifestEntries][DigestSlotSize];
-extern char LocalDigest[MaxManifestEntries][DigestSlotSize];
-extern char PendingPath[MaxManifestEntries][PathSlotSize];
-extern int EntryCount;
-extern int PendingCount;
-// Lines of the last manifest read that were refused or skipped with a log line of their own (unsafe
-// path, field too long, entries beyond the limit); the update run then cannot claim success.
-extern int ManifestLinesRefused;
+// One line of the manifest: a relative path and the digest it is listed with, each within its slot.
+struct ManifestEntry {
+    char path[PathSlotSize];
+    char digest[DigestSlotSize];
+};
 
-// Reads the manifest into the tables and returns the number of entries (0 when it cannot be opened).
-int LoadManifest(const char* fileName);
+struct Manifest {
+    std::vector<ManifestEntry> entries;  // at most MaxManifestEntries, in the file's order
+    // Lines that were refused or skipped with a log line of their own (unsafe path, field too long, entries
+    // beyond the limit); the update run then cannot claim success.
+    int refusedLines = 0;
+};
+
+// Logs "Try to reading update.cfg" and reads the manifest; no entries when it cannot be opened. A null name
+// reads nothing after that line: a list that was not fetched, or was refused, is never read, whatever is on disk.
+Manifest LoadManifest(const char* fileName);
 
 // True when a manifest path names a file inside the game folder that Windows can open as a plain
 // file: relative (no leading separator, no colon), no empty component, no component that ends in

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "common/log.h"
 #include "common/text.h"
 #include "updater/net/downloader.h"
 
@@ -32,11 +33,11 @@ bool RunsFromDirectory(const char* modulePath, const char* directory) {
     return true;
 }
 
-int OwnManifestEntry(const char* modulePath, const char (*paths)[PathSlotSize], int count) {
+int OwnManifestEntry(const char* modulePath, const std::vector<ManifestEntry>& entries) {
     size_t folder = FolderLength(modulePath);
     const char* baseName = modulePath + folder + (folder || modulePath[0] == '\\' || modulePath[0] == '/');
-    for (int i = 0; *baseName && i < count; ++i) {
-        if (EqualIgnoringCase(paths[i], baseName)) return i;
+    for (size_t i = 0; *baseName && i < entries.size(); ++i) {
+        if (EqualIgnoringCase(entries[i].path, baseName)) return (int)i;
     }
     return -1;
 }
@@ -49,4 +50,52 @@ bool MakeSelfUpdateNames(const char* baseName, char* staged, size_t stagedSize, 
     int stagedLength = snprintf(staged, stagedSize, "%s\\%s.new", StagingFolder, baseName);
     int asideLength = snprintf(aside, asideSize, "%s .old", baseName);
     return stagedLength > 0 && (size_t)stagedLength < stagedSize && asideLength > 0 && (size_t)asideLength < asideSize;
+}
+
+namespace {
+
+void LogNotUpdated(const char* why, const std::string& error) {
+    snprintf(LogMessageBuffer, LogMessageBufferSize, "Launcher not updated: %s: %s", why, error.c_str());
+    LogLine(LogMessageBuffer);
+}
+
+// Brings the old program back from aside to module (over whatever lies there), by a move or else a copy, which
+// works while the old program still runs from aside. Logs where each program is when both fail.
+void PutOldProgramBack(const char* module, const char* aside, const char* newProgram, SelfUpdateSystem& system) {
+    if (system.Move(aside, module, true) || system.Copy(aside, module)) return;
+    std::string error = system.LastErrorText();
+    snprintf(LogMessageBuffer, LogMessageBufferSize,
+             "Launcher not restored: %s: the previous program is %s, the new one %s", error.c_str(), aside,
+             newProgram);
+    LogLine(LogMessageBuffer);
+}
+
+}  // namespace
+
+bool PutNewProgramInPlace(const char* module, const char* staged, const char* aside, SelfUpdateSystem& system) {
+    // A running program's file may be renamed, not replaced: it goes aside, the new one takes its name.
+    if (!system.Move(module, aside, false)) {
+        LogNotUpdated("the running program could not be moved aside", system.LastErrorText());
+        system.Discard(staged);
+        return false;
+    }
+    if (!system.Move(staged, module, false)) {
+        std::string error = system.LastErrorText();
+        LogNotUpdated("the new program could not be put in place", error);
+        PutOldProgramBack(module, aside, staged, system);
+        return false;
+    }
+    if (!system.StartHeld(module)) {
+        std::string error = system.LastErrorText();
+        LogNotUpdated("the new program could not be started", error);
+        PutOldProgramBack(module, aside, module, system);
+        return false;
+    }
+    LogLine("Launcher updated, restarting.");
+    if (system.ReleaseStarted()) return true;
+    std::string error = system.LastErrorText();
+    system.EndStarted();
+    LogNotUpdated("the new program could not be started", error);
+    PutOldProgramBack(module, aside, module, system);
+    return false;
 }

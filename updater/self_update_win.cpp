@@ -13,7 +13,6 @@
 #include "updater/sha1.h"
 #include "updater/net/downloader.h"
 #include "updater/self_update.h"
-#include "updater/trust/signature.h"
 #include "updater/update_run.h"
 
 namespace {
@@ -23,13 +22,6 @@ namespace {
 // seconds are plenty. The window waits for it, so that a launcher closed at once leaves nothing aside.
 const int AsideRemovalTries = 50;
 const DWORD AsideRemovalPauseMs = 100;
-
-void LogNotUpdated(const char* why, DWORD error) {
-    char text[256];
-    snprintf(LogMessageBuffer, LogMessageBufferSize, "Launcher not updated: %s%s%s", why, error ? ": " : "",
-             error ? SystemErrorText(error, text, sizeof text) : "");
-    LogLine(LogMessageBuffer);
-}
 
 // Removes the program a self-update moved aside; true when there was one, i.e. this program was started by it.
 bool RemoveAsideProgram(const char* aside) {
@@ -44,29 +36,48 @@ bool RemoveAsideProgram(const char* aside) {
     snprintf(LogMessageBuffer, LogMessageBufferSize, "Could not remove %s: %s", aside,
              SystemErrorText(GetLastError(), text, sizeof text));
     LogLine(LogMessageBuffer);
-    RunningProgramEntry = -1;
     return true;
 }
 
-// Starts the program at path with this process's command line, in the same folder.
-bool StartProgram(const char* path) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    // CreateProcessA may write into the command line, so it gets a copy.
-    std::vector<char> commandLine(GetCommandLineA(), GetCommandLineA() + lstrlenA(GetCommandLineA()) + 1);
-    if (!CreateProcessA(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return false;
+// The moves and the start, with the Win32 calls; the started program waits, suspended, until released.
+class Win32SelfUpdate : public SelfUpdateSystem {
+public:
+    ~Win32SelfUpdate() {
+        if (started_.hThread) CloseHandle(started_.hThread);
+        if (started_.hProcess) CloseHandle(started_.hProcess);
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    RunningProgramEntry = -1;
-    return true;
-}
+    bool Move(const char* from, const char* to, bool replace) override {
+        return Done(MoveFileExA(from, to, replace ? MOVEFILE_REPLACE_EXISTING : 0));
+    }
+    bool Copy(const char* from, const char* to) override { return Done(CopyFileA(from, to, FALSE)); }
+    void Discard(const char* path) override { DeleteFileA(path); }
+    bool StartHeld(const char* path) override {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        // CreateProcessA may write into the command line, so it gets a copy.
+        std::vector<char> commandLine(GetCommandLineA(), GetCommandLineA() + lstrlenA(GetCommandLineA()) + 1);
+        return Done(CreateProcessA(path, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                   nullptr, &startup, &started_));
+    }
+    bool ReleaseStarted() override { return Done(ResumeThread(started_.hThread) != (DWORD)-1); }
+    void EndStarted() override { TerminateProcess(started_.hProcess, 1); }
+    std::string LastErrorText() override {
+        char text[256];
+        return SystemErrorText(error_, text, sizeof text);
+    }
+
+private:
+    bool Done(BOOL ok) {
+        if (!ok) error_ = GetLastError();
+        return ok != FALSE;
+    }
+    PROCESS_INFORMATION started_{};
+    DWORD error_ = 0;
+};
 
 }  // namespace
 
-bool SelfUpdate() {
+bool SelfUpdate(UpdatePlan& plan) {
     char modulePath[MAX_PATH], currentDirectory[MAX_PATH];
     DWORD moduleLength = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
     DWORD currentLength = GetCurrentDirectoryA(sizeof currentDirectory, currentDirectory);
@@ -82,46 +93,30 @@ bool SelfUpdate() {
     // The names are relative: they matter only when the program runs from the current directory.
     if (!RunsFromDirectory(modulePath, currentDirectory)) return false;
     if (RemoveAsideProgram(aside)) return false;
-    int entry = OwnManifestEntry(modulePath, EntryPath, EntryCount);
+    const std::vector<ManifestEntry>& entries = plan.manifest.entries;
+    int entry = OwnManifestEntry(modulePath, entries);
     if (entry < 0) return false;
 
     char ownDigest[DigestTextSize];
     std::vector<unsigned char> buffer(DigestReadSize);
     if (DigestFile(modulePath, ownDigest, buffer.data()) != 0) ownDigest[0] = '\0';
-    if (!NeedsSelfUpdate(ExpectedDigest[entry], ownDigest)) return false;
+    if (!NeedsSelfUpdate(entries[entry].digest, ownDigest)) return false;
     // Until the new program runs, the update run must not try to replace this one's file.
-    RunningProgramEntry = entry;
+    plan.runningProgramEntry = entry;
 
     // Fetched first, and checked like every file (SHA-1 and, in a signed build, the signed length and SHA-256).
-    FetchRequest request{EntryPath[entry], ExpectedDigest[entry], EntryFingerprints ? &EntryFingerprints[entry] : nullptr,
-                         staged, GameFileLimits(DownloadTimeoutSeconds), 0};
+    const FileFingerprint* fingerprint = plan.fingerprints.empty() ? nullptr : &plan.fingerprints[entry];
+    FetchRequest request{entries[entry].path, entries[entry].digest, fingerprint, staged,
+                         GameFileLimits(DownloadTimeoutSeconds), 0};
     std::vector<std::string> lines;
     bool fetched = FetchFile(request, lines);
     for (const std::string& line : lines) LogLine(line.c_str());
     if (!fetched) {
-        LogNotUpdated("the new program could not be downloaded", 0);
+        LogLine("Launcher not updated: the new program could not be downloaded");
         return false;
     }
-    // A running program's file may be renamed, not replaced: it goes aside, the new one takes its name.
-    if (!MoveFileExA(modulePath, aside, 0)) {
-        LogNotUpdated("the running program could not be moved aside", GetLastError());
-        DeleteFileA(staged);
-        return false;
-    }
-    if (!MoveFileExA(staged, modulePath, 0)) {
-        DWORD error = GetLastError();
-        MoveFileExA(aside, modulePath, 0);
-        DeleteFileA(staged);
-        LogNotUpdated("the new program could not be put in place", error);
-        return false;
-    }
-    LogLine("Launcher updated, restarting.");
-    if (!StartProgram(modulePath)) {
-        DWORD error = GetLastError();
-        MoveFileExA(aside, modulePath, MOVEFILE_REPLACE_EXISTING);
-        LogNotUpdated("the new program could not be started", error);
-        return false;
-    }
-    RunningProgramEntry = -1;
+    Win32SelfUpdate system;
+    if (!PutNewProgramInPlace(modulePath, staged, aside, system)) return false;
+    plan.runningProgramEntry = -1;
     return true;
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <functional>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
@@ -286,7 +287,7 @@ struct FileResult {
 // Shared by the calling thread and the helper: both take the next undigested index from next.
 struct DigestBatch {
     int count;
-    const char* (*pathOf)(int index);
+    const std::function<const char*(int index)>* pathOf;
     FileResult* results;
     std::atomic<int> next;
 };
@@ -296,7 +297,7 @@ bool DigestNext(DigestBatch& batch, unsigned char* buffer) {
     int index = batch.next.fetch_add(1);
     if (index >= batch.count) return false;
     FileResult& result = batch.results[index];
-    result.error = DigestFile(batch.pathOf(index), result.text, buffer);
+    result.error = DigestFile((*batch.pathOf)(index), result.text, buffer);
     result.done.store(true, std::memory_order_release);
     return true;
 }
@@ -308,7 +309,7 @@ void HelperMain(void* argument) {
 }
 
 // Reports every finished file from index reported on, in order, as ComputeFileDigest would have left DigestText.
-int ReportFinished(DigestBatch& batch, int reported, void (*report)(int index, int error)) {
+int ReportFinished(DigestBatch& batch, int reported, const std::function<void(int index, int error)>& report) {
     for (; reported < batch.count && batch.results[reported].done.load(std::memory_order_acquire); ++reported) {
         const FileResult& result = batch.results[reported];
         if (result.error) {
@@ -323,11 +324,12 @@ int ReportFinished(DigestBatch& batch, int reported, void (*report)(int index, i
 
 }  // namespace
 
-void DigestFilesInOrder(int count, const char* (*pathOf)(int index), void (*report)(int index, int error)) {
+void DigestFilesInOrder(int count, const std::function<const char*(int index)>& pathOf,
+                        const std::function<void(int index, int error)>& report) {
     if (count <= 0) return;
     DigestBatch batch;
     batch.count = count;
-    batch.pathOf = pathOf;
+    batch.pathOf = &pathOf;
     batch.results = new FileResult[count];
     for (int i = 0; i < count; ++i) batch.results[i].done.store(false);
     batch.next.store(0);

@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
+
 enum {
     DigestTextSize = 41,  // 40 hexadecimal characters and the terminator
     Sha1Size = 20,        // a SHA-1 digest in bytes
@@ -49,4 +51,5 @@ int ComputeFileDigest(const char* fileName);
 // index from 0 to count - 1 in that order, on the calling thread, with what ComputeFileDigest
 // would have given for it had the files been digested one after another: DigestText is updated
 // exactly so before each call. Lines logged from report therefore keep the files' order.
-void DigestFilesInOrder(int count, const char* (*pathOf)(int index), void (*report)(int index, int error));
+void DigestFilesInOrder(int count, const std::function<const char*(int index)>& pathOf,
+                        const std::function<void(int index, int error)>& report);

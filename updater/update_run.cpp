@@ -24,7 +24,6 @@
 #include "updater/helper_thread.h"
 #include "updater/manifest.h"
 #include "updater/delta/patch.h"
-#include "updater/trust/signature.h"
 
 // The double slashes are part of the names as they are passed to the platform; every parent
 // comes before its children, so a single-level create is enough for each.
@@ -62,16 +61,6 @@ const char* const DataDirectories[DataDirectoryCount] = {
     "sprites//ui",
 };
 
-volatile unsigned char UpdateFinished;
-bool ManifestFetched;
-bool ManifestRefused;
-const FileFingerprint* EntryFingerprints;
-int TransferSlots = MaxTransferSlots;
-int RunningProgramEntry = -1;
-
-// Manifest index of each pending path, so its download can be checked against the expected digest.
-static int PendingEntry[MaxManifestEntries];
-
 static void MakeDirectory(const char* path) {
 #ifdef _WIN32
     _mkdir(path);
@@ -94,86 +83,101 @@ static void MakeParentDirectories(const char* path) {
     }
 }
 
-// Whether the list in use names a file of this digest.
-static bool IsListedDigest(const char* digest) {
-    for (int j = 0; j < EntryCount; ++j) {
-        if (EqualIgnoringCase(ExpectedDigest[j], digest)) return true;
+namespace {
+
+// One run of a plan: the local digest of every entry and the entries that differ, in manifest order.
+struct Run {
+    const UpdatePlan& plan;
+    UpdateObserver& observer;
+    std::vector<ManifestEntry> const& entries;
+    std::vector<std::string> localDigests;
+    std::vector<int> pending;
+
+    Run(const UpdatePlan& p, UpdateObserver& o) : plan(p), observer(o), entries(p.manifest.entries) {}
+
+    // Whether the list in use names a file of this digest.
+    bool IsListedDigest(const char* digest) const {
+        for (const ManifestEntry& entry : entries) {
+            if (EqualIgnoringCase(entry.digest, digest)) return true;
+        }
+        return false;
     }
-    return false;
-}
 
-static const char* EntryPathOf(int index) {
-    return EntryPath[index];
-}
+    void CheckFiles();
+    FetchRequest PendingRequest(int i) const;
+    bool FetchPendingFile(int i, std::vector<std::string>& lines) const;
+    int FetchPending();
+    void DownloadPending();
+};
 
-// Called on the worker in manifest order, with DigestText as digesting the entries one by one leaves it.
-static void RecordLocalDigest(int index, int error) {
-    if (DigestText[0] == '-') {
-        snprintf(LogMessageBuffer, LogMessageBufferSize, "{Error: %s %s}", strerror(error), EntryPath[index]);
-        LogLine(LogMessageBuffer);
-    }
-    memset(LocalDigest[index], 0, DigestSlotSize);
-    snprintf(LocalDigest[index], DigestSlotSize, "%s", DigestText);
-}
-
-void CheckFiles() {
+void Run::CheckFiles() {
     // Whatever an interrupted run left in the staging folder goes first, but for the partial
     // bodies of files the list still names, which are resumed.
-    EmptyStagingFolder(IsListedDigest);
+    auto listed = [this](const char* digest) { return IsListedDigest(digest); };
+    EmptyStagingFolder(listed);
     memset(LogMessageBuffer, 0, LogMessageBufferSize);
-    // A helper thread digests files ahead while this one reports them, so both cores read and hash.
-    DigestFilesInOrder(EntryCount, EntryPathOf, RecordLocalDigest);
+    // A helper thread digests files ahead while this one reports them, so both cores read and hash. Each
+    // report sees DigestText as digesting the entries one by one leaves it.
+    localDigests.assign(entries.size(), std::string());
+    DigestFilesInOrder(
+        (int)entries.size(), [this](int index) { return entries[index].path; },
+        [this](int index, int error) {
+            if (DigestText[0] == '-') {
+                snprintf(LogMessageBuffer, LogMessageBufferSize, "{Error: %s %s}", strerror(error),
+                         entries[index].path);
+                LogLine(LogMessageBuffer);
+            }
+            localDigests[index] = DigestText;
+        });
     LogLine("Checking files...");
 
-    int pending = 0;
-    for (int j = 0; j < EntryCount; ++j) {
-        if (strcmp(LocalDigest[j], ExpectedDigest[j]) == 0) continue;
-        snprintf(LogMessageBuffer, LogMessageBufferSize, "File %s needs updating", EntryPath[j]);
+    for (size_t j = 0; j < entries.size(); ++j) {
+        if (localDigests[j] == entries[j].digest) continue;
+        snprintf(LogMessageBuffer, LogMessageBufferSize, "File %s needs updating", entries[j].path);
         LogLine(LogMessageBuffer);
         // The digests go to the log file only, where they help whoever investigates. Each text is
         // bounded by its slot, so the line stays within 404 characters.
-        snprintf(LogMessageBuffer, LogMessageBufferSize, "File %.199s HASH (%.149s - %.149s)", EntryPath[j],
-                 LocalDigest[j], ExpectedDigest[j]);
+        snprintf(LogMessageBuffer, LogMessageBufferSize, "File %.199s HASH (%.149s - %.149s)", entries[j].path,
+                 localDigests[j].c_str(), entries[j].digest);
         AppendLogFile(LogMessageBuffer);
-        snprintf(PendingPath[pending], PathSlotSize, "%s", EntryPath[j]);
-        PendingEntry[pending] = j;
-        ++pending;
+        pending.push_back((int)j);
     }
-    PendingCount = pending;
-    SetProgressRange(pending);
+    observer.FilesPending((int)pending.size());
     DownloadPending();
 }
 
 // The transfer of pending file i: its listed digest and, in a signed build, its signed length and
-// SHA-256; game-file bounds; the digest's occurrence among the pending files before it.
-static FetchRequest PendingRequest(int i) {
-    int entry = PendingEntry[i];
+// SHA-256; game-file bounds; the digest's occurrence among the pending files before it; a staging slot of its own.
+FetchRequest Run::PendingRequest(int i) const {
+    int entry = pending[i];
     int occurrence = 0;
     for (int k = 0; k < i; ++k) {
-        if (EqualIgnoringCase(ExpectedDigest[PendingEntry[k]], ExpectedDigest[entry])) ++occurrence;
+        if (EqualIgnoringCase(entries[pending[k]].digest, entries[entry].digest)) ++occurrence;
     }
-    return FetchRequest{PendingPath[i], ExpectedDigest[entry], EntryFingerprints ? &EntryFingerprints[entry] : nullptr,
-                        nullptr, GameFileLimits(DownloadTimeoutSeconds), occurrence};
+    const FileFingerprint* fingerprint = plan.fingerprints.empty() ? nullptr : &plan.fingerprints[entry];
+    return FetchRequest{entries[entry].path, entries[entry].digest, fingerprint, nullptr,
+                        GameFileLimits(DownloadTimeoutSeconds), occurrence, i};
 }
 
 // Fetches pending file i; its lines go to lines.
-static bool FetchPendingFile(int i, std::vector<std::string>& lines) {
-    if (PendingEntry[i] == RunningProgramEntry) {
+bool Run::FetchPendingFile(int i, std::vector<std::string>& lines) const {
+    const char* path = entries[pending[i]].path;
+    if (pending[i] == plan.runningProgramEntry) {
         char line[PathSlotSize + 80];
         snprintf(line, sizeof line, "Download: %s skipped: the running launcher can be replaced only at its start.",
-                 PendingPath[i]);
+                 path);
         lines.push_back(line);
         return false;
     }
-    MakeParentDirectories(PendingPath[i]);
+    MakeParentDirectories(path);
     FetchRequest request = PendingRequest(i);
     // A large local copy is patched from the file's block index when it can be; any problem falls back, once,
     // to the whole file.
-    if (PatchApplies(FileLength(PendingPath[i]))) {
+    if (PatchApplies(FileLength(path))) {
         const char* problem = PatchFile(request, lines);
         if (!problem) return true;
         char line[PathSlotSize + 160];
-        FormatPatchFallbackLine(line, sizeof line, PendingPath[i], problem);
+        FormatPatchFallbackLine(line, sizeof line, path, problem);
         lines.push_back(line);
     }
     return FetchFile(request, lines);
@@ -187,20 +191,20 @@ struct Outcome {
 };
 
 // The least time between two counts shown on the progress bar while files finish.
-static const int ProgressIntervalMs = 100;
+const int ProgressIntervalMs = 100;
 
-// Fetches every pending file with up to TransferSlots transfers in flight. Lines are logged in the
+// Fetches every pending file with up to transferSlots transfers in flight. Lines are logged in the
 // pending (manifest) order; the progress bar counts files as they end, in any order. Returns the
 // number of files that could not be installed.
-static int FetchPending() {
-    const int count = PendingCount;
+int Run::FetchPending() {
+    const int count = (int)pending.size();
     int failed = 0;
-    if (TransferSlots <= 1) {
+    if (plan.transferSlots <= 1) {
         for (int i = 0; i < count; ++i) {
             std::vector<std::string> lines;
             if (!FetchPendingFile(i, lines)) ++failed;
             for (const std::string& line : lines) LogLine(line.c_str());
-            SetProgressPos(i + 1);
+            observer.FilesFinished(i + 1);
         }
         return failed;
     }
@@ -231,7 +235,7 @@ static int FetchPending() {
     };
     std::vector<HelperThread*> threads;
     auto runTransfers = [](void* argument) { (*(decltype(transfer)*)argument)(); };
-    for (int t = 0; t < std::min(TransferSlots, count); ++t) {
+    for (int t = 0; t < std::min(plan.transferSlots, count); ++t) {
         if (HelperThread* thread = StartHelperThread(runTransfers, &transfer)) threads.push_back(thread);
     }
     // Without any thread the files are fetched here, one after another.
@@ -265,36 +269,39 @@ static int FetchPending() {
         if (shown < nowFinished && (nowFinished == count || now - lastShown >= interval)) {
             shown = nowFinished;
             lastShown = now;
-            SetProgressPos(shown);
+            observer.FilesFinished(shown);
         }
     }
     for (HelperThread* thread : threads) JoinHelperThread(thread);
     return failed;
 }
 
-void DownloadPending() {
+void Run::DownloadPending() {
     for (const char* directory : DataDirectories) MakeDirectory(directory);
     LogLine("Checking for updates...");
     int failed = FetchPending();
-    RemoveStagingFolder(IsListedDigest);
+    RemoveStagingFolder([this](const char* digest) { return IsListedDigest(digest); });
 
     // Success is claimed only when the file list arrived whole and every pending file was installed.
-    if (!ManifestFetched) {
+    if (!plan.listFetched) {
         LogLine("Update incomplete: the file list could not be downloaded");
-    } else if (ManifestRefused) {
+    } else if (plan.listRefused) {
         LogLine("Update incomplete: the file list was refused");
     } else if (failed > 0) {
         snprintf(LogMessageBuffer, LogMessageBufferSize, "Update incomplete: %d of %d files could not be updated",
-                 failed, PendingCount);
+                 failed, (int)pending.size());
         LogLine(LogMessageBuffer);
-    } else if (ManifestLinesRefused > 0) {
+    } else if (plan.manifest.refusedLines > 0) {
         // The files those lines named were not checked, so the folder may still lack them.
         LogLine("Update incomplete: some entries of the file list were refused");
     } else {
         LogLine("All files up to date");
     }
-    EnablePlayButton();
-    UpdateFinished = 1;
-    SetProgressRange(5);
-    SetProgressPos(5);
+    observer.RunEnded();
+}
+
+}  // namespace
+
+void RunUpdate(const UpdatePlan& plan, UpdateObserver& observer) {
+    Run(plan, observer).CheckFiles();
 }

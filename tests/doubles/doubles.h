@@ -5,9 +5,19 @@
 #include <string>
 #include <vector>
 
-// Everything the doubles saw, in order: "log: <line>", "file: <line>", "range: <n>", "pos: <n>",
-// "play", "download: <path> <expected digest>", "staging: emptied", "staging: removed".
+#include "updater/update_run.h"
+
+// Everything the doubles saw, in order: "log: <line>", "file: <line>", "pending: <n>", "finished: <n>",
+// "ended", "download: <path> <expected digest>", "staging: emptied", "staging: removed".
 extern std::vector<std::string> RecordedEvents;
+
+// An update run's observer that records what the run reports.
+class RecordingObserver : public UpdateObserver {
+public:
+    void FilesPending(int count) override;
+    void FilesFinished(int count) override;
+    void RunEnded() override;
+};
 
 // Paths whose fake download fails; every other fake download succeeds and writes the path's
 // own name into the file.

@@ -46,9 +46,9 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     return ok;
 }
 
-void EmptyStagingFolder(bool (*)(const char*)) { RecordedEvents.push_back("staging: emptied"); }
+void EmptyStagingFolder(const std::function<bool(const char*)>&) { RecordedEvents.push_back("staging: emptied"); }
 
-void RemoveStagingFolder(bool (*)(const char*)) { RecordedEvents.push_back("staging: removed"); }
+void RemoveStagingFolder(const std::function<bool(const char*)>&) { RecordedEvents.push_back("staging: removed"); }
 
 // No test file reaches the patch threshold: a range or an install asked for is a fault of the test.
 const char* FetchRange(const char*, const ByteRange&, uint64_t, const char*) { return "no ranges in the tests"; }

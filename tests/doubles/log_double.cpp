@@ -1,4 +1,4 @@
-// Recording stand-ins for the activity log and the update run's window side; used by the unit tests' one thread.
+// Recording stand-ins for the activity log and the update run's observer; used by the unit tests' one thread.
 #include "doubles/doubles.h"
 
 #include "common/log.h"
@@ -32,14 +32,14 @@ void AppendLogFile(const char* message) {
     RecordedEvents.push_back(std::string("file: ") + message);
 }
 
-void SetProgressRange(int upper) {
-    RecordedEvents.push_back("range: " + std::to_string(upper));
+void RecordingObserver::FilesPending(int count) {
+    RecordedEvents.push_back("pending: " + std::to_string(count));
 }
 
-void SetProgressPos(int position) {
-    RecordedEvents.push_back("pos: " + std::to_string(position));
+void RecordingObserver::FilesFinished(int count) {
+    RecordedEvents.push_back("finished: " + std::to_string(count));
 }
 
-void EnablePlayButton() {
-    RecordedEvents.push_back("play");
+void RecordingObserver::RunEnded() {
+    RecordedEvents.push_back("ended");
 }

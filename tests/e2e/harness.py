@@ -331,12 +331,14 @@ class Driver:
     def one(self, *command, timeout=30, check=True, window_class=MAIN_WINDOW_CLASS):
         return self.run(tuple(command), timeout=timeout, check=check, window_class=window_class)[0]
 
-    def hold_file(self, path, seconds, cwd):
-        """Holds a file open without sharing (as a running program would) for seconds, in the background.
-        Returns once the file is held; the returned process ends by itself (kill it to release early)."""
+    def hold_file(self, path, seconds, cwd, share_read=False):
+        """Holds a file open without sharing (as a running program would; with share_read others may still read
+        it, but neither write nor delete it) for seconds, in the background. Returns once the file is held; the
+        returned process ends by itself (kill it to release early)."""
         self.calls += 1
         out_path = self.output_dir / f"lock{self.calls}.json"
-        process = self.prefix.popen([self.exe, "--out", out_path, "lock", path, seconds], cwd,
+        command = [self.exe, "--out", out_path, "lock", path, seconds] + (["read"] if share_read else [])
+        process = self.prefix.popen(command, cwd,
                                     self.output_dir / f"lock{self.calls}.out", self.output_dir / f"lock{self.calls}.err")
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:

@@ -312,6 +312,19 @@ class UpdateTest(UpdateTestCase):
             self.assertEqual((self.game_dir / locked).read_bytes(), b"the copy in use", "the file in use stays")
             self.assertEqual(temp_leftovers(self.game_dir), [])
 
+        with self.subTest("an old list that cannot be replaced or deleted is never read"):
+            (self.game_dir / "update.cfg").write_text(f"stale.bin {digests[changed]}\n")
+            holder = self.driver.hold_file("update.cfg", 300, self.game_dir, share_read=True)
+            self.addCleanup(holder.kill)
+            run = self.start_launcher(timeout=90)
+            self.driver.one("wait-enabled", PLAY_BUTTON, "120", timeout=150)
+            lines = update_lines(self.driver.one("list")["lines"])
+            self.assertEqual(self.close_launcher(run), 0)
+            holder.kill()
+            self.assertIn("Total files to check: 0", lines)
+            self.assertEqual(lines[-1], "Update incomplete: the file list could not be downloaded")
+            self.assertFalse(self.game_file_exists("stale.bin"))
+
     def test_progress_bar_follows_the_pending_files(self):
         site = self.work / "site"
         entries = make_game(site, 5, 1)

@@ -34,13 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     InFuzzFolder folder;
     WriteWholeFile("update.cfg", data, size);
     ResetDoubles();
-    int count = LoadManifest("update.cfg");
-    if (count < 0 || count > MaxManifestEntries) abort();
-    for (int i = 0; i < count; ++i) {
-        if (strnlen(EntryPath[i], PathSlotSize) >= PathSlotSize) abort();
-        if (strnlen(ExpectedDigest[i], DigestSlotSize) >= DigestSlotSize) abort();
-        if (!StaysInside(EntryPath[i])) {
-            fprintf(stderr, "accepted a path outside the folder: %s\n", EntryPath[i]);
+    Manifest manifest = LoadManifest("update.cfg");
+    if (manifest.entries.size() > MaxManifestEntries) abort();
+    for (const ManifestEntry& entry : manifest.entries) {
+        if (strnlen(entry.path, PathSlotSize) >= PathSlotSize) abort();
+        if (strnlen(entry.digest, DigestSlotSize) >= DigestSlotSize) abort();
+        if (!StaysInside(entry.path)) {
+            fprintf(stderr, "accepted a path outside the folder: %s\n", entry.path);
             abort();
         }
     }

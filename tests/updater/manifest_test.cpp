@@ -26,22 +26,24 @@ std::ostream& operator<<(std::ostream& out, const Entry& e) {
 
 }  // namespace
 
-class Manifest : public InTempFolder {
+class ManifestReader : public InTempFolder {
 protected:
     // Loads content as update.cfg and returns the entries read; log lines go to logged.
     std::vector<Entry> Load(const std::string& content) {
         WriteFile("update.cfg", content);
         ResetDoubles();
-        int count = LoadManifest("update.cfg");
+        Manifest manifest = LoadManifest("update.cfg");
         std::vector<Entry> entries;
-        for (int i = 0; i < count; ++i) entries.push_back({EntryPath[i], ExpectedDigest[i]});
+        for (const ManifestEntry& entry : manifest.entries) entries.push_back({entry.path, entry.digest});
         logged = RecordedWith("log: ");
+        refused = manifest.refusedLines;
         return entries;
     }
     std::vector<std::string> logged;
+    int refused = 0;
 };
 
-TEST_F(Manifest, ReadsFieldsAsWritten) {
+TEST_F(ManifestReader, ReadsFieldsAsWritten) {
     struct Case {
         const char* name;
         std::string content;
@@ -77,13 +79,21 @@ TEST_F(Manifest, ReadsFieldsAsWritten) {
     }
 }
 
-TEST_F(Manifest, MissingFileLogsOnlyTheReadingLine) {
+TEST_F(ManifestReader, MissingFileLogsOnlyTheReadingLine) {
     ResetDoubles();
-    EXPECT_EQ(0, LoadManifest("update.cfg"));
+    EXPECT_TRUE(LoadManifest("update.cfg").entries.empty());
+    EXPECT_EQ(std::vector<std::string>{"Try to reading update.cfg"}, RecordedWith("log: "));
+
+    // A list that must not be used (not fetched, or refused) is never read, whatever lies on disk.
+    WriteFile("update.cfg", "a " + D1 + "\n../b " + D2 + "\n");
+    ResetDoubles();
+    Manifest unused = LoadManifest(nullptr);
+    EXPECT_TRUE(unused.entries.empty());
+    EXPECT_EQ(0, unused.refusedLines);
     EXPECT_EQ(std::vector<std::string>{"Try to reading update.cfg"}, RecordedWith("log: "));
 }
 
-TEST_F(Manifest, RefusesPathsOutsideTheGameFolder) {
+TEST_F(ManifestReader, RefusesPathsOutsideTheGameFolder) {
     const char* unsafe[] = {
         "/etc/passwd", "\\windows\\x.dll", "C:x.dll", "c:/x", "file.txt:stream", "..", "../up",
         "a/../../b", "a\\..\\b", "sprites/..", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a\x01" "b",
@@ -104,7 +114,7 @@ TEST_F(Manifest, RefusesPathsOutsideTheGameFolder) {
     for (const char* path : safe) EXPECT_TRUE(IsSafeManifestPath(path)) << path;
 }
 
-TEST_F(Manifest, SkipsFieldsTooLongForTheirSlots) {
+TEST_F(ManifestReader, SkipsFieldsTooLongForTheirSlots) {
     std::string path199(199, 'p'), path200(200, 'p');
     std::string digest149(149, 'd'), digest150(150, 'd');
     std::vector<Entry> entries = Load("first " + D1 + "\n" + path199 + " " + digest149 + "\n" + path200 + " " + D1 +
@@ -114,10 +124,10 @@ TEST_F(Manifest, SkipsFieldsTooLongForTheirSlots) {
                                         "Manifest line 4 skipped: field too long",
                                         "Manifest line 5 skipped: field too long"}),
               logged);
-    EXPECT_EQ(3, ManifestLinesRefused);
+    EXPECT_EQ(3, refused);
 }
 
-TEST_F(Manifest, ReadsAtMostOneThousandEntries) {
+TEST_F(ManifestReader, ReadsAtMostOneThousandEntries) {
     auto lines = [](int count) {
         std::string content;
         for (int i = 0; i < count; ++i) content += "f" + std::to_string(i) + " " + D1 + "\n";
@@ -127,7 +137,7 @@ TEST_F(Manifest, ReadsAtMostOneThousandEntries) {
     ASSERT_EQ(1000u, entries.size());
     EXPECT_EQ("f999", entries.back().path);
     EXPECT_EQ(std::vector<std::string>{"Try to reading update.cfg"}, logged);
-    EXPECT_EQ(0, ManifestLinesRefused);
+    EXPECT_EQ(0, refused);
 
     // Refused lines are not entries, so they do not count towards the limit.
     entries = Load("../bad x\n" + lines(1001));
@@ -135,5 +145,5 @@ TEST_F(Manifest, ReadsAtMostOneThousandEntries) {
     EXPECT_EQ("f999", entries.back().path);
     ASSERT_EQ(3u, logged.size());
     EXPECT_EQ("Manifest has more than 1000 entries; the rest were skipped", logged[2]);
-    EXPECT_EQ(2, ManifestLinesRefused);
+    EXPECT_EQ(2, refused);
 }

@@ -17,15 +17,6 @@ namespace {
 const std::string AbcDigest = "a9993e364706816aba3e25717850c26c9cd0d89d";  // SHA-1 of "abc"
 const std::string EmptyDigest = "da39a3ee5e6b4b0d3255bfef95601890afd80709";
 
-void SetManifest(const std::vector<std::pair<std::string, std::string>>& entries) {
-    EntryCount = (int)entries.size();
-    ManifestLinesRefused = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        snprintf(EntryPath[i], PathSlotSize, "%s", entries[i].first.c_str());
-        snprintf(ExpectedDigest[i], DigestSlotSize, "%s", entries[i].second.c_str());
-    }
-}
-
 }  // namespace
 
 class UpdateRun : public InTempFolder {
@@ -33,10 +24,22 @@ protected:
     void SetUp() override {
         InTempFolder::SetUp();
         ResetDoubles();
-        TransferSlots = 1;  // one file after another: a fixed order of every event
-        ManifestFetched = true;
+        plan.transferSlots = 1;  // one file after another: a fixed order of every event
+        plan.listFetched = true;
         memset(DigestText, 0, sizeof DigestText);
     }
+    void SetManifest(const std::vector<std::pair<std::string, std::string>>& entries) {
+        plan.manifest = Manifest{};
+        for (const auto& entry : entries) {
+            plan.manifest.entries.emplace_back();
+            snprintf(plan.manifest.entries.back().path, PathSlotSize, "%s", entry.first.c_str());
+            snprintf(plan.manifest.entries.back().digest, DigestSlotSize, "%s", entry.second.c_str());
+        }
+    }
+    void CheckFiles() { RunUpdate(plan, observer); }
+
+    UpdatePlan plan;
+    RecordingObserver observer;
 };
 
 TEST_F(UpdateRun, UpToDateFolderDownloadsNothing) {
@@ -44,12 +47,10 @@ TEST_F(UpdateRun, UpToDateFolderDownloadsNothing) {
     WriteFile("empty.bin", "");
     SetManifest({{"a.txt", AbcDigest}, {"empty.bin", EmptyDigest}});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "pending: 0",
                                         "log: Checking for updates...", "staging: removed",
-                                        "log: All files up to date", "play", "range: 5", "pos: 5"}),
+                                        "log: All files up to date", "ended"}),
               RecordedEvents);
-    EXPECT_EQ(0, PendingCount);
-    EXPECT_EQ(1, UpdateFinished);
 }
 
 TEST_F(UpdateRun, ListsAndDownloadsWhatDiffersInOrder) {
@@ -79,34 +80,25 @@ TEST_F(UpdateRun, ListsAndDownloadsWhatDiffersInOrder) {
                   "file: File upper.txt HASH (" + AbcDigest + " - A9993E364706816ABA3E25717850C26C9CD0D89D)",
                   "log: File missing.txt needs updating",
                   "file: File missing.txt HASH (-" + AbcDigest.substr(1) + " - " + AbcDigest + ")",
-                  "range: 4",
+                  "pending: 4",
                   "log: Checking for updates...",
                   "download: missing.txt " + AbcDigest,
                   "log: Download: missing.txt complete.",
-                  "pos: 1",
+                  "finished: 1",
                   "download: changed.txt " + AbcDigest,
                   "log: Download: changed.txt complete.",
-                  "pos: 2",
+                  "finished: 2",
                   "download: upper.txt A9993E364706816ABA3E25717850C26C9CD0D89D",
                   "log: Download: upper.txt complete.",
-                  "pos: 3",
+                  "finished: 3",
                   "download: missing.txt " + AbcDigest,
                   "log: Download: missing.txt complete.",
-                  "pos: 4",
+                  "finished: 4",
                   "staging: removed",
                   "log: All files up to date",
-                  "play",
-                  "range: 5",
-                  "pos: 5",
+                  "ended",
               }),
               RecordedEvents);
-    ASSERT_EQ(4, PendingCount);
-    EXPECT_STREQ("missing.txt", PendingPath[0]);
-    EXPECT_STREQ("changed.txt", PendingPath[1]);
-    EXPECT_STREQ("upper.txt", PendingPath[2]);
-    EXPECT_STREQ("missing.txt", PendingPath[3]);
-    EXPECT_EQ(AbcDigest, LocalDigest[1]);
-    EXPECT_EQ('-', LocalDigest[0][0]);
 }
 
 TEST_F(UpdateRun, CreatesTheDataFoldersAndEachTargetsParents) {
@@ -122,9 +114,9 @@ TEST_F(UpdateRun, CreatesTheDataFoldersAndEachTargetsParents) {
 TEST_F(UpdateRun, EmptyManifestStillEndsTheRun) {
     SetManifest({});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "pending: 0",
                                         "log: Checking for updates...", "staging: removed",
-                                        "log: All files up to date", "play", "range: 5", "pos: 5"}),
+                                        "log: All files up to date", "ended"}),
               RecordedEvents);
     EXPECT_TRUE(IsDirectory("sprites//ui"));
 }
@@ -138,13 +130,13 @@ TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
     EXPECT_EQ("Update incomplete: 1 of 3 files could not be updated", lines.back());
     EXPECT_EQ(0u, RecordedWith("log: All files").size());
     // The end of the run is otherwise unchanged.
-    std::vector<std::string> tail(RecordedEvents.end() - 3, RecordedEvents.end());
-    EXPECT_EQ((std::vector<std::string>{"play", "range: 5", "pos: 5"}), tail);
+    std::vector<std::string> tail(RecordedEvents.end() - 2, RecordedEvents.end());
+    EXPECT_EQ((std::vector<std::string>{"log: Update incomplete: 1 of 3 files could not be updated", "ended"}), tail);
 
     // Nor when lines of the file list were refused, though every accepted entry is up to date.
     ResetDoubles();
     SetManifest({});
-    ManifestLinesRefused = 2;
+    plan.manifest.refusedLines = 2;
     CheckFiles();
     lines = RecordedWith("log: ");
     ASSERT_FALSE(lines.empty());
@@ -152,26 +144,24 @@ TEST_F(UpdateRun, ReportsAnIncompleteUpdate) {
 
     // Without the file list nothing is claimed up to date, even with nothing to download.
     ResetDoubles();
-    ManifestFetched = false;
+    plan.listFetched = false;
     SetManifest({});
     CheckFiles();
-    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "range: 0",
+    EXPECT_EQ((std::vector<std::string>{"staging: emptied", "log: Checking files...", "pending: 0",
                                         "log: Checking for updates...", "staging: removed",
-                                        "log: Update incomplete: the file list could not be downloaded", "play",
-                                        "range: 5", "pos: 5"}),
+                                        "log: Update incomplete: the file list could not be downloaded", "ended"}),
               RecordedEvents);
 
     // A file list that arrived but was refused is told apart from one that did not arrive.
     ResetDoubles();
-    ManifestFetched = true;
-    ManifestRefused = true;
+    plan.listFetched = true;
+    plan.listRefused = true;
     CheckFiles();
-    ManifestRefused = false;
     EXPECT_EQ("Update incomplete: the file list was refused", RecordedWith("log: ").back());
 }
 
 TEST_F(UpdateRun, ParallelTransfersLogInManifestOrder) {
-    TransferSlots = 4;
+    plan.transferSlots = 4;
     std::vector<std::pair<std::string, std::string>> entries;
     for (int i = 0; i < 12; ++i) {
         std::string path = "f" + std::to_string(i) + ".bin";
@@ -192,8 +182,8 @@ TEST_F(UpdateRun, ParallelTransfersLogInManifestOrder) {
     }
     EXPECT_EQ(expected, lines);
     EXPECT_EQ(12u, RecordedWith("download: ").size());  // each file requested once
-    std::vector<std::string> positions = RecordedWith("pos: ");
-    ASSERT_GE(positions.size(), 3u);
-    EXPECT_EQ("12", positions[positions.size() - 2]);  // then the end's "pos: 5"
+    std::vector<std::string> positions = RecordedWith("finished: ");
+    ASSERT_GE(positions.size(), 1u);
+    EXPECT_EQ("12", positions.back());
     EXPECT_EQ("Update incomplete: 1 of 12 files could not be updated", RecordedWith("log: ").back());
 }

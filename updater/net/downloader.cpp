@@ -8,10 +8,12 @@
 #include "common/text.h"
 
 
-bool MakeDownloadTempName(const char* path, char* name, size_t size) {
-    int length = snprintf(name, size, "%s\\%s", StagingFolder, path);
+bool MakeDownloadTempName(const char* path, int pendingIndex, char* name, size_t size) {
+    int prefix = (int)strlen(StagingFolder) + 1;
+    int length = pendingIndex >= 0 ? snprintf(name, size, "%s\\%d %s", StagingFolder, pendingIndex, path)
+                                   : snprintf(name, size, "%s\\%s", StagingFolder, path);
     if (length < 0 || (size_t)length >= size) return false;
-    for (char* p = name + strlen(StagingFolder) + 1; *p; ++p) {
+    for (char* p = name + prefix; *p; ++p) {
         if (*p == '/' || *p == '\\') *p = '#';
     }
     return true;

@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct FetchRequest {
     const char* installAs;               // where the checked file is moved; null for path
     TransferLimits limits;
     int occurrence;                      // among the pending files that list the same digest, for its partial's name
+    int pendingIndex = -1;               // its place among a run's pending files; -1 outside a run
 };
 
 // Fetches one file through the staging folder within the request's bounds, retrying and resuming as
@@ -56,20 +58,22 @@ void PurgeUrlCache();
 #define StagingFolder "Launcher staging"
 
 // Builds the temporary name for path: the staging folder, then path with its separators replaced
-// by '#', so that every temporary file lies directly in the staging folder. False when it does
-// not fit in size bytes.
-bool MakeDownloadTempName(const char* path, char* name, size_t size);
+// by '#', so that every temporary file lies directly in the staging folder. A pending file of a run
+// (pendingIndex 0 or more) has its index and a blank put first, so that no two files in flight share
+// a name, whatever their paths ("a/b" beside "a#b", one path listed twice, case variants). False when
+// it does not fit in size bytes.
+bool MakeDownloadTempName(const char* path, int pendingIndex, char* name, size_t size);
 
 // Deletes every file in the staging folder (what an interrupted run left behind) except the partial
 // bodies whose digest keepDigest accepts (null: none); the update run calls it at its start. Silent.
-void EmptyStagingFolder(bool (*keepDigest)(const char* digest));
+void EmptyStagingFolder(const std::function<bool(const char* digest)>& keepDigest);
 // The same, then removes the folder when nothing was kept; the update run calls it at its end. Silent.
-void RemoveStagingFolder(bool (*keepDigest)(const char* digest));
+void RemoveStagingFolder(const std::function<bool(const char* digest)>& keepDigest);
 
-// A transfer that does not connect, or receives nothing, for this long is abandoned. Fixed when the
-// program is built: 30 s, shorter only in the program built for the tests.
+// A transfer that does not connect, or receives nothing, for this long is abandoned. Fixed once for a whole
+// build (30 s; shorter only in the program built for the tests), so that no file sees another value.
 #ifndef LAUNCHER_TIMEOUT_SECONDS
-#define LAUNCHER_TIMEOUT_SECONDS 30
+#error "LAUNCHER_TIMEOUT_SECONDS is set for the whole build by CMakeLists.txt"
 #endif
 enum { DownloadTimeoutSeconds = LAUNCHER_TIMEOUT_SECONDS };
 

@@ -402,7 +402,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     // resumed, in this run or the next. Anything else starts afresh under its path's name.
     char partial[UrlBufferSize], tail[UrlBufferSize + 2];
     bool resumable = MakePartialName(request.expectedDigest, request.occurrence, partial, sizeof partial);
-    if (!resumable) MakeDownloadTempName(request.path, partial, sizeof partial);
+    if (!resumable) MakeDownloadTempName(request.path, request.pendingIndex, partial, sizeof partial);
     snprintf(tail, sizeof tail, "%s~", partial);
     if (GetFileAttributesA(StagingFolder) == INVALID_FILE_ATTRIBUTES) CreateDirectoryA(StagingFolder, nullptr);
     if (!resumable) DeleteFileA(partial);
@@ -516,7 +516,7 @@ bool DownloadFile(const char* path, uint64_t maxBytes) {
     return installed;
 }
 
-void EmptyStagingFolder(bool (*keepDigest)(const char* digest)) {
+void EmptyStagingFolder(const std::function<bool(const char* digest)>& keepDigest) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(StagingFolder "\\*", &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -532,7 +532,7 @@ void EmptyStagingFolder(bool (*keepDigest)(const char* digest)) {
     FindClose(search);
 }
 
-void RemoveStagingFolder(bool (*keepDigest)(const char* digest)) {
+void RemoveStagingFolder(const std::function<bool(const char* digest)>& keepDigest) {
     EmptyStagingFolder(keepDigest);
     RemoveDirectoryA(StagingFolder);  // fails, as it should, while partials wait in it
 }

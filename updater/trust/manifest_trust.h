@@ -2,6 +2,10 @@
 // manifest_trust_signed_win.cpp (the list's signature, checked with the built-in keys, and the signed
 // listing of every file's SHA-256 and length), an unsigned build manifest_trust_unsigned.cpp (every list is used).
 #pragma once
+#include <vector>
+
+#include "updater/manifest.h"
+#include "updater/trust/file_fingerprint.h"
 
 // Removes what an earlier start may have left of the list and its proofs, so that nothing old can
 // stand in for what is fetched now.
@@ -11,7 +15,7 @@ void PrepareManifestFetch();
 // the build needs besides the list; returns false, after logging why, when the list must not be used.
 bool ManifestTrusted(bool manifestFetched);
 
-// Called after LoadManifest read a trusted list into the tables: checks what the build binds each entry
-// to and sets EntryFingerprints. Returns false, after logging why, when the list must not be used after
-// all; the caller then empties the tables. Leaves no proof file behind.
-bool ManifestEntriesTrusted();
+// Called after LoadManifest read a trusted list: checks what the build binds each entry to and fills
+// fingerprints with one per entry (a signed build; an unsigned one leaves it empty). Returns false, after
+// logging why, when the list must not be used after all. Leaves no proof file behind.
+bool ManifestEntriesTrusted(const Manifest& manifest, std::vector<FileFingerprint>& fingerprints);

@@ -13,17 +13,16 @@
 #include "updater/trust/manifest_trust.h"
 #include "updater/trust/sha256.h"
 #include "updater/trust/signature.h"
-#include "updater/update_run.h"
 
 namespace {
 
 // What the accepted signature says, kept from the signature check to the listing's.
 SignatureFile AcceptedSignature;
 bool ListingFetched;
-FileFingerprint Fingerprints[MaxManifestEntries];
 
-// Reads, digests and matches the fetched listing against the tables; false with problem filled otherwise.
-bool MatchFetchedListing(char* problem, size_t problemSize) {
+// Reads, digests and matches the fetched listing against the list's entries; false with problem filled otherwise.
+bool MatchFetchedListing(const Manifest& manifest, std::vector<FileFingerprint>& fingerprints, char* problem,
+                         size_t problemSize) {
     if (!ListingFetched) {
         snprintf(problem, problemSize, "could not be downloaded");
         return false;
@@ -39,8 +38,10 @@ bool MatchFetchedListing(char* problem, size_t problemSize) {
     Sha256Init(state);
     Sha256Update(state, text.data(), text.size());
     Sha256Finish(state, digest);
-    return MatchFileListing(text.data(), text.size(), digest, AcceptedSignature, EntryPath, ExpectedDigest, EntryCount,
-                            Fingerprints, problem, problemSize);
+    const int count = (int)manifest.entries.size();
+    fingerprints.assign(count, FileFingerprint{});
+    return MatchFileListing(text.data(), text.size(), digest, AcceptedSignature, manifest.entries.data(), count,
+                            fingerprints.data(), problem, problemSize);
 }
 
 }  // namespace
@@ -63,16 +64,16 @@ bool ManifestTrusted(bool manifestFetched) {
     return accepted;
 }
 
-bool ManifestEntriesTrusted() {
+bool ManifestEntriesTrusted(const Manifest& manifest, std::vector<FileFingerprint>& fingerprints) {
     char problem[LogFileLineSize];
-    bool matched = MatchFetchedListing(problem, sizeof problem);
+    bool matched = MatchFetchedListing(manifest, fingerprints, problem, sizeof problem);
     remove(FileListingName);
     if (!matched) {
+        fingerprints.clear();
         snprintf(LogMessageBuffer, LogMessageBufferSize, "Manifest refused: update.cfg.files %s", problem);
         LogLine(LogMessageBuffer);
         return false;
     }
-    EntryFingerprints = Fingerprints;
     // Only a list that passed both checks raises the version this folder accepts.
     RecordAcceptedVersion(AcceptedSignature.version);
     return true;

@@ -201,9 +201,8 @@ ManifestVerdict CheckManifestSignature(const char* signatureText, size_t signatu
 }
 
 bool MatchFileListing(const char* text, size_t length, const uint8_t textSha256[Sha256Size],
-                      const SignatureFile& signature, const char (*paths)[PathSlotSize],
-                      const char (*digests)[DigestSlotSize], int count, FileFingerprint* fingerprints, char* problem,
-                      size_t problemSize) {
+                      const SignatureFile& signature, const ManifestEntry* entries, int count,
+                      FileFingerprint* fingerprints, char* problem, size_t problemSize) {
     if (length > MaxFileListingSize) return Refuse(problem, problemSize, "is longer than %d bytes", MaxFileListingSize);
     if (memcmp(textSha256, signature.listingSha256, Sha256Size) != 0) {
         return Refuse(problem, problemSize, "is not the one the signature names");
@@ -231,19 +230,19 @@ bool MatchFileListing(const char* text, size_t length, const uint8_t textSha256[
             return Refuse(problem, problemSize, "line %d is not \"<path> <SHA-256> <length>\"", line + 1);
         }
         size_t pathLength = (size_t)(blank - at);
-        if (strlen(paths[line]) != pathLength || memcmp(paths[line], at, pathLength) != 0) {
+        if (strlen(entries[line].path) != pathLength || memcmp(entries[line].path, at, pathLength) != 0) {
             int shown = (int)(pathLength < (size_t)PathSlotSize ? pathLength : (size_t)PathSlotSize);
             return Refuse(problem, problemSize, "line %d names %.*s where update.cfg has %s", line + 1, shown, at,
-                          paths[line]);
+                          entries[line].path);
         }
         // A digest that cannot be compared would have the file downloaded at every start, unchecked.
-        if (!IsHexDigest40(digests[line])) {
+        if (!IsHexDigest40(entries[line].digest)) {
             return Refuse(problem, problemSize, "line %d: update.cfg gives %s a digest that is not 40 hexadecimal "
-                          "digits", line + 1, paths[line]);
+                          "digits", line + 1, entries[line].path);
         }
-        if (NamesPublishedFile(paths[line])) {
+        if (NamesPublishedFile(entries[line].path)) {
             return Refuse(problem, problemSize, "line %d: %s is a name the launcher fetches beside update.cfg",
-                          line + 1, paths[line]);
+                          line + 1, entries[line].path);
         }
         at = lineEnd + 1;
     }

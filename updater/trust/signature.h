@@ -100,15 +100,14 @@ ManifestVerdict CheckManifestSignature(const char* signatureText, size_t signatu
 
 
 // Checks update.cfg.files (text, length bytes, whose SHA-256 the caller computed as textSha256) against an accepted
-// signature file and the manifest's entries (paths[i], digests[i] for i < count, as LoadManifest read them): the
+// signature file and the manifest's entries (entries[i] for i < count, as LoadManifest read them): the
 // listing must be the one signed, be well formed, and list exactly the manifest's paths in the manifest's order;
 // every manifest digest must be 40 hexadecimal digits, and no path may name update.cfg, its signature or its listing.
 // On success fills fingerprints[0 .. count) and returns true; otherwise writes what is wrong into problem (bounded
 // by problemSize) and returns false. A launcher then logs "Manifest refused: update.cfg.files <problem>".
 bool MatchFileListing(const char* text, size_t length, const uint8_t textSha256[Sha256Size],
-                      const SignatureFile& signature, const char (*paths)[PathSlotSize],
-                      const char (*digests)[DigestSlotSize], int count, FileFingerprint* fingerprints, char* problem,
-                      size_t problemSize);
+                      const SignatureFile& signature, const ManifestEntry* entries, int count,
+                      FileFingerprint* fingerprints, char* problem, size_t problemSize);
 
 // Formats the refusal line of a verdict other than ManifestAccepted into buffer (bounded by size).
 void FormatRefusalLine(char* buffer, size_t size, ManifestVerdict verdict, const SignatureFile& file,

@@ -662,11 +662,14 @@ void CommandMemory(const Args&) {
     Emit("memory", fields);
 }
 
-// Holds a file open with no sharing for the given seconds, as another program can; answers once it holds it.
+// Holds a file open with no sharing (or, given "read", sharing only reading) for the given seconds, as another
+// program can; answers once it holds it.
 void CommandLock(const Args& args) {
     const std::wstring& path = Arg(args, 0, "file name");
     double seconds = SecondsArg(args, 1, 10);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD share = args.size() > 2 && args[2] == L"read" ? FILE_SHARE_READ : 0;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              NULL);
     if (file == INVALID_HANDLE_VALUE) Fail("cannot open %ls: error %lu", path.c_str(), GetLastError());
     JsonObject fields;
     fields.Str("file", path);
@@ -729,7 +732,7 @@ int Usage() {
             "usage: driver.exe [--out FILE] [--timeout SECONDS] [--class NAME] COMMAND [ARGS] [+ COMMAND [ARGS]]...\n"
             "commands: wait, window, controls, list, progress, click ID [--wm-command], command ID, close,\n"
             "          pixel X Y, screenshot FILE.bmp, tooltips, messagebox [SECONDS] [--keep],\n"
-            "          wait-enabled ID [SECONDS], wait-list TEXT [SECONDS], memory, lock FILE [SECONDS],\n"
+            "          wait-enabled ID [SECONDS], wait-list TEXT [SECONDS], memory, lock FILE [SECONDS [read]],\n"
             "          flood [SECONDS]\n");
     return 2;
 }

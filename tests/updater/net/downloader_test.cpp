@@ -1,7 +1,9 @@
 // Downloader decisions without the network: temporary name, digest acceptance, outcome lines, announced length.
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 
 #include "updater/net/downloader.h"
@@ -9,10 +11,23 @@
 
 TEST(DownloadNames, TemporaryNameLiesDirectlyInTheStagingFolder) {
     char name[400];
-    ASSERT_TRUE(MakeDownloadTempName("sprites/ui\\x.bmp", name, sizeof name));
+    ASSERT_TRUE(MakeDownloadTempName("sprites/ui\\x.bmp", -1, name, sizeof name));
     EXPECT_EQ(std::string("Launcher staging\\sprites#ui#x.bmp"), name);
     char small[20];
-    EXPECT_FALSE(MakeDownloadTempName("sprites/ui/x.bmp", small, sizeof small));
+    EXPECT_FALSE(MakeDownloadTempName("sprites/ui/x.bmp", -1, small, sizeof small));
+
+    // Pending files in flight at once never share a name, whatever their paths.
+    const struct {
+        const char* path;
+        int pendingIndex;
+    } inFlight[] = {{"a/b", 0}, {"a#b", 1}, {"a/b", 2}, {"A/B", 3}, {"a\\b", 4}};
+    std::set<std::string> folded;
+    for (const auto& file : inFlight) {
+        ASSERT_TRUE(MakeDownloadTempName(file.path, file.pendingIndex, name, sizeof name));
+        std::string text = name;
+        for (char& c : text) c = (char)tolower((unsigned char)c);  // Windows compares names without case
+        EXPECT_TRUE(folded.insert(text).second) << name;
+    }
 }
 
 TEST(DownloadNames, AcceptsOnlyAMatchingDigest) {

@@ -274,17 +274,19 @@ TEST(FileListing, MatchesTheManifestOrSaysWhy) {
          "update.cfg.sig/x"},
     };
     for (const auto& c : cases) {
-        char paths[3][PathSlotSize], digests[3][DigestSlotSize];
-        memcpy(paths, Paths, sizeof paths);
-        memcpy(digests, Digests, sizeof digests);
-        if (c.path) snprintf(paths[c.entry], PathSlotSize, "%s", c.path);
-        if (c.digest) snprintf(digests[c.entry], DigestSlotSize, "%s", c.digest);
+        ManifestEntry entries[3];
+        for (int i = 0; i < 3; ++i) {
+            snprintf(entries[i].path, PathSlotSize, "%s", Paths[i]);
+            snprintf(entries[i].digest, DigestSlotSize, "%s", Digests[i]);
+        }
+        if (c.path) snprintf(entries[c.entry].path, PathSlotSize, "%s", c.path);
+        if (c.digest) snprintf(entries[c.entry].digest, DigestSlotSize, "%s", c.digest);
         uint8_t textSha256[Sha256Size];
         memset(textSha256, strcmp(c.what, "not the signed listing") ? 0x5a : 0x5b, Sha256Size);
         FileFingerprint fingerprints[3];
         char problem[300] = "";
         bool good = !strcmp(c.what, "good");
-        EXPECT_EQ(good, MatchFileListing(c.text.data(), c.text.size(), textSha256, signature, paths, digests, 3,
+        EXPECT_EQ(good, MatchFileListing(c.text.data(), c.text.size(), textSha256, signature, entries, 3,
                                          fingerprints, problem, sizeof problem))
             << c.what;
         EXPECT_EQ(good, problem[0] == '\0') << c.what << ": " << problem;
