@@ -104,6 +104,7 @@ protected:
         folder_ = FolderPath();
         RegDeleteTreeA(HKEY_CURRENT_USER, TestKey);
         LauncherSettings = ClientOptions{0, 0, 0, 0, 0, 0, 0, 0, 1};
+        UseStandInOptionBoxes();
         BoxChecks.clear();
     }
     void TearDown() override {
@@ -198,22 +199,18 @@ protected:
     std::vector<HANDLE> processes_;
 };
 
+// Boxes by id in the order the sync sets them: Windowed 7, LockMouse 8, Resizable 9, VSync 10, UnlockFps 13,
+// IgnoreScaling 12, DoubleSize 14, Antialiasing 15.
 TEST_F(ClientWin, BoxesShowTheFlagsInTheirOrder) {
     LauncherSettings = ClientOptions{1, 1, 0, 0, 0, 0, 1, 0, 0};  // windowed, borderless, vsync
     SyncOptionBoxes();
-    const std::vector<BoxCheck> expected = {
-        {WindowedBox, 1}, {LockMouseBox, 0}, {ResizableWindowBox, 0}, {VSyncBox, 1},
-        {UnlockFpsBox, 0}, {IgnoreScalingBox, 0}, {DoubleSizeBox, 0}, {AntialiasingBox, 0},
-    };
+    const std::vector<BoxCheck> expected = {{7, 1}, {8, 0}, {9, 0}, {10, 1}, {13, 0}, {12, 0}, {14, 0}, {15, 0}};
     EXPECT_EQ(expected, BoxChecks);
 
     BoxChecks.clear();
     LauncherSettings = ClientOptions{0, 0, 1, 1, 1, 1, 0, 1, 1};
     SyncOptionBoxes();
-    const std::vector<BoxCheck> inverse = {
-        {WindowedBox, 0}, {LockMouseBox, 1}, {ResizableWindowBox, 1}, {VSyncBox, 0},
-        {UnlockFpsBox, 1}, {IgnoreScalingBox, 1}, {DoubleSizeBox, 1}, {AntialiasingBox, 1},
-    };
+    const std::vector<BoxCheck> inverse = {{7, 0}, {8, 1}, {9, 1}, {10, 0}, {13, 1}, {12, 1}, {14, 1}, {15, 1}};
     EXPECT_EQ(inverse, BoxChecks);
 }
 
