@@ -15,16 +15,17 @@ extern HWND OptionsGroup;
 extern HWND WindowedGroup;
 extern HWND ProgressBar;
 
-// One option check box: its id, caption and tooltip, its position and the settings flag it shows.
+// One option check box: its id, caption and tooltip, its tooltip's place in the window's tooltip order, its
+// position and the settings flag it shows.
 struct OptionBox {
     int id;
     const char* caption;
     const char* tooltip;
+    int tipPlace;
     int x, y;
     unsigned char ClientOptions::*flag;
 };
-// The boxes in the order in which the start-up sync sets them and their tooltips are made (after Play's), and
-// their number; options_win.cpp.
+// The boxes in the order in which the start-up sync sets them, and their number; options_win.cpp.
 extern const OptionBox OptionBoxes[];
 extern const int OptionBoxCount;
 // The boxes' handles, OptionBoxWindows[i] showing OptionBoxes[i].

@@ -121,8 +121,13 @@ LRESULT CreateControls(HWND window) {
 
     for (const ControlRow& row : GroupRows) SetUiFont(CreateChild(window, row, 0, NULL));
     CreateOptionBoxes(window);
+    // The tooltips in an order of their own: Play's first, then the boxes' by their places.
     AddTooltip(PlayButton, TIP_PLAY);
-    for (int i = 0; i < OptionBoxCount; ++i) AddTooltip(OptionBoxWindows[i], OptionBoxes[i].tooltip);
+    for (int place = 2; place <= OptionBoxCount + 1; ++place) {
+        for (int i = 0; i < OptionBoxCount; ++i) {
+            if (OptionBoxes[i].tipPlace == place) AddTooltip(OptionBoxWindows[i], OptionBoxes[i].tooltip);
+        }
+    }
 
     const ControlRow progressRow{&ProgressBar, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, 40, 385, 534, 25, IDC_PROGRESS};
     CreateChild(window, progressRow, 0, AppInstance);
