@@ -1,5 +1,6 @@
 // Windows side of the client subsystem: start-up settings step, registry value, starting and stopping clients.
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <gtest/gtest.h>
 #include <ctype.h>
@@ -142,9 +143,10 @@ protected:
         return target;
     }
 
-    // Starts a program in the test folder, its standard streams going to out.txt and err.txt there.
+    // Starts a program in the test folder, its standard streams going to out.txt and err.txt there; security, when
+    // given, is the new process's own.
     HANDLE Run(const std::string& program, const std::string& arguments, bool captureStreams,
-               const std::string& directory = "") {
+               const std::string& directory = "", SECURITY_ATTRIBUTES* security = NULL) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, NULL, TRUE};
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -159,7 +161,7 @@ protected:
         }
         std::string commandLine = "\"" + program + "\" " + arguments;
         PROCESS_INFORMATION info{};
-        BOOL started = CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, captureStreams,
+        BOOL started = CreateProcessA(program.c_str(), &commandLine[0], security, NULL, captureStreams,
                                       CREATE_NO_WINDOW, NULL, (directory.empty() ? folder_ : directory).c_str(),
                                       &startup, &info);
         if (captureStreams) {
@@ -311,6 +313,24 @@ TEST_F(ClientWin, StopReportsProcessNotFoundWhenNoClientRuns) {
     EXPECT_EQ(0u, RunProbe("stop"));
     EXPECT_EQ(std::vector<std::string>{}, ReadLines(folder_ + "\\out.txt"));
     EXPECT_EQ(std::vector<std::string>{"Process not found"}, ReadLines(folder_ + "\\err.txt"));
+}
+
+TEST_F(ClientWin, StopEndsAtAClientItCannotOpen) {
+    std::string client = PlaceStandIn("Client.exe");
+    // Everyone is refused PROCESS_TERMINATE (0x1) on it; the handle that Run keeps has every right all the same.
+    PSECURITY_DESCRIPTOR refusing = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x1;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                                     &refusing, NULL));
+    SECURITY_ATTRIBUTES security{sizeof security, refusing, FALSE};
+    HANDLE process = Run(client, "", false, "", &security);
+    LocalFree(refusing);
+    ASSERT_EQ(1u, WaitForStarts(1).size());
+
+    EXPECT_EQ(0u, RunProbe("stop"));
+    EXPECT_EQ(std::vector<std::string>{}, ReadLines(folder_ + "\\out.txt"));
+    // The fixed text alone, so that a script may compare the line.
+    EXPECT_EQ(std::vector<std::string>{"Failed to open process handle"}, ReadLines(folder_ + "\\err.txt"));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(process, 0));
 }
 
 TEST_F(ClientWin, StopTerminatesOnlyTheClientOfTheCurrentFolder) {
