@@ -7,23 +7,14 @@
 #include <string.h>
 
 #include "client/client.h"
-#include "common/system_error.h"
 
 namespace {
 
-// Every report is a whole line, flushed at once: the streams may be redirected to files.
+// Every report is a whole line of fixed text, flushed at once: the streams may be redirected to files and the
+// lines compared by a script.
 void Report(FILE* stream, const char* text) {
     fprintf(stream, "%s\n", text);
     fflush(stream);
-}
-
-// A failure's line: the text, then what the system says of the last error, for whoever reads the stream.
-void ReportFailure(const char* text) {
-    DWORD code = GetLastError();
-    char reason[300];
-    char line[400];
-    snprintf(line, sizeof line, "%s: %s", text, SystemErrorText(code, reason, sizeof reason));
-    Report(stderr, line);
 }
 
 // Whether the process is another installation's client: true only when its image path can be read
@@ -59,7 +50,7 @@ void StopGameClient() {
 
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
-        ReportFailure("Failed to create snapshot");
+        Report(stderr, "Failed to create snapshot");
         return;
     }
     PROCESSENTRY32 entry;
@@ -68,7 +59,7 @@ void StopGameClient() {
 #endif
     entry.dwSize = sizeof entry;
     if (!Process32First(snapshot, &entry)) {
-        ReportFailure("Failed to retrieve process information");
+        Report(stderr, "Failed to retrieve process information");
         CloseHandle(snapshot);
         return;
     }
@@ -80,7 +71,7 @@ void StopGameClient() {
         HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
         if (!process) {
             // The search ends at the first client that cannot be opened.
-            ReportFailure("Failed to open process handle");
+            Report(stderr, "Failed to open process handle");
             CloseHandle(snapshot);
             return;
         }
@@ -89,7 +80,7 @@ void StopGameClient() {
             Report(stdout, "Process terminated successfully");
             terminated = true;
         } else {
-            ReportFailure("Failed to terminate process");
+            Report(stderr, "Failed to terminate process");
         }
         CloseHandle(process);
     } while (Process32Next(snapshot, &entry));

@@ -7,7 +7,7 @@
 
 #include "common/text.h"
 
-const SettingsKey SettingsKeyTable[] = {
+constexpr SettingsKey SettingsKeyTable[] = {
     {"windowed", &ClientOptions::windowed, 0},
     {"borderless", &ClientOptions::borderless, 0},
     {"resizable_window", &ClientOptions::resizable_window, 0},
@@ -47,9 +47,19 @@ const char* const HeaderLines[] = {
     "",
 };
 
-// Longer than any table key ("ignore_windows_scaling" has 22 characters): a key part that
+// As long as the longest table key at least ("ignore_windows_scaling" has 22 characters): a key part that
 // outgrows it can match nothing, so its further characters need not be kept.
 enum { KeyPartSize = 32 };
+
+constexpr bool EveryKeyFitsTheKeyPart() {
+    for (const SettingsKey* entry = SettingsKeyTable; entry->key; ++entry) {
+        size_t length = 0;
+        while (entry->key[length]) ++length;
+        if (length > KeyPartSize) return false;
+    }
+    return true;
+}
+static_assert(EveryKeyFitsTheKeyPart(), "a longer key would never match: raise KeyPartSize");
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';

@@ -13,7 +13,7 @@ struct ClientOptions {
     unsigned char antyaliasing;
 };
 
-// The nine flags, each 0 or 1; they start at the table's defaults (antyaliasing on, the rest off).
+// The flags, each 0 or 1; they start at the table's defaults (antyaliasing on, the rest off).
 extern ClientOptions LauncherSettings;
 
 // One option of the settings file: its key, its flag in LauncherSettings and its default.

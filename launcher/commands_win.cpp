@@ -54,9 +54,9 @@ void OpenWebPage(const char* address) {
 }  // namespace
 
 void HandleCommand(int id) {
-    for (const OptionBox& option : OptionBoxes) {
-        if (option.id == id) {
-            if (UpdateGatePassed()) ToggleOption(&(LauncherSettings.*option.flag), *option.box);
+    for (int i = 0; i < OptionBoxCount; ++i) {
+        if (OptionBoxes[i].id == id) {
+            if (UpdateGatePassed()) ToggleOption(&(LauncherSettings.*OptionBoxes[i].flag), OptionBoxWindows[i]);
             return;
         }
     }

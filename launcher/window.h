@@ -15,29 +15,22 @@ extern HWND RepairButton;
 extern HWND OptionsGroup;
 extern HWND WindowedGroup;
 extern HWND ProgressBar;
-extern HWND WindowedBox;
-extern HWND LockMouseBox;
-extern HWND ResizableWindowBox;
-extern HWND IgnoreScalingBox;
-extern HWND DoubleSizeBox;
-extern HWND VSyncBox;
-extern HWND UnlockFpsBox;
-extern HWND AntialiasingBox;
 
-// One option check box: its handle and id, the settings flag it shows, its caption and tooltip and
-// its position. Every box is BoxWidth x BoxHeight.
+// One option check box: its id, caption and tooltip, its tooltip's place in the window's tooltip order, its
+// position and the settings flag it shows.
 struct OptionBox {
-    HWND* box;
-    unsigned char ClientOptions::*flag;
     int id;
     const char* caption;
     const char* tooltip;
+    int tipPlace;
     int x, y;
+    unsigned char ClientOptions::*flag;
 };
-enum { BoxWidth = 150, BoxHeight = 25, OptionBoxCount = 8 };
-// The eight boxes in the order in which the start-up sync sets them and their tooltips are made
-// (after Play's); options_win.cpp.
-extern const OptionBox OptionBoxes[OptionBoxCount];
+// The boxes in the order in which the start-up sync sets them, and their number; options_win.cpp.
+extern const OptionBox OptionBoxes[];
+extern const int OptionBoxCount;
+// The boxes' handles, OptionBoxWindows[i] showing OptionBoxes[i].
+extern HWND OptionBoxWindows[];
 
 // The update plan that start-up prepared, for the first run and the Repair run; written on the main thread
 // before the first run starts, then only read.
@@ -54,7 +47,7 @@ void StartUpdateRun();
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Sets a check box's state by its id on the main window; id 10 reaches VSyncBox, not the progress bar.
+// Sets a check box's state; sent to the box itself, so id 10 reaches the VSync box, not the progress bar.
 void SetBoxCheck(HWND box, int checked);
 
 // Adds the lines waiting in the log's queue to the list (on the log's owner thread; a no-op on any other).

@@ -18,14 +18,6 @@ HWND PlayButton;
 HWND RepairButton;
 HWND OptionsGroup;
 HWND WindowedGroup;
-HWND WindowedBox;
-HWND LockMouseBox;
-HWND ResizableWindowBox;
-HWND IgnoreScalingBox;
-HWND DoubleSizeBox;
-HWND VSyncBox;
-HWND UnlockFpsBox;
-HWND AntialiasingBox;
 HWND ProgressBar;
 
 void PaintBanner(HWND window);
@@ -45,6 +37,7 @@ struct ControlRow {
 const DWORD ButtonStyle = WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON;
 const DWORD GroupStyle = WS_CHILD | WS_VISIBLE | BS_GROUPBOX;
 const DWORD BoxStyle = WS_CHILD | WS_VISIBLE | BS_CHECKBOX;
+enum { BoxWidth = 150, BoxHeight = 25 };
 
 // The two group boxes; the option boxes inside them come from the option table.
 const ControlRow GroupRows[] = {
@@ -87,6 +80,29 @@ void AddTooltip(HWND control, const char* text) {
     SendMessageA(tooltip, TTM_SETMAXTIPWIDTH, 0, 300);
 }
 
+// Whether box a comes before box b on screen: column by column, each from the top.
+bool BoxBefore(const OptionBox& a, const OptionBox& b) {
+    return a.x < b.x || (a.x == b.x && a.y < b.y);
+}
+
+// The boxes are created in screen order, so that the tab order follows the layout. Each pass takes the first box
+// after the one created last: a handful of rows, scanned in place.
+void CreateOptionBoxes(HWND window) {
+    const OptionBox* last = NULL;
+    for (int created = 0; created < OptionBoxCount; ++created) {
+        int next = -1;
+        for (int i = 0; i < OptionBoxCount; ++i) {
+            if (last && !BoxBefore(*last, OptionBoxes[i])) continue;
+            if (next < 0 || BoxBefore(OptionBoxes[i], OptionBoxes[next])) next = i;
+        }
+        const OptionBox& box = OptionBoxes[next];
+        const ControlRow row{&OptionBoxWindows[next], "button", box.caption, BoxStyle, box.x, box.y, BoxWidth, BoxHeight,
+                             box.id};
+        SetUiFont(CreateChild(window, row, 0, NULL));
+        last = &box;
+    }
+}
+
 LRESULT CreateControls(HWND window) {
     const ControlRow logRow{&LogList, "ListBox", NULL,
                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | LBS_NOTIFY | LBS_HASSTRINGS | LBS_NOINTEGRALHEIGHT,
@@ -104,25 +120,14 @@ LRESULT CreateControls(HWND window) {
     SetUiFont(CreateChild(window, repairRow, 0, NULL));
 
     for (const ControlRow& row : GroupRows) SetUiFont(CreateChild(window, row, 0, NULL));
-    // The boxes are created column by column, each from the top, so that the tab order follows the layout.
-    const OptionBox* boxes[OptionBoxCount];
-    int boxCount = 0;
-    for (const OptionBox& option : OptionBoxes) {
-        // Insertion by (x, y): a handful of rows.
-        const OptionBox* box = &option;
-        int at = boxCount++;
-        for (; at > 0 && (boxes[at - 1]->x > box->x || (boxes[at - 1]->x == box->x && boxes[at - 1]->y > box->y)); --at) {
-            boxes[at] = boxes[at - 1];
-        }
-        boxes[at] = box;
-    }
-    for (int i = 0; i < boxCount; ++i) {
-        const ControlRow boxRow{boxes[i]->box, "button", boxes[i]->caption, BoxStyle, boxes[i]->x, boxes[i]->y,
-                                BoxWidth, BoxHeight, boxes[i]->id};
-        SetUiFont(CreateChild(window, boxRow, 0, NULL));
-    }
+    CreateOptionBoxes(window);
+    // The tooltips in an order of their own: Play's first, then the boxes' by their places.
     AddTooltip(PlayButton, TIP_PLAY);
-    for (const OptionBox& option : OptionBoxes) AddTooltip(*option.box, option.tooltip);
+    for (int place = 2; place <= OptionBoxCount + 1; ++place) {
+        for (int i = 0; i < OptionBoxCount; ++i) {
+            if (OptionBoxes[i].tipPlace == place) AddTooltip(OptionBoxWindows[i], OptionBoxes[i].tooltip);
+        }
+    }
 
     const ControlRow progressRow{&ProgressBar, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, 40, 385, 534, 25, IDC_PROGRESS};
     CreateChild(window, progressRow, 0, AppInstance);

@@ -12,14 +12,8 @@
 #define IDC_OPEN_SOCIAL 4
 #define IDC_QUIT 5
 #define IDC_GROUP 6
-#define IDC_WINDOWED 7
-#define IDC_LOCKMOUSE 8
-#define IDC_RESIZABLE 9
-#define IDC_VSYNC 10
 #define IDC_REPAIR 11
-#define IDC_IGNORE_SCALING 12
-#define IDC_UNLOCK_FPS 13
-#define IDC_DOUBLE_SIZE 14
-#define IDC_ANTIALIASING 15
+// The option boxes take 7 to 10 and 12 to 15 (their table, launcher/options_win.cpp); the progress bar shares
+// the VSync box's id.
 #define IDC_PROGRESS 10
 #define IDC_LOGLIST 101

@@ -49,19 +49,19 @@ CONTROLS = [
     ("msctls_progress32", "", CHILD, 0, 40, 385, 534, 25, 10),
 ]
 
-# Control id -> balloon text.
-TOOLTIPS = {
-    1: "Press to start the game when the button is enabled.",
-    8: "Prevents the mouse from moving out of the game area while playing.",
-    7: "Enables playing in windowed mode.",
-    9: "Allows resizing the window in windowed mode.",
-    10: "VSync keeps your graphics in sync with your monitor's refresh rate.",
-    13: "May provide smoother gameplay on some machines, but consumes more resources.",
-    12: "Prevents Windows from scaling the game window by its default scaling setting. This may make the less "
-        "burry or small enough to fit on your monitor.",
-    14: "Doubles the size of the window to 1280x960.",
-    15: "Disabled fixes artifacts and lines between the tile map when stretching the window.",
-}
+# Control id and balloon text of each tooltip, in the order in which they are made.
+TOOLTIPS = [
+    (1, "Press to start the game when the button is enabled."),
+    (8, "Prevents the mouse from moving out of the game area while playing."),
+    (7, "Enables playing in windowed mode."),
+    (9, "Allows resizing the window in windowed mode."),
+    (10, "VSync keeps your graphics in sync with your monitor's refresh rate."),
+    (13, "May provide smoother gameplay on some machines, but consumes more resources."),
+    (12, "Prevents Windows from scaling the game window by its default scaling setting. This may make the less "
+         "burry or small enough to fit on your monitor."),
+    (14, "Doubles the size of the window to 1280x960."),
+    (15, "Disabled fixes artifacts and lines between the tile map when stretching the window."),
+]
 
 # Lines of the update run, which may fall between the main thread's lines in the list and the file.
 UPDATE_RUN_PREFIXES = ("Checking files...", "Checking for updates...", "All files up to date", "Update incomplete",
@@ -129,7 +129,7 @@ class ShellTest(LauncherTestCase):
             self.assertTrue(repair["enabled"], "Repair is usable from the start")
 
         with self.subTest("tooltips"):
-            texts = {}
+            made = []
             sizes = {c["id"]: c["rect"][2:] for c in controls["controls"] if c["class"].lower() == "button"}
             for tip in tooltips["tooltips"]:
                 self.assertEqual(tip["style"] & (TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON),
@@ -140,9 +140,9 @@ class ShellTest(LauncherTestCase):
                     self.assertEqual(tool["flags"] & (TTF_IDISHWND | TTF_SUBCLASS), TTF_IDISHWND | TTF_SUBCLASS)
                     self.assertTrue(tool["tool_is_control"])
                     self.assertEqual(tool["rect"], [0, 0] + sizes[tool["control_id"]], "the control's client area")
-                    texts.setdefault(tool["control_id"], []).append(tool["text"])
+                    made.append((tool["control_id"], tool["text"]))
             self.assertEqual(tooltips["count"], len(TOOLTIPS), "one tooltip window per control")
-            self.assertEqual(texts, {control_id: [text] for control_id, text in TOOLTIPS.items()})
+            self.assertEqual(made, TOOLTIPS, "the tooltips in the order in which they are made")
 
         self.assertEqual(self.close_launcher(run), 0)
 

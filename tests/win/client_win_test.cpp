@@ -1,5 +1,6 @@
 // Windows side of the client subsystem: start-up settings step, registry value, starting and stopping clients.
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <gtest/gtest.h>
 #include <ctype.h>
@@ -104,6 +105,7 @@ protected:
         folder_ = FolderPath();
         RegDeleteTreeA(HKEY_CURRENT_USER, TestKey);
         LauncherSettings = ClientOptions{0, 0, 0, 0, 0, 0, 0, 0, 1};
+        UseStandInOptionBoxes();
         BoxChecks.clear();
     }
     void TearDown() override {
@@ -141,9 +143,10 @@ protected:
         return target;
     }
 
-    // Starts a program in the test folder, its standard streams going to out.txt and err.txt there.
+    // Starts a program in the test folder, its standard streams going to out.txt and err.txt there; security, when
+    // given, is the new process's own.
     HANDLE Run(const std::string& program, const std::string& arguments, bool captureStreams,
-               const std::string& directory = "") {
+               const std::string& directory = "", SECURITY_ATTRIBUTES* security = NULL) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, NULL, TRUE};
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
@@ -158,7 +161,7 @@ protected:
         }
         std::string commandLine = "\"" + program + "\" " + arguments;
         PROCESS_INFORMATION info{};
-        BOOL started = CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, captureStreams,
+        BOOL started = CreateProcessA(program.c_str(), &commandLine[0], security, NULL, captureStreams,
                                       CREATE_NO_WINDOW, NULL, (directory.empty() ? folder_ : directory).c_str(),
                                       &startup, &info);
         if (captureStreams) {
@@ -198,22 +201,18 @@ protected:
     std::vector<HANDLE> processes_;
 };
 
+// Boxes by id in the order the sync sets them: Windowed 7, LockMouse 8, Resizable 9, VSync 10, UnlockFps 13,
+// IgnoreScaling 12, DoubleSize 14, Antialiasing 15.
 TEST_F(ClientWin, BoxesShowTheFlagsInTheirOrder) {
     LauncherSettings = ClientOptions{1, 1, 0, 0, 0, 0, 1, 0, 0};  // windowed, borderless, vsync
     SyncOptionBoxes();
-    const std::vector<BoxCheck> expected = {
-        {WindowedBox, 1}, {LockMouseBox, 0}, {ResizableWindowBox, 0}, {VSyncBox, 1},
-        {UnlockFpsBox, 0}, {IgnoreScalingBox, 0}, {DoubleSizeBox, 0}, {AntialiasingBox, 0},
-    };
+    const std::vector<BoxCheck> expected = {{7, 1}, {8, 0}, {9, 0}, {10, 1}, {13, 0}, {12, 0}, {14, 0}, {15, 0}};
     EXPECT_EQ(expected, BoxChecks);
 
     BoxChecks.clear();
     LauncherSettings = ClientOptions{0, 0, 1, 1, 1, 1, 0, 1, 1};
     SyncOptionBoxes();
-    const std::vector<BoxCheck> inverse = {
-        {WindowedBox, 0}, {LockMouseBox, 1}, {ResizableWindowBox, 1}, {VSyncBox, 0},
-        {UnlockFpsBox, 1}, {IgnoreScalingBox, 1}, {DoubleSizeBox, 1}, {AntialiasingBox, 1},
-    };
+    const std::vector<BoxCheck> inverse = {{7, 0}, {8, 1}, {9, 1}, {10, 0}, {13, 1}, {12, 1}, {14, 1}, {15, 1}};
     EXPECT_EQ(inverse, BoxChecks);
 }
 
@@ -314,6 +313,24 @@ TEST_F(ClientWin, StopReportsProcessNotFoundWhenNoClientRuns) {
     EXPECT_EQ(0u, RunProbe("stop"));
     EXPECT_EQ(std::vector<std::string>{}, ReadLines(folder_ + "\\out.txt"));
     EXPECT_EQ(std::vector<std::string>{"Process not found"}, ReadLines(folder_ + "\\err.txt"));
+}
+
+TEST_F(ClientWin, StopEndsAtAClientItCannotOpen) {
+    std::string client = PlaceStandIn("Client.exe");
+    // Everyone is refused PROCESS_TERMINATE (0x1) on it; the handle that Run keeps has every right all the same.
+    PSECURITY_DESCRIPTOR refusing = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x1;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                                     &refusing, NULL));
+    SECURITY_ATTRIBUTES security{sizeof security, refusing, FALSE};
+    HANDLE process = Run(client, "", false, "", &security);
+    LocalFree(refusing);
+    ASSERT_EQ(1u, WaitForStarts(1).size());
+
+    EXPECT_EQ(0u, RunProbe("stop"));
+    EXPECT_EQ(std::vector<std::string>{}, ReadLines(folder_ + "\\out.txt"));
+    // The fixed text alone, so that a script may compare the line.
+    EXPECT_EQ(std::vector<std::string>{"Failed to open process handle"}, ReadLines(folder_ + "\\err.txt"));
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(process, 0));
 }
 
 TEST_F(ClientWin, StopTerminatesOnlyTheClientOfTheCurrentFolder) {

@@ -6,18 +6,19 @@
 #include "launcher/window.h"
 #include "win/window_double.h"
 
-// Distinct fake handles; nothing is ever sent to them.
-HWND WindowedBox = (HWND)(UINT_PTR)0x7007;
-HWND LockMouseBox = (HWND)(UINT_PTR)0x7008;
-HWND ResizableWindowBox = (HWND)(UINT_PTR)0x7009;
-HWND VSyncBox = (HWND)(UINT_PTR)0x7010;
-HWND IgnoreScalingBox = (HWND)(UINT_PTR)0x7012;
-HWND UnlockFpsBox = (HWND)(UINT_PTR)0x7013;
-HWND DoubleSizeBox = (HWND)(UINT_PTR)0x7014;
-HWND AntialiasingBox = (HWND)(UINT_PTR)0x7015;
+namespace {
+
+// A stand-in handle is this plus its box's id; nothing is ever sent to it.
+const UINT_PTR StandInBase = 0x7000;
+
+}  // namespace
 
 std::vector<BoxCheck> BoxChecks;
 
+void UseStandInOptionBoxes() {
+    for (int i = 0; i < OptionBoxCount; ++i) OptionBoxWindows[i] = (HWND)(StandInBase + OptionBoxes[i].id);
+}
+
 void SetBoxCheck(HWND box, int checked) {
-    BoxChecks.push_back({box, checked});
+    BoxChecks.push_back({(int)((UINT_PTR)box - StandInBase), checked});
 }

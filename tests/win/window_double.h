@@ -5,9 +5,12 @@
 #include <vector>
 
 struct BoxCheck {
-    HWND box;
+    int id;  // the box's control id
     int checked;
-    bool operator==(const BoxCheck& other) const { return box == other.box && checked == other.checked; }
+    bool operator==(const BoxCheck& other) const { return id == other.id && checked == other.checked; }
 };
 
 extern std::vector<BoxCheck> BoxChecks;
+
+// Gives every option box a stand-in handle by which SetBoxCheck knows its id.
+void UseStandInOptionBoxes();

@@ -16,6 +16,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -531,8 +532,12 @@ void CommandTooltips(const Args&) {
     const size_t textChars = 4096;
     RemoteBuffer remote(pid, sizeof(TTTOOLINFOW) + textChars * sizeof(wchar_t));
     wchar_t* remoteText = (wchar_t*)(remote.Address() + sizeof(TTTOOLINFOW));
+    // Each tooltip is put on top of the topmost windows as it is made, and none has shown since while the pointer
+    // rests on no control: from the bottom up they stand in the order in which they were made.
+    std::vector<HWND> madeInOrder = TopWindowsOf(pid, TOOLTIPS_CLASSW);
+    std::reverse(madeInOrder.begin(), madeInOrder.end());
     std::vector<std::string> tips;
-    for (HWND tip : TopWindowsOf(pid, TOOLTIPS_CLASSW)) {
+    for (HWND tip : madeInOrder) {
         std::vector<std::string> tools;
         long count = (long)Ask(tip, TTM_GETTOOLCOUNT, 0, 0);
         for (long i = 0; i < count; ++i) {
