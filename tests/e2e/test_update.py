@@ -267,6 +267,28 @@ class UpdateTest(UpdateTestCase):
         self.assertIn("not listed: unlisted.txt", lines)
         self.assertEqual(lines[-1], f"publish_manifest: 4 mismatch(es) between {site} and its update.cfg")
 
+    def test_update_host_setting_is_checked(self):
+        script = self.work / "check_host.cmake"
+        script.write_text(f"include({harness.REPO}/cmake/update_host.cmake)\ncheck_update_host(LAUNCHER_UPDATE_HOST)\n")
+        rows = [  # the setting, the reason it is refused or None
+            ("203.0.113.7", None), ("updates.example.com:8080", None), ("localhost:65535", None),
+            ("http://127.0.0.1:19080/", "it holds a scheme"), ("127.0.0.1:19080/", "it holds a slash"),
+            ("127.0.0.1:0", "the port 0 is not from 1 to 65535"), ("host:", "it is not HOST or HOST:PORT"),
+            ("10.0.0.256", "10.0.0.256 is not an IPv4 address: 256 is above 255"),
+            ("10.0.1", "10.0.1 is not an IPv4 address of four numbers"),
+            ("-bad.example", "-bad.example is not a host name"), ("a..b", "a..b is not a host name"),
+        ]
+        for host, reason in rows:
+            with self.subTest(host=host):
+                result = subprocess.run(["cmake", f"-DLAUNCHER_UPDATE_HOST={host}", "-P", str(script)],
+                                        capture_output=True, text=True, timeout=60)
+                message = " ".join(result.stderr.split())
+                if reason is None:
+                    self.assertEqual(result.returncode, 0, message)
+                else:
+                    self.assertNotEqual(result.returncode, 0)
+                    self.assertIn(f'LAUNCHER_UPDATE_HOST is "{host}": {reason}', message)
+
     def test_changed_missing_and_locked_files(self):
         site = self.work / "site"
         entries = make_game(site, 6, 1)
