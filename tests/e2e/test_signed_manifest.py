@@ -21,6 +21,7 @@ VERSION_FILE = "Launcher_manifest_version.txt"
 REFUSED_END = "Update incomplete: the file list was refused"
 NOT_VALID = "Manifest refused: the signature is not valid"
 READING = "Try to reading update.cfg"
+EXPIRED = "Manifest refused: it expired on 2020-01-02"
 LISTING_LINE = "Download: update.cfg.files complete."
 
 
@@ -63,11 +64,20 @@ class SignedManifestTest(UpdateTestCase):
         shutil.rmtree(self.site, ignore_errors=True)
         shutil.copytree(source, self.site)
 
-    def serve(self, source, *sign_options, key=None):
-        """Serves a copy of the source game folder, signed with the test key (or key) and the given options."""
+    def serve(self, source, *sign_options, key=None, error=None):
+        """Serves a copy of the source game folder, signed with the test key (or key) and the given options; error:
+        the last line of a tool that writes what launchers refuse and exits with 1."""
         self.serve_copy(source)
-        harness.publish(self.site, "--sign", key or self.key, *sign_options)
+        if error is None:
+            harness.publish(self.site, "--sign", key or self.key, *sign_options)
+        else:
+            result = self.tool(self.site, "--sign", key or self.key, *sign_options)
+            self.assertEqual((result.returncode, result.stderr.splitlines()[-1]), (1, error))
         return read_manifest(self.site)
+
+    def tool(self, *args):
+        return subprocess.run([str(harness.publisher_tool()), *[str(a) for a in args]], capture_output=True,
+                              text=True, timeout=300)
 
     def game_state(self):
         """SHA-1 of every file of the game folder but the log and the settings file, which are not the manifest's."""
@@ -96,6 +106,10 @@ class SignedManifestTest(UpdateTestCase):
                                    capture_output=True, text=True, timeout=120)
             self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
             self.assertIn("update.cfg.sig is valid", check.stdout)
+            unverified = self.tool("--check", self.site)
+            self.assertEqual(unverified.returncode, 0, unverified.stdout)
+            self.assertEqual(unverified.stdout.splitlines()[-1], f"publish_manifest: {len(paths)} files match "
+                             f"{self.site}/update.cfg; the signature was not verified: give --key PUBLIC_KEY")
             lines = self.run_signed_update()
             self.assert_list_lines(lines, ["Download: update.cfg complete.", "Download: update.cfg.sig complete.",
                                            LISTING_LINE, READING, f"Total files to check: {len(paths)}"]
@@ -110,6 +124,17 @@ class SignedManifestTest(UpdateTestCase):
                                                           "/Quorvane/update.cfg.files"])
             first_pair = self.work / "first-pair"
             shutil.copytree(self.site, first_pair)
+
+        with self.subTest("a version that does not rise is refused, and nothing written"):
+            published = {name: (self.site / name).read_bytes() for name in ("update.cfg", "update.cfg.sig")}
+            (self.site / "Client.exe").write_bytes(b"MZ changed")
+            for version in ("100", "99"):
+                result = self.tool(self.site, "--sign", self.key, "--version", version)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr.splitlines(), [
+                    f"publish_manifest: refused --version {version}: it must be above version 100 of "
+                    f"{self.site}/update.cfg.sig, which launchers may have accepted already; nothing written"])
+            self.assertEqual({name: (self.site / name).read_bytes() for name in published}, published)
 
         with self.subTest("a newer version updates"):
             self.serve(second, "--version", "200")
@@ -171,7 +196,7 @@ class SignedManifestTest(UpdateTestCase):
             ("update.cfg.sig missing", [], None, lambda: (self.site / "update.cfg.sig").unlink(),
              [f"URL is invalid: {self.url('update.cfg.sig')}.", "Manifest refused: no signature", READING]),
             ("signed with another key", [], Path(f"{other_key}.key"), None, [NOT_VALID, READING]),
-            ("expired", ["--expires", "2020-01-02"], None, None, ["Manifest refused: it expired on 2020-01-02", READING]),
+            ("expired", ["--expires", "2020-01-02"], None, None, [EXPIRED, READING]),
             # Signed as it is, the version is not recorded: game_state() would show the version file.
             ("update.cfg.files changed", [], None, change_listing,
              [LISTING_LINE, READING, "Manifest refused: update.cfg.files is not the one the signature names"]),
@@ -179,7 +204,10 @@ class SignedManifestTest(UpdateTestCase):
         before = self.game_state()
         for what, options, key, spoil, refusal in cases:
             with self.subTest(what):
-                self.serve(game, "--version", "5000", *options, key=key)
+                # An expired signature is written all the same, so that launchers can be seen to refuse it.
+                error = ("publish_manifest: error: the signature expired on 2020-01-02, so every launcher refuses "
+                         "this manifest; sign again with a later --expires") if what == "expired" else None
+                self.serve(game, "--version", "5000", *options, key=key, error=error)
                 if spoil:
                     spoil()
                 requests = len(self.server.requests())
@@ -203,6 +231,32 @@ class SignedManifestTest(UpdateTestCase):
                 self.assertEqual(self.game_state(), before, "no game file changed")
                 self.assertFalse(self.game_file_exists("update.cfg") or self.game_file_exists("update.cfg.sig")
                                  or self.game_file_exists("update.cfg.files"))
+
+    def test_publisher_refuses_what_launchers_would_refuse(self):
+        """Publishing a signed folder without --sign, or with the --sign key inside it, writes nothing."""
+        game = self.work / "game-source"
+        make_game(game)
+        self.serve(game, "--version", "10")
+        lists = ("update.cfg", "update.cfg.sig", "update.cfg.files")
+        published = {name: (self.site / name).read_bytes() for name in lists}
+        (self.site / "Client.exe").write_bytes(b"MZ changed")
+        inside = self.site / "contents" / "publisher.key"
+        shutil.copy2(self.key, inside)
+        site = self.site
+        rows = [  # arguments, the tool's error lines
+            ([site], [f"publish_manifest: refused to publish without --sign: {site}/update.cfg.sig and "
+                      f"{site}/update.cfg.files are from an earlier signing and would not match the new update.cfg, "
+                      "which launchers built with a key then refuse; sign again with --sign KEY, or delete "
+                      f"{site}/update.cfg.sig and {site}/update.cfg.files to publish unsigned; nothing written"]),
+            ([site, "--sign", inside, "--version", "11"],
+             ["publish_manifest: refused contents/publisher.key: it is the --sign key; keep private keys outside the "
+              "published folder", "publish_manifest: 1 file(s) refused; update.cfg not written"]),
+        ]
+        for arguments, errors in rows:
+            with self.subTest(arguments=arguments[1:]):
+                result = self.tool(*arguments)
+                self.assertEqual((result.returncode, result.stderr.splitlines()), (1, errors))
+                self.assertEqual({name: (site / name).read_bytes() for name in lists}, published)
 
     def test_listing_keeps_out_collisions_and_longer_bodies(self):
         game = self.work / "game-source"
