@@ -1,9 +1,10 @@
-// Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, or
-// checks a published folder against it; single-threaded.
+// Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, checks a
+// published folder or what a server serves against it; single-threaded.
 //
 //   publish_manifest <game folder> [<output file>] [--exclude GLOB]... [--sign KEY [--version N]
 //                    [--expires-days D | --expires DATE]]
 //   publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...
+//   publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...
 //   publish_manifest --make-key BASE
 //   Writing and checking also take --block-index-min BYTES (default 1 MiB) or --no-block-index.
 //
@@ -23,10 +24,11 @@
 // too (its signature with the --key files: a launcher built with them), where update.cfg.files exists, that it
 // matches update.cfg and every file's SHA-256 and length, and every block index: present for each listed file of
 // the threshold size, decoding, and naming the file's digest and length; an index of no listed version is stale.
-// It exits with 1 when there is any mismatch.
+// Given a URL it fetches all of that from the server as a launcher does, and with --folder also compares what is
+// served with the folder. It exits with 1 when there is any mismatch.
 //
-// Exit codes: 0 done; 1 refused, or a mismatch found; 2 the tool could not do its work (usage, unreadable
-// files).
+// Exit codes: 0 done; 1 refused, or a mismatch found; 2 the tool could not do its work (usage, unreadable files,
+// no answer from the server).
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
@@ -35,8 +37,10 @@
 #include <time.h>
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
 #define isatty _isatty
 #define fileno _fileno
+#define getpid _getpid
 #else
 #include <unistd.h>
 #endif
@@ -52,12 +56,14 @@
 #include "common/file.h"
 #include "common/log.h"
 #include "common/text.h"
+#include "tools/publish_http.h"
 #include "tools/publish_log.h"
 #include "tools/publish_select.h"
 #include "tools/publish_sign.h"
 #include "updater/delta/block_index.h"
 #include "updater/manifest.h"
 #include "updater/net/downloader.h"
+#include "updater/net/transfer.h"
 #include "updater/sha1.h"
 
 namespace fs = std::filesystem;
@@ -613,6 +619,201 @@ int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths,
     return ExitOk;
 }
 
+// Why a launcher could not use an answer, for a line "unavailable: PATH (...)"; empty for a whole 200 answer.
+std::string AnswerProblem(bool answered, const HttpAnswer& answer, const std::string& error) {
+    if (!answered) return error;
+    if (answer.status != 200) return "HTTP " + std::to_string(answer.status);
+    if (answer.cut) return "cut off after " + std::to_string(answer.bytes) + " bytes";
+    return "";
+}
+
+// A file fetched whole into memory, as a launcher fetches the list, its signature and its listing.
+struct Fetched {
+    bool answered = false;
+    HttpAnswer answer;
+    std::string body, error;
+    bool tooLong = false;
+
+    bool Usable() const { return answered && AnswerProblem(answered, answer, error).empty() && !tooLong; }
+    // Absent: a server answers 404 for a file that is not published.
+    bool Absent() const { return answered && answer.status == 404; }
+    std::string Problem(size_t limit) const {
+        if (tooLong) return "longer than " + std::to_string(limit) + " bytes, which launchers refuse";
+        return AnswerProblem(answered, answer, error);
+    }
+};
+
+Fetched FetchWhole(const HttpBase& base, const std::string& path, size_t limit) {
+    Fetched fetched;
+    HttpBodySink keep = [&](const char* data, size_t size) {
+        if (fetched.body.size() + size > limit) {
+            fetched.tooLong = true;
+            return false;
+        }
+        fetched.body.append(data, size);
+        return true;
+    };
+    fetched.answered = HttpGet(base, path, keep, &fetched.answer, &fetched.error);
+    return fetched;
+}
+
+// A file that changes at every publish must be revalidated by caches, or they hand launchers yesterday's copy.
+void NoteCaching(const std::string& path, const Fetched& fetched) {
+    std::string rule = fetched.answer.cacheControl;
+    for (char& c : rule) c = FoldCase(c);
+    if (!fetched.answered || fetched.answer.status != 200 || rule.find("no-cache") != std::string::npos ||
+        rule.find("no-store") != std::string::npos || rule.find("max-age=0") != std::string::npos) {
+        return;
+    }
+    printf("note: %s is served %s; a cache may hand launchers an old copy after a publish (serve it with "
+           "Cache-Control: no-cache)\n", path.c_str(),
+           rule.empty() ? "without Cache-Control" : ("with Cache-Control: " + fetched.answer.cacheControl).c_str());
+}
+
+// Compares a served list file with the folder's copy (folder null: none given).
+void CompareWithFolder(const fs::path* folder, const std::string& path, const std::string* served,
+                       std::vector<std::string>* problems) {
+    if (!folder) return;
+    std::string text;
+    const std::string* local = Beside(*folder / path, &text);
+    const std::string where = folder->string();
+    if (served && !local) problems->push_back("served but not in " + where + ": " + path);
+    if (!served && local) problems->push_back("in " + where + " but not served: " + path);
+    if (served && local && *served != *local) problems->push_back("served copy differs from " + where + ": " + path);
+}
+
+// Fetches update.cfg, its signature, its listing and every listed file (and block index) from base as a launcher
+// does, and lists what a launcher would refuse; with folder, also where the served copy differs from it.
+int CheckServed(const HttpBase& base, const std::string& url, const fs::path* folder,
+                const std::vector<std::string>& keyPaths) {
+    Fetched manifest = FetchWhole(base, "update.cfg", MaxManifestBytes);
+    if (!manifest.Usable()) {
+        printf("unavailable: update.cfg (%s)\n", manifest.Problem(MaxManifestBytes).c_str());
+        printf("publish_manifest: %s serves no update.cfg that launchers can use\n", url.c_str());
+        return manifest.answered ? ExitRefused : ExitFailed;
+    }
+    NoteCaching("update.cfg", manifest);
+    std::vector<std::string> problems;
+    // The launcher's reader takes a file; a temporary one in the system's folder holds the served list.
+    const fs::path copy = fs::temp_directory_path() / ("publish_manifest-" + std::to_string(getpid()) + ".cfg");
+    if (!WriteWhole(copy, manifest.body)) {
+        fprintf(stderr, "publish_manifest: cannot write %s\n", copy.string().c_str());
+        return ExitFailed;
+    }
+    int entries = ReadManifestAsLauncher(copy, &problems);
+    std::error_code error;
+    fs::remove(copy, error);
+
+    Fetched signature = FetchWhole(base, SignatureFileName, MaxSignatureBytes);
+    if (!signature.Absent() && !signature.Usable()) {
+        problems.push_back(std::string("unavailable: ") + SignatureFileName + " (" +
+                           signature.Problem(MaxSignatureBytes) + ")");
+    }
+    Fetched listing;
+    if (!signature.Absent()) {
+        NoteCaching(SignatureFileName, signature);
+        listing = FetchWhole(base, FileListingName, MaxFileListingSize);
+        if (!listing.Absent() && !listing.Usable()) {
+            problems.push_back(std::string("unavailable: ") + FileListingName + " (" +
+                               listing.Problem(MaxFileListingSize) + ")");
+        }
+        NoteCaching(FileListingName, listing);
+    }
+    CompareWithFolder(folder, "update.cfg", &manifest.body, &problems);
+    CompareWithFolder(folder, SignatureFileName, signature.Usable() ? &signature.body : nullptr, &problems);
+    CompareWithFolder(folder, FileListingName, listing.Usable() ? &listing.body : nullptr, &problems);
+
+    // The list's own lines first, as for a folder, then the signature's and the listing's, then each file's.
+    for (const std::string& problem : problems) printf("%s\n", problem.c_str());
+    int count = (int)problems.size();
+    problems.clear();
+    const SignatureFile* signatureFile;
+    bool unverified, matched;
+    count += CheckSignature(manifest.body, signature.Usable() ? &signature.body : nullptr, keyPaths, &signatureFile,
+                            &unverified);
+    count += CheckListing(listing.Usable() ? &listing.body : nullptr, entries, signatureFile, Fingerprints, &matched);
+
+    unsigned long long listedBytes = 0;
+    for (int i = 0; matched && i < entries; ++i) listedBytes += Fingerprints[i].length;
+    Progress progress(entries, listedBytes);
+    for (int i = 0; i < entries; ++i) {
+        const std::string path = EntryPath[i];
+        const FileFingerprint* listed = matched ? &Fingerprints[i] : nullptr;
+        Sha1 sha1;
+        Sha256 sha256;
+        Sha1Init(sha1);
+        Sha256Init(sha256);
+        bool longer = false;
+        // A launcher cuts off a body longer than its signed length.
+        HttpBodySink digest = [&](const char* data, size_t size) {
+            if (listed && sha256.length + size > listed->length) {
+                longer = true;
+                return false;
+            }
+            Sha1Update(sha1, data, size);
+            Sha256Update(sha256, data, size);
+            return true;
+        };
+        HttpAnswer answer;
+        std::string fetchError;
+        bool answered = HttpGet(base, path, digest, &answer, &fetchError);
+        char served[DigestTextSize];
+        uint8_t served256[Sha256Size];
+        const uint64_t length = sha256.length;
+        Sha1FinishHex(sha1, served);
+        Sha256Finish(sha256, served256);
+        progress.Step(length);
+        const std::string unavailable = AnswerProblem(answered, answer, fetchError);
+        if (!unavailable.empty()) {
+            problems.push_back("unavailable: " + path + " (" + unavailable + ")");
+            continue;
+        }
+        if (longer) {
+            problems.push_back(std::string("differs from ") + FileListingName + ": " + path + " (more than " +
+                               std::to_string(listed->length) + " bytes served, " + std::to_string(listed->length) +
+                               " listed)");
+            continue;
+        }
+        if (!IsHexDigest40(ExpectedDigest[i])) {
+            problems.push_back("not a SHA-1 digest: " + path + " " + ExpectedDigest[i]);
+        } else if (!EqualIgnoringCase(served, ExpectedDigest[i])) {
+            problems.push_back("differs: " + path + " (" + served + " served, " + ExpectedDigest[i] + " listed)");
+        } else if (listed) {
+            std::string problem = ListingMismatch(EntryPath[i], served256, length, *listed, "served");
+            if (!problem.empty()) problems.push_back(problem);
+        }
+        if (WantsBlockIndex(length) && IsHexDigest40(ExpectedDigest[i])) {
+            const std::string name = IndexPathOf(path, ExpectedDigest[i]);
+            Fetched index = FetchWhole(base, name, MaxBlockIndexBytes);
+            if (!index.Absent() && !index.Usable()) {
+                problems.push_back("unavailable: " + name + " (" + index.Problem(MaxBlockIndexBytes) + ")");
+            } else {
+                std::string problem =
+                    IndexProblem(name, index.Usable() ? &index.body : nullptr, ExpectedDigest[i], length);
+                if (!problem.empty()) problems.push_back(problem);
+            }
+        }
+        if (folder) {
+            const fs::path local = *folder / path;
+            if (!fs::is_regular_file(local, error)) {
+                problems.push_back("not in " + folder->string() + ": " + path);
+            } else if (ComputeFileDigest(local.string().c_str()) || !EqualIgnoringCase(DigestText, served)) {
+                problems.push_back("served copy differs from " + folder->string() + ": " + path);
+            }
+        }
+    }
+    progress.Finish();
+    for (const std::string& problem : problems) printf("%s\n", problem.c_str());
+    count += (int)problems.size();
+    const char* suffix = unverified ? NotVerified : "";
+    if (count) {
+        printf("publish_manifest: %d problem(s) with what %s serves%s\n", count, url.c_str(), suffix);
+        return ExitRefused;
+    }
+    printf("publish_manifest: %d files served by %s match its update.cfg%s\n", entries, url.c_str(), suffix);
+    return ExitOk;
+}
+
 // Takes --block-index-min BYTES and --no-block-index out of the arguments; false on a bad value.
 bool TakeBlockIndexOptions(int* argc, char** argv) {
     int kept = 1;
@@ -636,6 +837,7 @@ bool TakeBlockIndexOptions(int* argc, char** argv) {
 struct Arguments {
     bool check = false;
     std::vector<std::string> positional, excludes, keys;
+    std::string folder;        // --folder: the game folder a served copy is compared with
 };
 
 bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* error) {
@@ -649,10 +851,11 @@ bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* err
             arguments->positional.push_back(name);
             continue;
         }
+        std::string* single = name == "--folder" ? &arguments->folder : nullptr;
         std::vector<std::string>* list = name == "--exclude" ? &arguments->excludes
                                          : name == "--key" ? &arguments->keys
                                                            : nullptr;
-        if (!list) {
+        if (!single && !list) {
             *error = "unknown option " + name;
             return false;
         }
@@ -665,23 +868,32 @@ bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* err
             *error = "--exclude " + value + ": give a pattern of paths relative to the game folder, with / separators";
             return false;
         }
-        list->push_back(value);
+        if (single) *single = value;
+        else list->push_back(value);
     }
     return true;
+}
+
+bool IsUrl(const std::string& text) {
+    return text.find("://") != std::string::npos;
 }
 
 // Whether the options go together; the usage is printed otherwise.
 bool ValidCombination(const Arguments& arguments, const SigningOptions& signing) {
     const bool sign = !signing.keyPath.empty();
     const size_t count = arguments.positional.size();
-    if (arguments.check) return count == 1 && !sign && arguments.keys.size() <= MaxManifestKeys;
-    return (count == 1 || count == 2) && arguments.keys.empty();
+    if (arguments.check) {
+        if (count != 1 || sign || arguments.keys.size() > MaxManifestKeys) return false;
+        return IsUrl(arguments.positional[0]) ? arguments.excludes.empty() : arguments.folder.empty();
+    }
+    return (count == 1 || count == 2) && arguments.keys.empty() && arguments.folder.empty();
 }
 
 const char Usage[] =
     "usage: publish_manifest <game folder> [<output file>] [--exclude GLOB]... "
     "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
     "       publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...\n"
+    "       publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...\n"
     "       publish_manifest --make-key BASE\n"
     "  writing and checking: [--block-index-min BYTES (default 1048576) | --no-block-index]\n";
 
@@ -728,6 +940,20 @@ int main(int argc, char** argv) {
         return ExitFailed;
     }
     const std::string& target = arguments.positional[0];
+    if (arguments.check && IsUrl(target)) {
+        HttpBase base;
+        if (const char* unavailable = HttpUnavailable()) {
+            fprintf(stderr, "publish_manifest: %s\n", unavailable);
+            return ExitFailed;
+        }
+        if (!ParseHttpBase(target, &base, &error)) {
+            fprintf(stderr, "publish_manifest: %s\n", error.c_str());
+            return ExitFailed;
+        }
+        if (!arguments.folder.empty() && !IsFolder(arguments.folder)) return ExitFailed;
+        const fs::path folder = arguments.folder;
+        return CheckServed(base, target, arguments.folder.empty() ? nullptr : &folder, arguments.keys);
+    }
     if (!IsFolder(target)) return ExitFailed;
     if (arguments.check) return CheckFolder(target, arguments.keys, arguments.excludes);
     const fs::path output = arguments.positional.size() == 2 ? fs::path(arguments.positional[1])

@@ -7,9 +7,11 @@ and checks a patched pack as any other file.
 
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
+import urllib.request
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -78,6 +80,11 @@ class SignedManifestTest(UpdateTestCase):
     def tool(self, *args):
         return subprocess.run([str(harness.publisher_tool()), *[str(a) for a in args]], capture_output=True,
                               text=True, timeout=300)
+
+    def check_served(self, *options):
+        """publish_manifest --check of what nginx serves: the exit code and the lines but the notes."""
+        result = self.tool("--check", self.url(""), *options)
+        return result.returncode, [line for line in result.stdout.splitlines() if not line.startswith("note:")]
 
     def game_state(self):
         """SHA-1 of every file of the game folder but the log and the settings file, which are not the manifest's."""
@@ -201,7 +208,16 @@ class SignedManifestTest(UpdateTestCase):
             ("update.cfg.files changed", [], None, change_listing,
              [LISTING_LINE, READING, "Manifest refused: update.cfg.files is not the one the signature names"]),
         ]
+        checked = {  # what the check says of each
+            "update.cfg changed after signing": "signature file: it was made for another update.cfg; sign again",
+            "update.cfg.sig changed": NOT_VALID,
+            "update.cfg.sig missing": "no signature: update.cfg.sig is missing",
+            "signed with another key": NOT_VALID,
+            "expired": EXPIRED,
+            "update.cfg.files changed": "update.cfg.files is not the one the signature names",
+        }
         before = self.game_state()
+        public_key = self.key.with_suffix(".pub")
         for what, options, key, spoil, refusal in cases:
             with self.subTest(what):
                 # An expired signature is written all the same, so that launchers can be seen to refuse it.
@@ -210,6 +226,10 @@ class SignedManifestTest(UpdateTestCase):
                 self.serve(game, "--version", "5000", *options, key=key, error=error)
                 if spoil:
                     spoil()
+                # The check of what the server serves refuses what the launcher refuses.
+                code, lines = self.check_served("--key", public_key)
+                self.assertEqual(code, 1, lines)
+                self.assertIn(checked[what], lines)
                 requests = len(self.server.requests())
                 run = self.start_launcher(timeout=90)
                 self.driver.one("wait-enabled", 1, "120", timeout=150)  # Play Game is usable
@@ -258,6 +278,41 @@ class SignedManifestTest(UpdateTestCase):
                 self.assertEqual((result.returncode, result.stderr.splitlines()), (1, errors))
                 self.assertEqual({name: (site / name).read_bytes() for name in lists}, published)
 
+    def test_publisher_checks_what_nginx_serves(self):
+        """The cache headers nginx gives, and the check of what it serves against the folder just published and
+        against one published after it but not uploaded yet."""
+        game = self.work / "game-source"
+        make_game(game)
+        entries = self.serve(game, "--version", "10")
+        site = self.site
+        lists = ("update.cfg", "update.cfg.sig", "update.cfg.files")
+        with self.subTest("cache headers"):
+            (site / "update.cfg.mirrors").write_text("a list another tool may publish\n")
+            headers = {name: urllib.request.urlopen(self.url(name), timeout=30).headers["Cache-Control"]
+                       for name in lists + ("update.cfg.mirrors", entries[0][0])}
+            (site / "update.cfg.mirrors").unlink()
+            self.assertEqual(headers, {**{name: "no-cache" for name in lists + ("update.cfg.mirrors",)},
+                                       entries[0][0]: "public, max-age=86400"})
+
+        public_key = self.key.with_suffix(".pub")
+        valid = (f"publish_manifest: update.cfg.sig is valid for {public_key} (key "
+                 f"{public_key.read_text().splitlines()[-1][:16]}, version 10, expires never)")
+        with self.subTest("what is served is what was published"):
+            self.assertEqual(self.check_served("--key", public_key, "--folder", site), (0, [
+                valid, f"publish_manifest: {len(entries)} files served by {self.url('')} match its update.cfg"]))
+
+        with self.subTest("a publish not yet uploaded"):
+            newer = self.work / "newer"
+            shutil.copytree(site, newer)
+            (newer / "Client.exe").write_bytes(b"MZ newer")
+            harness.publish(newer, "--sign", self.key, "--version", "11")
+            code, lines = self.check_served("--folder", newer)
+            self.assertEqual(code, 1)
+            self.assertEqual(lines[-1], f"publish_manifest: 4 problem(s) with what {self.url('')} serves; the signature "
+                                        "was not verified: give --key PUBLIC_KEY")
+            for name in lists + ("Client.exe",):
+                self.assertIn(f"served copy differs from {newer}: {name}", lines)
+
     def test_listing_keeps_out_collisions_and_longer_bodies(self):
         game = self.work / "game-source"
         make_game(game)
@@ -275,6 +330,17 @@ class SignedManifestTest(UpdateTestCase):
             self.assertEqual(harness.sha1_of(self.site / path), dict(entries)[path], "a SHA-1 collision")
         for path in ("contents/longer.dat", "Launcher.exe"):
             (self.site / path).write_bytes((self.site / path).read_bytes() + b"and then some")
+        code, checked = self.check_served("--key", self.key.with_suffix(".pub"))
+        self.assertEqual(code, 1, checked)
+        for path in spoiled:
+            self.assertRegex("\n".join(checked), rf"(?m)^differs from update\.cfg\.files: {re.escape(path)} \(SHA-256 "
+                             rf"[0-9a-f]{{64}} served, [0-9a-f]{{64}} listed\)$")
+        for path in ("contents/longer.dat", "Launcher.exe"):
+            length = dict((p, int(n)) for p, _, n in
+                          (line.split(" ") for line in (self.site / "update.cfg.files").read_text().splitlines()))[path]
+            self.assertIn(f"differs from update.cfg.files: {path} (more than {length} bytes served, {length} listed)",
+                          checked)
+        self.assertEqual(checked[-1], f"publish_manifest: {len(spoiled) + 2} problem(s) with what {self.url('')} serves")
         lines = self.run_signed_update()
         self.assertIn("Launcher not updated: the new program could not be downloaded", self.file_messages())
         self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), launcher)

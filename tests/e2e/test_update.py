@@ -352,6 +352,67 @@ class UpdateTest(UpdateTestCase):
             self.assertEqual(result.returncode, 2)
             self.assertEqual(result.stderr.splitlines()[0], "publish_manifest: unknown option --frobnicate")
 
+    def test_publisher_check_of_a_served_game(self):
+        """publish_manifest --check URL fetches from nginx or the fault server as a launcher does and reports what a
+        launcher would refuse, and with --folder what differs from the published folder."""
+        folder, site = self.work / "folder", self.work / "site"
+        entries = make_game(folder, 4, 1)
+        shutil.copytree(folder, site)
+        paths = [path for path, _ in entries]
+        host, port = harness.test_host()
+        url = f"http://{host}:{port}/Quorvane/"
+
+        def check(*options):
+            result = subprocess.run([str(harness.publisher_tool()), "--check", url, *options], capture_output=True,
+                                    text=True, timeout=300)
+            return result.returncode, [line for line in result.stdout.splitlines() if not line.startswith("note:")]
+
+        matched = f"publish_manifest: {len(paths)} files served by {url} match its update.cfg"
+        server = self.serve_nginx(site)
+        with self.subTest("nginx serves the folder"):
+            self.assertEqual(check("--folder", str(folder)), (0, [matched]))
+        with self.subTest("nginx serves a changed and lacks a removed file"):
+            changed, removed = paths[0], paths[2]
+            (site / changed).write_bytes(b"changed on the server")
+            (site / removed).unlink()
+            served = harness.sha1_of(site / changed)
+            code, lines = check("--folder", str(folder))
+            shutil.copy2(folder / changed, site / changed)
+            shutil.copy2(folder / removed, site / removed)
+            self.assertEqual(code, 1)
+            self.assertEqual(lines, [
+                f"differs: {changed} ({served} served, {entries[0][1]} listed)",
+                f"served copy differs from {folder}: {changed}",
+                f"unavailable: {removed} (HTTP 404)",
+                f"publish_manifest: 3 problem(s) with what {url} serves"])
+        server.stop()
+
+        rows = [  # a fault of the server, what the check says of it
+            ("*=redirect:1", []),  # first: the server counts requests per path across rules
+            ("*=chunked", []),
+            (f"{paths[1]}=cut", [f"unavailable: {paths[1]} (cut off after {(site / paths[1]).stat().st_size // 2} "
+                                 "bytes)"]),
+            (f"{paths[3]}=corrupt", [re.compile(rf"^differs: {re.escape(paths[3])} \([0-9a-f]{{40}} served, "
+                                                rf"{entries[3][1]} listed\)$")]),
+            ("update.cfg=500", ["unavailable: update.cfg (HTTP 500)"]),
+        ]
+        faults = self.serve_faults(site)
+        for fault, problems in rows:
+            with self.subTest(fault=fault):
+                faults.set_rules(fault)
+                code, lines = check()
+                self.assertEqual(code, 1 if problems else 0, lines)
+                self.assert_list_lines(lines[:-1], problems)
+        self.assertTrue({"302", "200-chunked"} <= {status for _, status in faults.requests()})
+        faults.stop()
+        with self.subTest("no server"):
+            blocker = harness.PortBlocker(port=port + 7)  # refuses connections, whoever else runs tests here
+            self.addCleanup(blocker.stop)
+            url = f"http://{host}:{port + 7}/Quorvane/"
+            self.assertEqual(check(), (2, [f"unavailable: update.cfg (cannot connect to {host}:{port + 7}: "
+                                           "Connection refused)",
+                                           f"publish_manifest: {url} serves no update.cfg that launchers can use"]))
+
     def test_update_host_setting_is_checked(self):
         script = self.work / "check_host.cmake"
         script.write_text(f"include({harness.REPO}/cmake/update_host.cmake)\ncheck_update_host(LAUNCHER_UPDATE_HOST)\n")
