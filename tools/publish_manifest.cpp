@@ -1,10 +1,11 @@
 // Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, checks a
-// published folder or what a server serves against it; single-threaded.
+// published folder or what a server serves against it, and says what to upload; single-threaded.
 //
 //   publish_manifest <game folder> [<output file>] [--exclude GLOB]... [--sign KEY [--version N]
 //                    [--expires-days D | --expires DATE]]
 //   publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...
 //   publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...
+//   publish_manifest --changed-since <older update.cfg> <game folder>
 //   publish_manifest --make-key BASE
 //   Writing and checking also take --block-index-min BYTES (default 1 MiB) or --no-block-index.
 //
@@ -27,6 +28,10 @@
 // Given a URL it fetches all of that from the server as a launcher does, and with --folder also compares what is
 // served with the folder. It exits with 1 when there is any mismatch.
 //
+// --changed-since prints the paths to upload (or purge from a cache) after publishing, in a safe order: the game
+// files whose digest differs from the older list and their block indexes, then the listing and the signature, then
+// update.cfg.
+//
 // Exit codes: 0 done; 1 refused, or a mismatch found; 2 the tool could not do its work (usage, unreadable files,
 // no answer from the server).
 #include <ctype.h>
@@ -48,6 +53,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <system_error>
@@ -814,6 +820,37 @@ int CheckServed(const HttpBase& base, const std::string& url, const fs::path* fo
     return ExitOk;
 }
 
+// Prints what to upload (or purge from a cache) after publishing root, whose update.cfg replaces oldList: every
+// game file whose digest changed or that is new, each followed by its block index, then the listing and the
+// signature, then update.cfg last, so that a launcher never reads a list that names what is not there yet.
+int PrintChangedSince(const fs::path& oldList, const fs::path& root) {
+    const fs::path manifest = root / "update.cfg";
+    for (const fs::path& list : {oldList, manifest}) {
+        std::error_code error;
+        if (!fs::is_regular_file(list, error)) {
+            fprintf(stderr, "publish_manifest: %s is not a file\n", list.string().c_str());
+            return ExitFailed;
+        }
+    }
+    std::map<std::string, std::string> before;
+    int count = ReadManifestAsLauncher(oldList, nullptr);
+    for (int i = 0; i < count; ++i) before[EntryPath[i]] = ExpectedDigest[i];
+    count = ReadManifestAsLauncher(manifest, nullptr);
+    std::error_code error;
+    for (int i = 0; i < count; ++i) {
+        auto old = before.find(EntryPath[i]);
+        if (old != before.end() && EqualIgnoringCase(old->second.c_str(), ExpectedDigest[i])) continue;
+        printf("%s\n", EntryPath[i]);
+        const std::string index = IndexPathOf(EntryPath[i], ExpectedDigest[i]);
+        if (!index.empty() && fs::is_regular_file(root / index, error)) printf("%s\n", index.c_str());
+    }
+    for (const char* name : {FileListingName, SignatureFileName}) {
+        if (fs::is_regular_file(root / name, error)) printf("%s\n", name);
+    }
+    printf("update.cfg\n");
+    return ExitOk;
+}
+
 // Takes --block-index-min BYTES and --no-block-index out of the arguments; false on a bad value.
 bool TakeBlockIndexOptions(int* argc, char** argv) {
     int kept = 1;
@@ -838,6 +875,7 @@ struct Arguments {
     bool check = false;
     std::vector<std::string> positional, excludes, keys;
     std::string folder;        // --folder: the game folder a served copy is compared with
+    std::string changedSince;  // --changed-since: the older update.cfg
 };
 
 bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* error) {
@@ -851,7 +889,9 @@ bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* err
             arguments->positional.push_back(name);
             continue;
         }
-        std::string* single = name == "--folder" ? &arguments->folder : nullptr;
+        std::string* single = name == "--folder" ? &arguments->folder
+                              : name == "--changed-since" ? &arguments->changedSince
+                                                          : nullptr;
         std::vector<std::string>* list = name == "--exclude" ? &arguments->excludes
                                          : name == "--key" ? &arguments->keys
                                                            : nullptr;
@@ -882,6 +922,10 @@ bool IsUrl(const std::string& text) {
 bool ValidCombination(const Arguments& arguments, const SigningOptions& signing) {
     const bool sign = !signing.keyPath.empty();
     const size_t count = arguments.positional.size();
+    if (!arguments.changedSince.empty()) {
+        return count == 1 && !arguments.check && !sign && arguments.excludes.empty() && arguments.keys.empty() &&
+               arguments.folder.empty();
+    }
     if (arguments.check) {
         if (count != 1 || sign || arguments.keys.size() > MaxManifestKeys) return false;
         return IsUrl(arguments.positional[0]) ? arguments.excludes.empty() : arguments.folder.empty();
@@ -894,6 +938,7 @@ const char Usage[] =
     "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
     "       publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...\n"
     "       publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...\n"
+    "       publish_manifest --changed-since <older update.cfg> <game folder>\n"
     "       publish_manifest --make-key BASE\n"
     "  writing and checking: [--block-index-min BYTES (default 1048576) | --no-block-index]\n";
 
@@ -940,6 +985,9 @@ int main(int argc, char** argv) {
         return ExitFailed;
     }
     const std::string& target = arguments.positional[0];
+    if (!arguments.changedSince.empty()) {
+        return IsFolder(target) ? PrintChangedSince(arguments.changedSince, target) : ExitFailed;
+    }
     if (arguments.check && IsUrl(target)) {
         HttpBase base;
         if (const char* unavailable = HttpUnavailable()) {

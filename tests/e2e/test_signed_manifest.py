@@ -145,6 +145,9 @@ class SignedManifestTest(UpdateTestCase):
 
         with self.subTest("a newer version updates"):
             self.serve(second, "--version", "200")
+            self.assertEqual(harness.run_publisher_tool("--changed-since", first_pair / "update.cfg",
+                                                        self.site).splitlines(),
+                             ["Client.exe", "update.cfg.files", "update.cfg.sig", "update.cfg"])
             lines = self.run_signed_update()
             self.assertIn("File Client.exe needs updating", lines)
             self.assertEqual(lines[-2:], ["Download: Client.exe complete.", "All files up to date"])

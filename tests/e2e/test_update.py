@@ -4,6 +4,7 @@ through the window (driver.exe), the log list, Launcher_log.txt, the files on di
 """
 
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -412,6 +413,23 @@ class UpdateTest(UpdateTestCase):
             self.assertEqual(check(), (2, [f"unavailable: update.cfg (cannot connect to {host}:{port + 7}: "
                                            "Connection refused)",
                                            f"publish_manifest: {url} serves no update.cfg that launchers can use"]))
+
+    def test_publisher_lists_changed_files_in_upload_order(self):
+        site = self.work / "site"
+        pack = random.Random(3).randbytes(2 << 20)
+        make_game(site, 4, 1, extra=[("contents/pack.dat", pack)])
+        old = self.work / "previous.cfg"
+        shutil.copy2(site / "update.cfg", old)
+        paths = [path for path, _ in read_manifest(site)]
+        (site / paths[0]).write_bytes(b"changed")
+        (site / paths[2]).unlink()
+        (site / "contents/pack.dat").write_bytes(pack[:4096] + b"changed" + pack[4103:])
+        (site / "Client.exe").write_bytes(b"MZ new")
+        harness.publish(site)
+        index = next(site.glob("contents/pack.dat.*.blocks")).relative_to(site).as_posix()
+        listed = harness.run_publisher_tool("--changed-since", old, site).splitlines()
+        # New and changed files in the list's order, each with its block index; update.cfg last.
+        self.assertEqual(listed, ["Client.exe", paths[0], "contents/pack.dat", index, "update.cfg"])
 
     def test_update_host_setting_is_checked(self):
         script = self.work / "check_host.cmake"
