@@ -1,27 +1,39 @@
-// Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, or
-// checks a published folder against it; single-threaded.
+// Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, checks a
+// published folder or what a server serves against it, and says what to upload; single-threaded.
 //
-//   publish_manifest <game folder> [<output file>] [--sign KEY [--version N] [--expires-days D | --expires DATE]]
-//   publish_manifest --check <game folder> [--key PUBLIC_KEY]...
+//   publish_manifest <game folder> [<output file>] [--exclude GLOB]... [--sign KEY [--version N]
+//                    [--expires-days D | --expires DATE]]
+//   publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...
+//   publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...
+//   publish_manifest --changed-since <older update.cfg> <game folder>
 //   publish_manifest --make-key BASE
 //   Writing and checking also take --block-index-min BYTES (default 1 MiB) or --no-block-index.
 //
-// Writing lists every regular file under the folder (the output file, its signature and listing excepted) as
-// "<path> <digest>\n", paths relative with "/" separators in byte order, digests in lowercase. Refuses,
-// with a message and a non-zero exit, a folder the launcher could not use. The output defaults to
-// <game folder>/update.cfg and is written whole or not at all. With --sign, <output file>.files (every
-// file's SHA-256 and length) and <output file>.sig are written beside it (see updater/trust/signature.h);
-// --make-key writes a new key pair BASE.key (owner-only) and BASE.pub. Every listed file of at least
-// the --block-index-min size gets its block index beside it (updater/delta/block_index.h), written before
-// update.cfg; index files of earlier versions are removed after it.
+// Writing lists every regular file under the folder (the output file, its signature and listing, the launcher's
+// own files and what --exclude names excepted) as "<path> <digest>\n", paths relative with "/" separators in byte
+// order, digests in lowercase. Refuses, with a message and a non-zero exit, a folder the launcher could not use, a
+// folder that holds a private key, a signature left from an earlier signing without --sign, and a --version that
+// does not rise. The output defaults to <game folder>/update.cfg and is written whole or not at all. With --sign,
+// <output file>.files (every file's SHA-256 and length) and <output file>.sig are written beside it (see
+// updater/trust/signature.h); an expiry that has passed is written but exits with 1. --make-key writes a new key
+// pair BASE.key (owner-only) and BASE.pub. Every listed file of at least the --block-index-min size gets its block
+// index beside it (updater/delta/block_index.h), written before update.cfg; index files of earlier versions are
+// removed after it.
 //
-// Checking reads <game folder>/update.cfg as the launcher reads it and lists every entry the launcher
-// would skip, every listed file that is missing or differs, and every file that is not listed; where
-// update.cfg.sig exists it checks that too (its signature with the --key files: a launcher built with
-// them), where update.cfg.files exists, that it matches update.cfg and every file's SHA-256 and
-// length, and every block index: present for each listed file of the threshold size, decoding, and
-// naming the file's digest and length; an index of no listed version is stale. It exits with 1 when
-// there is any mismatch.
+// Checking reads update.cfg as the launcher reads it and lists every entry the launcher would skip, every listed
+// file that is missing or differs, and every file that is not listed; where update.cfg.sig exists it checks that
+// too (its signature with the --key files: a launcher built with them), where update.cfg.files exists, that it
+// matches update.cfg and every file's SHA-256 and length, and every block index: present for each listed file of
+// the threshold size, decoding, and naming the file's digest and length; an index of no listed version is stale.
+// Given a URL it fetches all of that from the server as a launcher does, and with --folder also compares what is
+// served with the folder. It exits with 1 when there is any mismatch.
+//
+// --changed-since prints the paths to upload (or purge from a cache) after publishing, in a safe order: the game
+// files whose digest differs from the older list and their block indexes, then the listing and the signature, then
+// update.cfg.
+//
+// Exit codes: 0 done; 1 refused, or a mismatch found; 2 the tool could not do its work (usage, unreadable files,
+// no answer from the server).
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
@@ -30,8 +42,10 @@
 #include <time.h>
 #ifdef _WIN32
 #include <io.h>
+#include <process.h>
 #define isatty _isatty
 #define fileno _fileno
+#define getpid _getpid
 #else
 #include <unistd.h>
 #endif
@@ -39,6 +53,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <system_error>
@@ -47,11 +62,15 @@
 #include "common/file.h"
 #include "common/log.h"
 #include "common/text.h"
+#include "tools/publish_http.h"
+#include "tools/publish_log.h"
+#include "tools/publish_select.h"
 #include "tools/publish_sign.h"
 #include "updater/delta/block_index.h"
-#include "updater/sha1.h"
-#include "updater/net/downloader.h"
 #include "updater/manifest.h"
+#include "updater/net/downloader.h"
+#include "updater/net/transfer.h"
+#include "updater/sha1.h"
 
 namespace fs = std::filesystem;
 
@@ -183,21 +202,75 @@ int WriteBlockIndex(const fs::path& root, const std::string& path, unsigned long
     return 0;
 }
 
-int WriteManifest(const fs::path& root, const fs::path& output, const SigningOptions& signing) {
+fs::path FullPath(const fs::path& path) {
     std::error_code error;
-    const fs::path outputFull = fs::weakly_canonical(fs::absolute(output), error);
+    return fs::weakly_canonical(fs::absolute(path), error);
+}
+
+// Why a file must not be published because it is a private key, or null: the signing key itself, or any file whose
+// first bytes read as a PEM private key. Anyone who fetched it could sign manifests or impersonate the server.
+const char* KeyProblem(const fs::path& file, const fs::path& signingKeyFull, std::string* label) {
+    if (!signingKeyFull.empty() && FullPath(file) == signingKeyFull) return "it is the --sign key";
+    *label = PrivateKeyLabel(file.string());
+    return label->empty() ? nullptr : "it holds a private key";
+}
+
+std::string KeyRefusal(const std::string& path, const char* problem, const std::string& label) {
+    return path + ": " + problem + (label.empty() ? "" : " (-----BEGIN " + label + "-----)") +
+           "; keep private keys outside the published folder";
+}
+
+// Refuses to publish without --sign over the signature and listing of an earlier signing: they would name another
+// update.cfg, so launchers built with a key would refuse the new one. Nothing is written then.
+bool RefusesStaleSignature(const fs::path& signatureOutput, const fs::path& listingOutput) {
+    std::error_code error;
+    std::string stale;
+    for (const fs::path& path : {signatureOutput, listingOutput}) {
+        if (fs::exists(path, error)) stale += (stale.empty() ? "" : " and ") + path.string();
+    }
+    if (stale.empty()) return false;
+    fprintf(stderr, "publish_manifest: refused to publish without --sign: %s %s from an earlier signing and would not "
+                    "match the new update.cfg, which launchers built with a key then refuse; sign again with --sign "
+                    "KEY, or delete %s to publish unsigned; nothing written\n",
+            stale.c_str(), stale.find(" and ") == std::string::npos ? "is" : "are", stale.c_str());
+    return true;
+}
+
+int WriteManifest(const fs::path& root, const fs::path& output, const SigningOptions& signing,
+                  const std::vector<std::string>& excludes) {
+    std::error_code error;
+    const fs::path outputFull = FullPath(output);
     fs::path signatureOutput = output, listingOutput = output;
     signatureOutput += ".sig";
     listingOutput += ".files";
-    const fs::path signatureFull = fs::weakly_canonical(fs::absolute(signatureOutput), error);
-    const fs::path listingFull = fs::weakly_canonical(fs::absolute(listingOutput), error);
+    const fs::path signatureFull = FullPath(signatureOutput), listingFull = FullPath(listingOutput);
+    const bool sign = !signing.keyPath.empty();
+    if (!sign && RefusesStaleSignature(signatureOutput, listingOutput)) return ExitRefused;
+    // A launcher refuses a version lower than one it accepted, and that may be the one already published here.
+    const uint64_t published = SignedVersionAt(signatureOutput.string());
+    if (sign && signing.versionGiven && signing.version <= published) {
+        fprintf(stderr, "publish_manifest: refused --version %llu: it must be above version %llu of %s, which "
+                        "launchers may have accepted already; nothing written\n",
+                (unsigned long long)signing.version, (unsigned long long)published, signatureOutput.string().c_str());
+        return ExitRefused;
+    }
+    const fs::path signingKeyFull = sign ? FullPath(signing.keyPath) : fs::path();
     std::vector<std::string> all, paths, indexes;
     if (!ListFiles(root, all)) return ExitFailed;
+    LeftOut leftOut(excludes);
     int refused = 0;
     unsigned long long bytes = 0;
     for (const std::string& relative : all) {
-        const fs::path full = fs::weakly_canonical(fs::absolute(root / relative), error);
+        const fs::path full = FullPath(root / relative);
         if (full == outputFull || full == signatureFull || full == listingFull) continue;
+        // Every file is looked at, left out or not: the whole folder tends to be uploaded.
+        std::string label;
+        if (const char* problem = KeyProblem(root / relative, signingKeyFull, &label)) {
+            fprintf(stderr, "publish_manifest: refused %s\n", KeyRefusal(relative, problem, label).c_str());
+            ++refused;
+            continue;
+        }
+        if (leftOut.Skips(relative)) continue;
         // Names of block indexes are reserved for them: an index is not a game file, and a game file
         // may not take such a name. What an interrupted write of an index left is removed.
         if (relative.size() > 4 && relative.compare(relative.size() - 4, 4, ".tmp") == 0 &&
@@ -228,6 +301,7 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
         paths.push_back(relative);
         bytes += SizeOf(root / relative);
     }
+    leftOut.Report("publish_manifest: ");
     if (paths.size() + refused > MaxManifestEntries) {
         fprintf(stderr, "publish_manifest: %zu files, but the launcher reads at most %d\n", paths.size() + refused,
                 (int)MaxManifestEntries);
@@ -238,7 +312,6 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
         return ExitRefused;
     }
 
-    const bool sign = !signing.keyPath.empty();
     std::string content, listing;
     std::set<std::string> currentIndexes;
     int indexesWritten = 0;
@@ -294,11 +367,6 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
             }
         }
         printf("publish_manifest: signed %s: %s\n", signatureOutput.string().c_str(), summary.c_str());
-    } else if (fs::exists(signatureOutput, error) || fs::exists(listingOutput, error)) {
-        fprintf(stderr, "publish_manifest: warning: %s and %s are from an earlier signing and do not match the new "
-                        "%s; launchers built with a key refuse them until you sign again\n",
-                signatureOutput.string().c_str(), listingOutput.filename().string().c_str(),
-                output.filename().string().c_str());
     }
     // Removed only now: a launcher that read the previous update.cfg may still ask for its indexes.
     int removed = 0;
@@ -310,18 +378,45 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
         printf("publish_manifest: %zu block indexes (%d written), %d stale removed\n", currentIndexes.size(),
                indexesWritten, removed);
     }
+    // Written all the same, so that a publisher can see launchers refuse it; a script must not upload it.
+    if (sign && signing.expiresAt && signing.expiresAt <= (int64_t)time(nullptr)) {
+        char date[16];
+        FormatUtcDate(date, sizeof date, signing.expiresAt);
+        fprintf(stderr, "publish_manifest: error: the signature expired on %s, so every launcher refuses this "
+                        "manifest; sign again with a later --expires\n", date);
+        return ExitRefused;
+    }
     return ExitOk;
 }
 
-// Checks update.cfg.sig against update.cfg: its form and the manifest digest it names, and with public keys its
-// signature and expiry, as a launcher built with those keys would. Returns the number of problems found; signature
-// receives the file when one was read whole.
-int CheckSignature(const fs::path& root, const std::vector<std::string>& keyPaths, const SignatureFile** signature) {
+// Reads a manifest file as the launcher reads it and returns its entries. The lines the launcher would log are
+// kept out of the output; each entry it would skip becomes a problem.
+std::vector<ManifestEntry> ReadManifestAsLauncher(const fs::path& file, std::vector<std::string>* problems) {
+    std::vector<std::string> lines;
+    CollectLauncherLines(&lines);
+    Manifest manifest = LoadManifest(file.string().c_str());
+    CollectLauncherLines(nullptr);
+    // The reader logs one line of its own first, then one line per line it skips, which it counts.
+    size_t skipped = std::min(lines.size(), (size_t)manifest.refusedLines);
+    for (size_t i = lines.size() - skipped; problems && i < lines.size(); ++i) {
+        problems->push_back("skipped by launchers: " + lines[i]);
+    }
+    return std::move(manifest.entries);
+}
+
+const char NotVerified[] = "; the signature was not verified: give --key PUBLIC_KEY";
+
+// Checks update.cfg.sig (text; null when there is none) against the bytes of update.cfg: its form and the manifest
+// digest it names, its expiry, and with public keys its signature, as a launcher built with those keys would.
+// Returns the number of problems found; signature receives the file when one was read whole, unverified whether
+// it is there but no key checked it.
+int CheckSignature(const std::string& manifest, const std::string* text, const std::vector<std::string>& keyPaths,
+                   const SignatureFile** signature, bool* unverified) {
     static SignatureFile file;
     *signature = nullptr;
-    std::string manifest, text, keyText;
-    if (!ReadWhole(root / "update.cfg", manifest)) return 1;
-    if (!ReadWhole(root / SignatureFileName, text)) {
+    *unverified = false;
+    std::string keyText;
+    if (!text) {
         if (keyPaths.empty()) return 0;
         printf("no signature: %s is missing\n", SignatureFileName);
         return 1;
@@ -331,7 +426,7 @@ int CheckSignature(const fs::path& root, const std::vector<std::string>& keyPath
         printf("publish_manifest: this build cannot check signatures\n");
         return 1;
     }
-    if (const char* problem = ReadSignatureFile(text.data(), text.size(), &file)) {
+    if (const char* problem = ReadSignatureFile(text->data(), text->size(), &file)) {
         printf("signature file: %s\n", problem);
         return 1;
     }
@@ -340,12 +435,18 @@ int CheckSignature(const fs::path& root, const std::vector<std::string>& keyPath
         printf("signature file: it was made for another update.cfg; sign again\n");
         return 1;
     }
+    const int64_t now = (int64_t)time(nullptr);
     char date[16] = "never";
     if (file.expires) FormatUtcDate(date, sizeof date, (int64_t)file.expires);
     const std::string keyId = HexText(file.keyId, KeyIdSize);
     if (keyPaths.empty()) {
         printf("publish_manifest: %s names this update.cfg (key %s, version %llu, expires %s); give --key to verify "
                "it\n", SignatureFileName, keyId.c_str(), (unsigned long long)file.version, date);
+        *unverified = true;
+        if (file.expires && (int64_t)file.expires <= now) {
+            printf("signature file: it expired on %s, so launchers refuse update.cfg; sign again\n", date);
+            return 1;
+        }
         return 0;
     }
     uint8_t keys[MaxManifestKeys][PublicKeySize];  // main takes no more keys than a launcher knows
@@ -360,8 +461,8 @@ int CheckSignature(const fs::path& root, const std::vector<std::string>& keyPath
         if (memcmp(id, file.keyId, KeyIdSize) == 0) signer = &keyPaths[i];
     }
     SignatureFile checked;
-    ManifestVerdict verdict = CheckManifestSignature(text.data(), text.size(), digest, keys, (int)keyPaths.size(),
-                                                     VerifyStatement, 0, (int64_t)time(nullptr), &checked);
+    ManifestVerdict verdict = CheckManifestSignature(text->data(), text->size(), digest, keys, (int)keyPaths.size(),
+                                                     VerifyStatement, 0, now, &checked);
     if (verdict != ManifestAccepted) {
         char line[256];
         FormatRefusalLine(line, sizeof line, verdict, checked, 0);
@@ -374,58 +475,76 @@ int CheckSignature(const fs::path& root, const std::vector<std::string>& keyPath
     return 0;
 }
 
-// Checks update.cfg.files against the signature (when one was read), the entries of update.cfg as the launcher
-// reads them, and every listed file's SHA-256 and length. Returns the number of problems found.
-int CheckListing(const fs::path& root, const std::vector<ManifestEntry>& list, const SignatureFile* signature) {
-    const int entries = (int)list.size();
-    std::string text;
-    if (!ReadWhole(root / FileListingName, text)) {
+// Checks update.cfg.files (text; null when there is none) against the signature (when one was read) and the entries
+// of update.cfg read into the manifest tables, and fills fingerprints when it matches (*matched). Returns the number
+// of problems found.
+int CheckListing(const std::string* text, const std::vector<ManifestEntry>& list, const SignatureFile* signature,
+                 FileFingerprint* fingerprints, bool* matched) {
+    *matched = false;
+    if (!text) {
         if (!signature) return 0;
         printf("no file listing: %s is missing, so signed launchers refuse update.cfg\n", FileListingName);
         return 1;
     }
     uint8_t textSha256[Sha256Size];
-    if (!Sha256Of(text, textSha256)) return 0;  // said once by CheckSignature already
+    if (!Sha256Of(*text, textSha256)) return 0;  // said once by CheckSignature already
     SignatureFile named{};
     if (signature) named = *signature;
     else memcpy(named.listingSha256, textSha256, Sha256Size);  // unsigned: its form and content alone
-    std::vector<FileFingerprint> fingerprints(list.size());
     char problem[400];
-    if (!MatchFileListing(text.data(), text.size(), textSha256, named, list.data(), entries, fingerprints.data(),
+    if (!MatchFileListing(text->data(), text->size(), textSha256, named, list.data(), (int)list.size(), fingerprints,
                           problem, sizeof problem)) {
-        printf("%s: %s\n", FileListingName, problem);
+        printf("%s %s\n", FileListingName, problem);
         return 1;
     }
-    int problems = 0;
-    for (int i = 0; i < entries; ++i) {
-        uint8_t sha256[Sha256Size];
-        uint64_t length = 0;
-        const fs::path file = root / list[i].path;
-        if (!fs::is_regular_file(file) || !Sha256OfFileAt(file.string(), sha256, &length)) continue;  // said above
-        if (length != fingerprints[i].length) {
-            printf("differs from %s: %s (%llu bytes in the folder, %llu listed)\n", FileListingName, list[i].path,
-                   (unsigned long long)length, (unsigned long long)fingerprints[i].length);
-            ++problems;
-        } else if (memcmp(sha256, fingerprints[i].sha256, Sha256Size) != 0) {
-            printf("differs from %s: %s (SHA-256 %s in the folder, %s listed)\n", FileListingName, list[i].path,
-                   HexText(sha256, Sha256Size).c_str(), HexText(fingerprints[i].sha256, Sha256Size).c_str());
-            ++problems;
-        }
-    }
-    return problems;
+    *matched = true;
+    return 0;
 }
 
-int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths) {
+// Where a file's SHA-256 and length differ from its line of update.cfg.files; where is "in the folder" or "served".
+std::string ListingMismatch(const char* path, const uint8_t sha256[Sha256Size], uint64_t length,
+                            const FileFingerprint& listed, const char* where) {
+    if (length != listed.length) {
+        return std::string("differs from ") + FileListingName + ": " + path + " (" + std::to_string(length) +
+               " bytes " + where + ", " + std::to_string(listed.length) + " listed)";
+    }
+    if (memcmp(sha256, listed.sha256, Sha256Size) != 0) {
+        return std::string("differs from ") + FileListingName + ": " + path + " (SHA-256 " +
+               HexText(sha256, Sha256Size) + " " + where + ", " + HexText(listed.sha256, Sha256Size) + " listed)";
+    }
+    return "";
+}
+
+// What is wrong with the block index named name of a listed file (text; null when there is none), or empty.
+std::string IndexProblem(const std::string& name, const std::string* text, const char* digest, uint64_t length) {
+    BlockIndex index;
+    if (!text) return "missing block index: " + name;
+    if (const char* problem = ReadBlockIndex(text->data(), text->size(), digest, &index)) {
+        return "bad block index: " + name + ": " + problem;
+    }
+    if (index.fileLength != length) return "bad block index: " + name + ": made for a file of another length";
+    return "";
+}
+
+// Every entry's SHA-256 and length from update.cfg.files, for the files checked after the listing.
+FileFingerprint Fingerprints[MaxManifestEntries];
+
+// The text of a file beside update.cfg into text, or null when there is none.
+const std::string* Beside(const fs::path& path, std::string* text) {
+    return ReadWhole(path, *text) ? text : nullptr;
+}
+
+int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths,
+                const std::vector<std::string>& excludes) {
     const fs::path manifest = root / "update.cfg";
-    if (!fs::is_regular_file(manifest)) {
+    std::string manifestText;
+    if (!fs::is_regular_file(manifest) || !ReadWhole(manifest, manifestText)) {
         fprintf(stderr, "publish_manifest: %s has no update.cfg\n", root.string().c_str());
         return ExitFailed;
     }
-    // Read exactly as the launcher reads it: each entry it would skip is logged, and counted by the reader.
-    const Manifest read = LoadManifest(manifest.string().c_str());
-    const std::vector<ManifestEntry>& list = read.entries;
+    std::vector<std::string> problems;
+    const std::vector<ManifestEntry> list = ReadManifestAsLauncher(manifest, &problems);
     const int entries = (int)list.size();
-    int mismatches = read.refusedLines;
 
     std::vector<std::string> files;
     if (!ListFiles(root, files)) return ExitFailed;
@@ -435,20 +554,13 @@ int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths) 
         listed.insert(list[i].path);
         bytes += SizeOf(root / list[i].path);
     }
-    std::vector<std::string> problems;
     for (int i = 0; i < entries; ++i) {
         unsigned long long size = SizeOf(root / list[i].path);
         if (!WantsBlockIndex(size) || !IsHexDigest40(list[i].digest)) continue;
         std::string name = IndexPathOf(list[i].path, list[i].digest), text;
         expectedIndexes.insert(name);
-        BlockIndex index;
-        if (!ReadWhole(root / name, text)) {
-            problems.push_back("missing block index: " + name);
-        } else if (const char* problem = ReadBlockIndex(text.data(), text.size(), list[i].digest, &index)) {
-            problems.push_back("bad block index: " + name + ": " + problem);
-        } else if (index.fileLength != size) {
-            problems.push_back("bad block index: " + name + ": made for a file of another length");
-        }
+        std::string problem = IndexProblem(name, Beside(root / name, &text), list[i].digest, size);
+        if (!problem.empty()) problems.push_back(problem);
     }
 
     Progress progress(entries, bytes);
@@ -472,27 +584,273 @@ int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths) 
         progress.Step(SizeOf(file));
     }
     progress.Finish();
+    LeftOut leftOut(excludes);
     for (const std::string& file : files) {
+        std::string label;
+        if (const char* problem = KeyProblem(root / file, fs::path(), &label)) {
+            problems.push_back("private key: " + KeyRefusal(file, problem, label));
+            continue;
+        }
         bool extra = std::find_if(std::begin(PublishedExtras), std::end(PublishedExtras),
                                   [&](const char* name) { return file == name; }) != std::end(PublishedExtras);
-        if (extra || listed.count(file) || expectedIndexes.count(file)) continue;
+        if (extra || listed.count(file) || expectedIndexes.count(file) || leftOut.Skips(file)) continue;
         problems.push_back((IsBlockIndexPath(file) ? "stale block index: " : "not listed: ") + file);
     }
 
     for (const std::string& problem : problems) printf("%s\n", problem.c_str());
-    mismatches += (int)problems.size();
+    int mismatches = (int)problems.size();
     const SignatureFile* signature;
-    mismatches += CheckSignature(root, keyPaths, &signature);
-    mismatches += CheckListing(root, list, signature);
+    bool unverified, matched;
+    std::string signatureText, listingText;
+    mismatches += CheckSignature(manifestText, Beside(root / SignatureFileName, &signatureText), keyPaths, &signature,
+                                 &unverified);
+    mismatches += CheckListing(Beside(root / FileListingName, &listingText), list, signature, Fingerprints, &matched);
+    for (int i = 0; matched && i < entries; ++i) {
+        uint8_t sha256[Sha256Size];
+        uint64_t length = 0;
+        const fs::path file = root / list[i].path;
+        if (!fs::is_regular_file(file) || !Sha256OfFileAt(file.string(), sha256, &length)) continue;  // said above
+        std::string problem = ListingMismatch(list[i].path, sha256, length, Fingerprints[i], "in the folder");
+        if (!problem.empty()) {
+            printf("%s\n", problem.c_str());
+            ++mismatches;
+        }
+    }
+    const char* suffix = unverified ? NotVerified : "";
     if (mismatches) {
-        printf("publish_manifest: %d mismatch(es) between %s and its update.cfg\n", mismatches, root.string().c_str());
+        printf("publish_manifest: %d mismatch(es) between %s and its update.cfg%s\n", mismatches,
+               root.string().c_str(), suffix);
         return ExitRefused;
     }
-    printf("publish_manifest: %d files match %s\n", entries, manifest.string().c_str());
+    printf("publish_manifest: %d files match %s%s\n", entries, manifest.string().c_str(), suffix);
     return ExitOk;
 }
 
-}  // namespace
+// Why a launcher could not use an answer, for a line "unavailable: PATH (...)"; empty for a whole 200 answer.
+std::string AnswerProblem(bool answered, const HttpAnswer& answer, const std::string& error) {
+    if (!answered) return error;
+    if (answer.status != 200) return "HTTP " + std::to_string(answer.status);
+    if (answer.cut) return "cut off after " + std::to_string(answer.bytes) + " bytes";
+    return "";
+}
+
+// A file fetched whole into memory, as a launcher fetches the list, its signature and its listing.
+struct Fetched {
+    bool answered = false;
+    HttpAnswer answer;
+    std::string body, error;
+    bool tooLong = false;
+
+    bool Usable() const { return answered && AnswerProblem(answered, answer, error).empty() && !tooLong; }
+    // Absent: a server answers 404 for a file that is not published.
+    bool Absent() const { return answered && answer.status == 404; }
+    std::string Problem(size_t limit) const {
+        if (tooLong) return "longer than " + std::to_string(limit) + " bytes, which launchers refuse";
+        return AnswerProblem(answered, answer, error);
+    }
+};
+
+Fetched FetchWhole(const HttpBase& base, const std::string& path, size_t limit) {
+    Fetched fetched;
+    HttpBodySink keep = [&](const char* data, size_t size) {
+        if (fetched.body.size() + size > limit) {
+            fetched.tooLong = true;
+            return false;
+        }
+        fetched.body.append(data, size);
+        return true;
+    };
+    fetched.answered = HttpGet(base, path, keep, &fetched.answer, &fetched.error);
+    return fetched;
+}
+
+// A file that changes at every publish must be revalidated by caches, or they hand launchers yesterday's copy.
+void NoteCaching(const std::string& path, const Fetched& fetched) {
+    std::string rule = fetched.answer.cacheControl;
+    for (char& c : rule) c = FoldCase(c);
+    if (!fetched.answered || fetched.answer.status != 200 || rule.find("no-cache") != std::string::npos ||
+        rule.find("no-store") != std::string::npos || rule.find("max-age=0") != std::string::npos) {
+        return;
+    }
+    printf("note: %s is served %s; a cache may hand launchers an old copy after a publish (serve it with "
+           "Cache-Control: no-cache)\n", path.c_str(),
+           rule.empty() ? "without Cache-Control" : ("with Cache-Control: " + fetched.answer.cacheControl).c_str());
+}
+
+// Compares a served list file with the folder's copy (folder null: none given).
+void CompareWithFolder(const fs::path* folder, const std::string& path, const std::string* served,
+                       std::vector<std::string>* problems) {
+    if (!folder) return;
+    std::string text;
+    const std::string* local = Beside(*folder / path, &text);
+    const std::string where = folder->string();
+    if (served && !local) problems->push_back("served but not in " + where + ": " + path);
+    if (!served && local) problems->push_back("in " + where + " but not served: " + path);
+    if (served && local && *served != *local) problems->push_back("served copy differs from " + where + ": " + path);
+}
+
+// Fetches update.cfg, its signature, its listing and every listed file (and block index) from base as a launcher
+// does, and lists what a launcher would refuse; with folder, also where the served copy differs from it.
+int CheckServed(const HttpBase& base, const std::string& url, const fs::path* folder,
+                const std::vector<std::string>& keyPaths) {
+    Fetched manifest = FetchWhole(base, "update.cfg", MaxManifestBytes);
+    if (!manifest.Usable()) {
+        printf("unavailable: update.cfg (%s)\n", manifest.Problem(MaxManifestBytes).c_str());
+        printf("publish_manifest: %s serves no update.cfg that launchers can use\n", url.c_str());
+        return manifest.answered ? ExitRefused : ExitFailed;
+    }
+    NoteCaching("update.cfg", manifest);
+    std::vector<std::string> problems;
+    // The launcher's reader takes a file; a temporary one in the system's folder holds the served list.
+    const fs::path copy = fs::temp_directory_path() / ("publish_manifest-" + std::to_string(getpid()) + ".cfg");
+    if (!WriteWhole(copy, manifest.body)) {
+        fprintf(stderr, "publish_manifest: cannot write %s\n", copy.string().c_str());
+        return ExitFailed;
+    }
+    const std::vector<ManifestEntry> list = ReadManifestAsLauncher(copy, &problems);
+    const int entries = (int)list.size();
+    std::error_code error;
+    fs::remove(copy, error);
+
+    Fetched signature = FetchWhole(base, SignatureFileName, MaxSignatureBytes);
+    if (!signature.Absent() && !signature.Usable()) {
+        problems.push_back(std::string("unavailable: ") + SignatureFileName + " (" +
+                           signature.Problem(MaxSignatureBytes) + ")");
+    }
+    Fetched listing;
+    if (!signature.Absent()) {
+        NoteCaching(SignatureFileName, signature);
+        listing = FetchWhole(base, FileListingName, MaxFileListingSize);
+        if (!listing.Absent() && !listing.Usable()) {
+            problems.push_back(std::string("unavailable: ") + FileListingName + " (" +
+                               listing.Problem(MaxFileListingSize) + ")");
+        }
+        NoteCaching(FileListingName, listing);
+    }
+    CompareWithFolder(folder, "update.cfg", &manifest.body, &problems);
+    CompareWithFolder(folder, SignatureFileName, signature.Usable() ? &signature.body : nullptr, &problems);
+    CompareWithFolder(folder, FileListingName, listing.Usable() ? &listing.body : nullptr, &problems);
+
+    // The list's own lines first, as for a folder, then the signature's and the listing's, then each file's.
+    for (const std::string& problem : problems) printf("%s\n", problem.c_str());
+    int count = (int)problems.size();
+    problems.clear();
+    const SignatureFile* signatureFile;
+    bool unverified, matched;
+    count += CheckSignature(manifest.body, signature.Usable() ? &signature.body : nullptr, keyPaths, &signatureFile,
+                            &unverified);
+    count += CheckListing(listing.Usable() ? &listing.body : nullptr, list, signatureFile, Fingerprints, &matched);
+
+    unsigned long long listedBytes = 0;
+    for (int i = 0; matched && i < entries; ++i) listedBytes += Fingerprints[i].length;
+    Progress progress(entries, listedBytes);
+    for (int i = 0; i < entries; ++i) {
+        const std::string path = list[i].path;
+        const FileFingerprint* listed = matched ? &Fingerprints[i] : nullptr;
+        Sha1 sha1;
+        Sha256 sha256;
+        Sha1Init(sha1);
+        Sha256Init(sha256);
+        bool longer = false;
+        // A launcher cuts off a body longer than its signed length.
+        HttpBodySink digest = [&](const char* data, size_t size) {
+            if (listed && sha256.length + size > listed->length) {
+                longer = true;
+                return false;
+            }
+            Sha1Update(sha1, data, size);
+            Sha256Update(sha256, data, size);
+            return true;
+        };
+        HttpAnswer answer;
+        std::string fetchError;
+        bool answered = HttpGet(base, path, digest, &answer, &fetchError);
+        char served[DigestTextSize];
+        uint8_t served256[Sha256Size];
+        const uint64_t length = sha256.length;
+        Sha1FinishHex(sha1, served);
+        Sha256Finish(sha256, served256);
+        progress.Step(length);
+        const std::string unavailable = AnswerProblem(answered, answer, fetchError);
+        if (!unavailable.empty()) {
+            problems.push_back("unavailable: " + path + " (" + unavailable + ")");
+            continue;
+        }
+        if (longer) {
+            problems.push_back(std::string("differs from ") + FileListingName + ": " + path + " (more than " +
+                               std::to_string(listed->length) + " bytes served, " + std::to_string(listed->length) +
+                               " listed)");
+            continue;
+        }
+        if (!IsHexDigest40(list[i].digest)) {
+            problems.push_back("not a SHA-1 digest: " + path + " " + list[i].digest);
+        } else if (!EqualIgnoringCase(served, list[i].digest)) {
+            problems.push_back("differs: " + path + " (" + served + " served, " + list[i].digest + " listed)");
+        } else if (listed) {
+            std::string problem = ListingMismatch(list[i].path, served256, length, *listed, "served");
+            if (!problem.empty()) problems.push_back(problem);
+        }
+        if (WantsBlockIndex(length) && IsHexDigest40(list[i].digest)) {
+            const std::string name = IndexPathOf(path, list[i].digest);
+            Fetched index = FetchWhole(base, name, MaxBlockIndexBytes);
+            if (!index.Absent() && !index.Usable()) {
+                problems.push_back("unavailable: " + name + " (" + index.Problem(MaxBlockIndexBytes) + ")");
+            } else {
+                std::string problem =
+                    IndexProblem(name, index.Usable() ? &index.body : nullptr, list[i].digest, length);
+                if (!problem.empty()) problems.push_back(problem);
+            }
+        }
+        if (folder) {
+            const fs::path local = *folder / path;
+            if (!fs::is_regular_file(local, error)) {
+                problems.push_back("not in " + folder->string() + ": " + path);
+            } else if (ComputeFileDigest(local.string().c_str()) || !EqualIgnoringCase(DigestText, served)) {
+                problems.push_back("served copy differs from " + folder->string() + ": " + path);
+            }
+        }
+    }
+    progress.Finish();
+    for (const std::string& problem : problems) printf("%s\n", problem.c_str());
+    count += (int)problems.size();
+    const char* suffix = unverified ? NotVerified : "";
+    if (count) {
+        printf("publish_manifest: %d problem(s) with what %s serves%s\n", count, url.c_str(), suffix);
+        return ExitRefused;
+    }
+    printf("publish_manifest: %d files served by %s match its update.cfg%s\n", entries, url.c_str(), suffix);
+    return ExitOk;
+}
+
+// Prints what to upload (or purge from a cache) after publishing root, whose update.cfg replaces oldList: every
+// game file whose digest changed or that is new, each followed by its block index, then the listing and the
+// signature, then update.cfg last, so that a launcher never reads a list that names what is not there yet.
+int PrintChangedSince(const fs::path& oldList, const fs::path& root) {
+    const fs::path manifest = root / "update.cfg";
+    for (const fs::path& list : {oldList, manifest}) {
+        std::error_code error;
+        if (!fs::is_regular_file(list, error)) {
+            fprintf(stderr, "publish_manifest: %s is not a file\n", list.string().c_str());
+            return ExitFailed;
+        }
+    }
+    std::map<std::string, std::string> before;
+    for (const ManifestEntry& entry : ReadManifestAsLauncher(oldList, nullptr)) before[entry.path] = entry.digest;
+    const std::vector<ManifestEntry> list = ReadManifestAsLauncher(manifest, nullptr);
+    std::error_code error;
+    for (size_t i = 0; i < list.size(); ++i) {
+        auto old = before.find(list[i].path);
+        if (old != before.end() && EqualIgnoringCase(old->second.c_str(), list[i].digest)) continue;
+        printf("%s\n", list[i].path);
+        const std::string index = IndexPathOf(list[i].path, list[i].digest);
+        if (!index.empty() && fs::is_regular_file(root / index, error)) printf("%s\n", index.c_str());
+    }
+    for (const char* name : {FileListingName, SignatureFileName}) {
+        if (fs::is_regular_file(root / name, error)) printf("%s\n", name);
+    }
+    printf("update.cfg\n");
+    return ExitOk;
+}
 
 // Takes --block-index-min BYTES and --no-block-index out of the arguments; false on a bad value.
 bool TakeBlockIndexOptions(int* argc, char** argv) {
@@ -513,15 +871,101 @@ bool TakeBlockIndexOptions(int* argc, char** argv) {
     return true;
 }
 
+// The arguments left after the block index and signing options.
+struct Arguments {
+    bool check = false;
+    std::vector<std::string> positional, excludes, keys;
+    std::string folder;        // --folder: the game folder a served copy is compared with
+    std::string changedSince;  // --changed-since: the older update.cfg
+};
+
+bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--check") {
+            arguments->check = true;
+            continue;
+        }
+        if (name.size() < 2 || name[0] != '-') {
+            arguments->positional.push_back(name);
+            continue;
+        }
+        std::string* single = name == "--folder" ? &arguments->folder
+                              : name == "--changed-since" ? &arguments->changedSince
+                                                          : nullptr;
+        std::vector<std::string>* list = name == "--exclude" ? &arguments->excludes
+                                         : name == "--key" ? &arguments->keys
+                                                           : nullptr;
+        if (!single && !list) {
+            *error = "unknown option " + name;
+            return false;
+        }
+        if (i + 1 >= argc || !argv[i + 1][0]) {
+            *error = name + " needs a value";
+            return false;
+        }
+        const std::string value = argv[++i];
+        if (name == "--exclude" && (value[0] == '/' || value.find('\\') != std::string::npos)) {
+            *error = "--exclude " + value + ": give a pattern of paths relative to the game folder, with / separators";
+            return false;
+        }
+        if (single) *single = value;
+        else list->push_back(value);
+    }
+    return true;
+}
+
+bool IsUrl(const std::string& text) {
+    return text.find("://") != std::string::npos;
+}
+
+// Whether the options go together; the usage is printed otherwise.
+bool ValidCombination(const Arguments& arguments, const SigningOptions& signing) {
+    const bool sign = !signing.keyPath.empty();
+    const size_t count = arguments.positional.size();
+    if (!arguments.changedSince.empty()) {
+        return count == 1 && !arguments.check && !sign && arguments.excludes.empty() && arguments.keys.empty() &&
+               arguments.folder.empty();
+    }
+    if (arguments.check) {
+        if (count != 1 || sign || arguments.keys.size() > MaxManifestKeys) return false;
+        return IsUrl(arguments.positional[0]) ? arguments.excludes.empty() : arguments.folder.empty();
+    }
+    return (count == 1 || count == 2) && arguments.keys.empty() && arguments.folder.empty();
+}
+
+const char Usage[] =
+    "usage: publish_manifest <game folder> [<output file>] [--exclude GLOB]... "
+    "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
+    "       publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...\n"
+    "       publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...\n"
+    "       publish_manifest --changed-since <older update.cfg> <game folder>\n"
+    "       publish_manifest --make-key BASE\n"
+    "  writing and checking: [--block-index-min BYTES (default 1048576) | --no-block-index]\n";
+
+bool IsFolder(const std::string& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) return true;
+    fprintf(stderr, "publish_manifest: %s is not a folder\n", path.c_str());
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (!TakeBlockIndexOptions(&argc, argv)) {
         fprintf(stderr, "publish_manifest: --block-index-min takes a number of bytes\n");
         return ExitFailed;
     }
     SigningOptions signing;
-    std::string signingError;
-    if (!TakeSigningOptions(&argc, argv, &signing, &signingError)) {
-        fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
+    std::string error;
+    if (!TakeSigningOptions(&argc, argv, &signing, &error)) {
+        fprintf(stderr, "publish_manifest: %s\n", error.c_str());
+        return ExitFailed;
+    }
+    Arguments arguments;
+    if (!ReadArguments(argc, argv, &arguments, &error)) {
+        fprintf(stderr, "publish_manifest: %s\n%s", error.c_str(), Usage);
         return ExitFailed;
     }
     if (!signing.makeKey.empty()) {
@@ -529,36 +973,39 @@ int main(int argc, char** argv) {
             fprintf(stderr, "usage: publish_manifest --make-key BASE\n");
             return ExitFailed;
         }
-        if (!MakeKeyPair(signing.makeKey, &signingError)) {
-            fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
+        if (!MakeKeyPair(signing.makeKey, &error)) {
+            fprintf(stderr, "publish_manifest: %s\n", error.c_str());
             return ExitFailed;
         }
         printf("publish_manifest: private key %s.key (keep it offline, readable by you only), public key %s.pub\n",
                signing.makeKey.c_str(), signing.makeKey.c_str());
         return ExitOk;
     }
-    bool check = argc >= 3 && strcmp(argv[1], "--check") == 0;
-    std::vector<std::string> checkKeys;
-    while (check && argc >= 5 && strcmp(argv[argc - 2], "--key") == 0) {
-        checkKeys.insert(checkKeys.begin(), argv[argc - 1]);
-        argc -= 2;
-    }
-    if (argc < 2 || argc > 3 || (!check && argv[1][0] == '-') || (check && !signing.keyPath.empty()) ||
-        checkKeys.size() > MaxManifestKeys) {
-        fprintf(stderr,
-                "usage: publish_manifest <game folder> [<output file>] "
-                "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
-                 "       publish_manifest --check <game folder> [--key PUBLIC_KEY]...\n"
-                 "       publish_manifest --make-key BASE\n"
-                 "  writing and checking: [--block-index-min BYTES (default 1048576) | --no-block-index]\n");
+    if (!ValidCombination(arguments, signing)) {
+        fputs(Usage, stderr);
         return ExitFailed;
     }
-    const char* folder = check ? argv[2] : argv[1];
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) {
-        fprintf(stderr, "publish_manifest: %s is not a folder\n", folder);
-        return ExitFailed;
+    const std::string& target = arguments.positional[0];
+    if (!arguments.changedSince.empty()) {
+        return IsFolder(target) ? PrintChangedSince(arguments.changedSince, target) : ExitFailed;
     }
-    if (check) return CheckFolder(folder, checkKeys);
-    return WriteManifest(folder, argc == 3 ? fs::path(argv[2]) : fs::path(folder) / "update.cfg", signing);
+    if (arguments.check && IsUrl(target)) {
+        HttpBase base;
+        if (const char* unavailable = HttpUnavailable()) {
+            fprintf(stderr, "publish_manifest: %s\n", unavailable);
+            return ExitFailed;
+        }
+        if (!ParseHttpBase(target, &base, &error)) {
+            fprintf(stderr, "publish_manifest: %s\n", error.c_str());
+            return ExitFailed;
+        }
+        if (!arguments.folder.empty() && !IsFolder(arguments.folder)) return ExitFailed;
+        const fs::path folder = arguments.folder;
+        return CheckServed(base, target, arguments.folder.empty() ? nullptr : &folder, arguments.keys);
+    }
+    if (!IsFolder(target)) return ExitFailed;
+    if (arguments.check) return CheckFolder(target, arguments.keys, arguments.excludes);
+    const fs::path output = arguments.positional.size() == 2 ? fs::path(arguments.positional[1])
+                                                             : fs::path(target) / "update.cfg";
+    return WriteManifest(target, output, signing, arguments.excludes);
 }

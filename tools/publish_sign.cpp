@@ -16,8 +16,9 @@ bool ParseCount(const char* text, uint64_t max, uint64_t* value) {
     return ParseDecimal(text, strlen(text), max, value);
 }
 
-// The version of an earlier update.cfg.sig at path, or 0 when there is none or it cannot be read.
-uint64_t PreviousVersion(const std::string& path) {
+}  // namespace
+
+uint64_t SignedVersionAt(const std::string& path) {
     std::string text;
     SignatureFile file;
     if (!ReadSmallFile(path.c_str(), MaxSignatureFileSize, text) || ReadSignatureFile(text.data(), text.size(), &file)) {
@@ -25,8 +26,6 @@ uint64_t PreviousVersion(const std::string& path) {
     }
     return file.version;
 }
-
-}  // namespace
 
 bool TakeSigningOptions(int* argc, char** argv, SigningOptions* options, std::string* error) {
     int kept = 1;
@@ -97,7 +96,7 @@ bool BuildSignatureFile(const SigningOptions& options, const std::string& manife
     uint64_t version = options.version;
     if (!options.versionGiven) {
         version = (uint64_t)now;
-        uint64_t previous = PreviousVersion(signaturePath);
+        uint64_t previous = SignedVersionAt(signaturePath);
         if (previous >= version) version = previous + 1;
     }
     int64_t expires = options.expiresAt ? options.expiresAt : options.expiresDays ? now + options.expiresDays * 86400 : 0;

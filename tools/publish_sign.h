@@ -42,6 +42,9 @@ struct SigningOptions {
 // Takes the signing options out of argv (argc shrinks accordingly); false with error on a bad option.
 bool TakeSigningOptions(int* argc, char** argv, SigningOptions* options, std::string* error);
 
+// The version of the update.cfg.sig at path, or 0 when there is none or it cannot be read.
+uint64_t SignedVersionAt(const std::string& path);
+
 // Builds the text of update.cfg.sig for the bytes of update.cfg and of update.cfg.files; signaturePath is where it
 // will be written, whose earlier version (if any) the default version must pass. summary receives a line for the
 // publisher.

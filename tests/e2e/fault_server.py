@@ -22,6 +22,8 @@ KIND is one of
     badrange answer a Range request with 206 and the whole file, labelled as starting at byte 0
     trickle  announce the full length, then send 1 KB a second
     endless  answer 200 without a length and send bytes until the client goes (64 MB at most)
+    chunked  answer 200 with the file in chunks of 1000 bytes (the first with an extension) and a trailer
+    redirect answer 302 with the same path and "?moved" as its Location (with :1, served there)
 Without a fault (and for cut), "Range: bytes=N-" and "bytes=A-B" are answered as a static server does: 206
 with the rest from N or bytes A to B, or 416 when they are not inside the file; the log line then ends in
 " range=N-" or " range=A-B".
@@ -45,7 +47,7 @@ import urllib.parse
 HOLD_LIMIT = 120  # seconds a held, stalled or silent response waits at most
 HUGE_SIZE = 20 * 1024 * 1024
 KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded", "late", "norange", "badrange",
-         "trickle", "endless")
+         "trickle", "endless", "chunked", "redirect")
 
 
 class Rules:
@@ -205,6 +207,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass
             self.record("200-endless", sent)
             self.close_connection = True
+        elif fault == "chunked":
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            for start in range(0, len(data), 1000):
+                piece = data[start:start + 1000]
+                extension = ";part=first" if start == 0 else ""
+                self.wfile.write(f"{len(piece):x}{extension}\r\n".encode() + piece + b"\r\n")
+            self.wfile.write(b"0\r\nX-Trailer: end\r\n\r\n")
+            self.wfile.flush()
+            self.record("200-chunked", len(data))
+        elif fault == "redirect":
+            self.send_response(302)
+            self.send_header("Location", self.path.split("?")[0] + "?moved")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            self.record(302, 0)
         elif fault.isdigit():
             self.fail(int(fault))
         elif fault == "cut":

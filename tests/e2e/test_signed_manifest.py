@@ -7,9 +7,11 @@ and checks a patched pack as any other file.
 
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
+import urllib.request
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -21,6 +23,7 @@ VERSION_FILE = "Launcher_manifest_version.txt"
 REFUSED_END = "Update incomplete: the file list was refused"
 NOT_VALID = "Manifest refused: the signature is not valid"
 READING = "Try to reading update.cfg"
+EXPIRED = "Manifest refused: it expired on 2020-01-02"
 LISTING_LINE = "Download: update.cfg.files complete."
 
 
@@ -63,11 +66,25 @@ class SignedManifestTest(UpdateTestCase):
         shutil.rmtree(self.site, ignore_errors=True)
         shutil.copytree(source, self.site)
 
-    def serve(self, source, *sign_options, key=None):
-        """Serves a copy of the source game folder, signed with the test key (or key) and the given options."""
+    def serve(self, source, *sign_options, key=None, error=None):
+        """Serves a copy of the source game folder, signed with the test key (or key) and the given options; error:
+        the last line of a tool that writes what launchers refuse and exits with 1."""
         self.serve_copy(source)
-        harness.publish(self.site, "--sign", key or self.key, *sign_options)
+        if error is None:
+            harness.publish(self.site, "--sign", key or self.key, *sign_options)
+        else:
+            result = self.tool(self.site, "--sign", key or self.key, *sign_options)
+            self.assertEqual((result.returncode, result.stderr.splitlines()[-1]), (1, error))
         return read_manifest(self.site)
+
+    def tool(self, *args):
+        return subprocess.run([str(harness.publisher_tool()), *[str(a) for a in args]], capture_output=True,
+                              text=True, timeout=300)
+
+    def check_served(self, *options):
+        """publish_manifest --check of what nginx serves: the exit code and the lines but the notes."""
+        result = self.tool("--check", self.url(""), *options)
+        return result.returncode, [line for line in result.stdout.splitlines() if not line.startswith("note:")]
 
     def game_state(self):
         """SHA-1 of every file of the game folder but the log and the settings file, which are not the manifest's."""
@@ -96,6 +113,10 @@ class SignedManifestTest(UpdateTestCase):
                                    capture_output=True, text=True, timeout=120)
             self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
             self.assertIn("update.cfg.sig is valid", check.stdout)
+            unverified = self.tool("--check", self.site)
+            self.assertEqual(unverified.returncode, 0, unverified.stdout)
+            self.assertEqual(unverified.stdout.splitlines()[-1], f"publish_manifest: {len(paths)} files match "
+                             f"{self.site}/update.cfg; the signature was not verified: give --key PUBLIC_KEY")
             lines = self.run_signed_update()
             self.assert_list_lines(lines, ["Download: update.cfg complete.", "Download: update.cfg.sig complete.",
                                            LISTING_LINE, READING, f"Total files to check: {len(paths)}"]
@@ -111,8 +132,22 @@ class SignedManifestTest(UpdateTestCase):
             first_pair = self.work / "first-pair"
             shutil.copytree(self.site, first_pair)
 
+        with self.subTest("a version that does not rise is refused, and nothing written"):
+            published = {name: (self.site / name).read_bytes() for name in ("update.cfg", "update.cfg.sig")}
+            (self.site / "Client.exe").write_bytes(b"MZ changed")
+            for version in ("100", "99"):
+                result = self.tool(self.site, "--sign", self.key, "--version", version)
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr.splitlines(), [
+                    f"publish_manifest: refused --version {version}: it must be above version 100 of "
+                    f"{self.site}/update.cfg.sig, which launchers may have accepted already; nothing written"])
+            self.assertEqual({name: (self.site / name).read_bytes() for name in published}, published)
+
         with self.subTest("a newer version updates"):
             self.serve(second, "--version", "200")
+            self.assertEqual(harness.run_publisher_tool("--changed-since", first_pair / "update.cfg",
+                                                        self.site).splitlines(),
+                             ["Client.exe", "update.cfg.files", "update.cfg.sig", "update.cfg"])
             lines = self.run_signed_update()
             self.assertIn("File Client.exe needs updating", lines)
             self.assertEqual(lines[-2:], ["Download: Client.exe complete.", "All files up to date"])
@@ -171,17 +206,33 @@ class SignedManifestTest(UpdateTestCase):
             ("update.cfg.sig missing", [], None, lambda: (self.site / "update.cfg.sig").unlink(),
              [f"URL is invalid: {self.url('update.cfg.sig')}.", "Manifest refused: no signature", READING]),
             ("signed with another key", [], Path(f"{other_key}.key"), None, [NOT_VALID, READING]),
-            ("expired", ["--expires", "2020-01-02"], None, None, ["Manifest refused: it expired on 2020-01-02", READING]),
+            ("expired", ["--expires", "2020-01-02"], None, None, [EXPIRED, READING]),
             # Signed as it is, the version is not recorded: game_state() would show the version file.
             ("update.cfg.files changed", [], None, change_listing,
              [LISTING_LINE, READING, "Manifest refused: update.cfg.files is not the one the signature names"]),
         ]
+        checked = {  # what the check says of each
+            "update.cfg changed after signing": "signature file: it was made for another update.cfg; sign again",
+            "update.cfg.sig changed": NOT_VALID,
+            "update.cfg.sig missing": "no signature: update.cfg.sig is missing",
+            "signed with another key": NOT_VALID,
+            "expired": EXPIRED,
+            "update.cfg.files changed": "update.cfg.files is not the one the signature names",
+        }
         before = self.game_state()
+        public_key = self.key.with_suffix(".pub")
         for what, options, key, spoil, refusal in cases:
             with self.subTest(what):
-                self.serve(game, "--version", "5000", *options, key=key)
+                # An expired signature is written all the same, so that launchers can be seen to refuse it.
+                error = ("publish_manifest: error: the signature expired on 2020-01-02, so every launcher refuses "
+                         "this manifest; sign again with a later --expires") if what == "expired" else None
+                self.serve(game, "--version", "5000", *options, key=key, error=error)
                 if spoil:
                     spoil()
+                # The check of what the server serves refuses what the launcher refuses.
+                code, lines = self.check_served("--key", public_key)
+                self.assertEqual(code, 1, lines)
+                self.assertIn(checked[what], lines)
                 requests = len(self.server.requests())
                 run = self.start_launcher(timeout=90)
                 self.driver.one("wait-enabled", 1, "120", timeout=150)  # Play Game is usable
@@ -204,6 +255,67 @@ class SignedManifestTest(UpdateTestCase):
                 self.assertFalse(self.game_file_exists("update.cfg") or self.game_file_exists("update.cfg.sig")
                                  or self.game_file_exists("update.cfg.files"))
 
+    def test_publisher_refuses_what_launchers_would_refuse(self):
+        """Publishing a signed folder without --sign, or with the --sign key inside it, writes nothing."""
+        game = self.work / "game-source"
+        make_game(game)
+        self.serve(game, "--version", "10")
+        lists = ("update.cfg", "update.cfg.sig", "update.cfg.files")
+        published = {name: (self.site / name).read_bytes() for name in lists}
+        (self.site / "Client.exe").write_bytes(b"MZ changed")
+        inside = self.site / "contents" / "publisher.key"
+        shutil.copy2(self.key, inside)
+        site = self.site
+        rows = [  # arguments, the tool's error lines
+            ([site], [f"publish_manifest: refused to publish without --sign: {site}/update.cfg.sig and "
+                      f"{site}/update.cfg.files are from an earlier signing and would not match the new update.cfg, "
+                      "which launchers built with a key then refuse; sign again with --sign KEY, or delete "
+                      f"{site}/update.cfg.sig and {site}/update.cfg.files to publish unsigned; nothing written"]),
+            ([site, "--sign", inside, "--version", "11"],
+             ["publish_manifest: refused contents/publisher.key: it is the --sign key; keep private keys outside the "
+              "published folder", "publish_manifest: 1 file(s) refused; update.cfg not written"]),
+        ]
+        for arguments, errors in rows:
+            with self.subTest(arguments=arguments[1:]):
+                result = self.tool(*arguments)
+                self.assertEqual((result.returncode, result.stderr.splitlines()), (1, errors))
+                self.assertEqual({name: (site / name).read_bytes() for name in lists}, published)
+
+    def test_publisher_checks_what_nginx_serves(self):
+        """The cache headers nginx gives, and the check of what it serves against the folder just published and
+        against one published after it but not uploaded yet."""
+        game = self.work / "game-source"
+        make_game(game)
+        entries = self.serve(game, "--version", "10")
+        site = self.site
+        lists = ("update.cfg", "update.cfg.sig", "update.cfg.files")
+        with self.subTest("cache headers"):
+            (site / "update.cfg.mirrors").write_text("a list another tool may publish\n")
+            headers = {name: urllib.request.urlopen(self.url(name), timeout=30).headers["Cache-Control"]
+                       for name in lists + ("update.cfg.mirrors", entries[0][0])}
+            (site / "update.cfg.mirrors").unlink()
+            self.assertEqual(headers, {**{name: "no-cache" for name in lists + ("update.cfg.mirrors",)},
+                                       entries[0][0]: "public, max-age=86400"})
+
+        public_key = self.key.with_suffix(".pub")
+        valid = (f"publish_manifest: update.cfg.sig is valid for {public_key} (key "
+                 f"{public_key.read_text().splitlines()[-1][:16]}, version 10, expires never)")
+        with self.subTest("what is served is what was published"):
+            self.assertEqual(self.check_served("--key", public_key, "--folder", site), (0, [
+                valid, f"publish_manifest: {len(entries)} files served by {self.url('')} match its update.cfg"]))
+
+        with self.subTest("a publish not yet uploaded"):
+            newer = self.work / "newer"
+            shutil.copytree(site, newer)
+            (newer / "Client.exe").write_bytes(b"MZ newer")
+            harness.publish(newer, "--sign", self.key, "--version", "11")
+            code, lines = self.check_served("--folder", newer)
+            self.assertEqual(code, 1)
+            self.assertEqual(lines[-1], f"publish_manifest: 4 problem(s) with what {self.url('')} serves; the signature "
+                                        "was not verified: give --key PUBLIC_KEY")
+            for name in lists + ("Client.exe",):
+                self.assertIn(f"served copy differs from {newer}: {name}", lines)
+
     def test_listing_keeps_out_collisions_and_longer_bodies(self):
         game = self.work / "game-source"
         make_game(game)
@@ -221,6 +333,17 @@ class SignedManifestTest(UpdateTestCase):
             self.assertEqual(harness.sha1_of(self.site / path), dict(entries)[path], "a SHA-1 collision")
         for path in ("contents/longer.dat", "Launcher.exe"):
             (self.site / path).write_bytes((self.site / path).read_bytes() + b"and then some")
+        code, checked = self.check_served("--key", self.key.with_suffix(".pub"))
+        self.assertEqual(code, 1, checked)
+        for path in spoiled:
+            self.assertRegex("\n".join(checked), rf"(?m)^differs from update\.cfg\.files: {re.escape(path)} \(SHA-256 "
+                             rf"[0-9a-f]{{64}} served, [0-9a-f]{{64}} listed\)$")
+        for path in ("contents/longer.dat", "Launcher.exe"):
+            length = dict((p, int(n)) for p, _, n in
+                          (line.split(" ") for line in (self.site / "update.cfg.files").read_text().splitlines()))[path]
+            self.assertIn(f"differs from update.cfg.files: {path} (more than {length} bytes served, {length} listed)",
+                          checked)
+        self.assertEqual(checked[-1], f"publish_manifest: {len(spoiled) + 2} problem(s) with what {self.url('')} serves")
         lines = self.run_signed_update()
         self.assertIn("Launcher not updated: the new program could not be downloaded", self.file_messages())
         self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), launcher)
