@@ -28,6 +28,8 @@ ClientOptions DefaultClientOptions() {
 
 // The table is constant data, ready before this runs.
 ClientOptions LauncherSettings = DefaultClientOptions();
+unsigned DownloadLimitMBs;
+const unsigned DownloadLimitChoicesMBs[DownloadLimitChoices] = {0, 1, 2, 5, 10, 20};
 
 #ifdef _WIN32
 const char SettingsPath[] = "contents\\launcher.ini";
@@ -168,6 +170,35 @@ void EndLine(SettingsLine& line) {
 
 }  // namespace
 
+// Reads the launcher's own section: "[Launcher]" on a line of its own (case and blanks aside), then
+// "download_limit = N" lines until the next section. Only the limits the window offers are taken.
+static void ReadLauncherSection(FILE* file) {
+    rewind(file);
+    char line[128];
+    bool inSection = false;
+    while (fgets(line, sizeof line, file)) {
+        size_t length = strcspn(line, "\r\n");
+        line[length] = '\0';
+        const char* text = line;
+        while (*text == ' ' || *text == '\t') ++text;
+        if (*text == '[') {
+            inSection = StartsWithIgnoringCase(text, "[launcher]");
+            continue;
+        }
+        const char* key = "download_limit";
+        if (!inSection || !StartsWithIgnoringCase(text, key)) continue;
+        const char* value = text + strlen(key);
+        while (*value == ' ' || *value == '\t') ++value;
+        if (*value++ != '=') continue;
+        while (*value == ' ' || *value == '\t') ++value;
+        uint64_t limit;
+        if (!ParseDecimal(value, DecimalDigitCount(value), 1000, &limit)) continue;
+        for (unsigned offered : DownloadLimitChoicesMBs) {
+            if (limit == offered) DownloadLimitMBs = offered;
+        }
+    }
+}
+
 void ReadSettings() {
     // Binary mode, with a CR right before an LF dropped: the lines read as text mode reads them on
     // Windows, and the same on every platform.
@@ -197,6 +228,7 @@ void ReadSettings() {
     if (carriageReturnPending) AddLineChar(line, '\r');
     // The last line counts even when no line end follows it.
     EndLine(line);
+    ReadLauncherSection(file);
     fclose(file);
 }
 
@@ -211,5 +243,7 @@ void WriteSettings() {
     for (const SettingsKey* entry = SettingsKeyTable; entry->key; ++entry) {
         fprintf(file, "%s = %c\r\n", entry->key, LauncherSettings.*entry->flag ? '1' : '0');
     }
+    // Without a limit the file is the client's alone, byte for byte.
+    if (DownloadLimitMBs) fprintf(file, "\r\n[Launcher]\r\ndownload_limit = %u\r\n", DownloadLimitMBs);
     fclose(file);
 }

@@ -33,5 +33,15 @@ ClientOptions DefaultClientOptions();
 // Relative to the current directory.
 extern const char SettingsPath[];
 
+// The launcher's own setting, kept in the same file after the client's keys, in a section of its own:
+//   [Launcher]
+//   download_limit = 5
+// The client's reader passes over it (the section line has no "=", and the key is none of its own). The download
+// limit of every transfer together, in MB/s; 0 (and any value not offered) is none, and writes no section.
+extern unsigned DownloadLimitMBs;
+// The limits a player can choose, none first.
+enum { DownloadLimitChoices = 6 };
+extern const unsigned DownloadLimitChoicesMBs[DownloadLimitChoices];
+
 void ReadSettings();
 void WriteSettings();

@@ -51,6 +51,7 @@ protected:
     void SetUp() override {
         InTempFolder::SetUp();
         LauncherSettings = Defaults;
+        DownloadLimitMBs = 0;
     }
 
     static void WriteFile(const std::string& bytes) {
@@ -233,6 +234,44 @@ TEST_F(SettingsFile, BorderlessByHandSurvivesRewritesAndRemarksDisappear) {
     LauncherSettings = Defaults;
     ReadSettings();
     EXPECT_EQ(1, LauncherSettings.borderless);
+}
+
+TEST_F(SettingsFile, LauncherSectionKeepsTheLimitAndLeavesTheClientKeysAlone) {
+    const std::string section = "\r\n[Launcher]\r\ndownload_limit = 5\r\n";
+    fs::create_directory("contents");
+    DownloadLimitMBs = 5;
+    WriteSettings();
+    EXPECT_EQ(DefaultFile + section, ReadFile());  // the client's keys byte for byte, the section after them
+
+    // The client's reader sees the same flags with the section as without it, and the limit is read back.
+    DownloadLimitMBs = 0;
+    LauncherSettings.vsync = 1;
+    ReadSettings();
+    EXPECT_TRUE(LauncherSettings == Defaults) << Describe(LauncherSettings);
+    EXPECT_EQ(5u, DownloadLimitMBs);
+
+    const struct {
+        const char* text;
+        unsigned limit;
+    } cases[] = {
+        {"[launcher]\ndownload_limit=20\n", 20},
+        {"  [Launcher]  \n  Download_Limit \t= 2\n", 2},
+        {"[Launcher]\ndownload_limit = 3\n", 0},                   // not a limit the window offers
+        {"[Other]\ndownload_limit = 5\n", 0},                      // another section's key
+        {"download_limit = 5\n", 0},                                // outside the section
+        {"[Launcher]\ndownload_limit = 5\n[Other]\nvsync = 1\n", 5},  // the client still reads its key
+    };
+    for (const auto& c : cases) {
+        WriteFile(c.text);
+        DownloadLimitMBs = 0;
+        LauncherSettings = Defaults;
+        ReadSettings();
+        EXPECT_EQ(c.limit, DownloadLimitMBs) << c.text;
+    }
+    EXPECT_EQ(1, LauncherSettings.vsync);
+    DownloadLimitMBs = 0;
+    WriteSettings();
+    EXPECT_EQ(390u, ReadFile().size());  // no limit: no section
 }
 
 }  // namespace
