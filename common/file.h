@@ -2,6 +2,7 @@
 // step; portable (only the final rename differs per platform), any thread.
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
 
 #include <string>
 
@@ -10,6 +11,10 @@ long long FileLength(const char* path);
 
 // Reads a whole file of at most limit bytes into data; false when it cannot be opened or read, or is longer.
 bool ReadSmallFile(const char* path, size_t limit, std::string& data);
+
+// The bytes this user may still write on the volume that holds folder; false when it cannot be told
+// (file_posix.cpp or file_win.cpp).
+bool FreeDiskSpace(const char* folder, uint64_t* bytes);
 
 // Writes size bytes to path through a temporary file beside it that then replaces path, so a
 // reader never sees half a file. False, with nothing left behind, when any step fails.

@@ -83,6 +83,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 
     SetPriorityClass(GetCurrentProcess(), ABOVE_NORMAL_PRIORITY_CLASS);
     InitClientSettings();
+    SyncRunControls();
     StartupPlan = PrepareUpdate();
     if (StartupPlan.restarting) return 0;
 

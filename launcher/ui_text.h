@@ -15,6 +15,11 @@
 
 #define TIP_PLAY "Press to start the game when the button is enabled."
 
+#define TEXT_PAUSE "Pause"
+#define TEXT_RESUME "Resume"
+#define TEXT_NO_LIMIT "No download limit"
+#define TEXT_LIMIT_FORMAT "Up to %u MB/s"
+
 #define TEXT_WAIT_FOR_UPDATE "Please wait for downloading all files..."
 #define TEXT_ABOUT_UPDATES "This program will automatically update the game files."
 #define TEXT_SYSTEM_INFORMATION "System Information:"

@@ -41,6 +41,24 @@ extern volatile unsigned char UpdateFinished;
 // the first run has ended, so that two runs never overlap).
 void StartUpdateRun();
 
+// The player's controls of a long update (controls_win.cpp): the status line, Pause and the download limit.
+extern HWND RunStatusText;
+extern HWND PauseButton;
+extern HWND LimitBox;
+// Creates them after the design's controls; sets the limit box from the settings read at start-up.
+void CreateRunControls(HWND window);
+void SyncRunControls();
+// WM_COMMAND of the three; false for any other id.
+bool HandleRunCommand(int id, int code);
+// A run's transfers began (with the number of files to fetch) or ended; main thread.
+void RunTransfersStarted(int files);
+void RunTransfersEnded();
+void HandleStatusTimer();
+
+// Private message by which the update worker tells the main thread that a run's transfers begin (wParam 1, lParam
+// the number of files) or ended (wParam 0).
+#define WM_APP_RUNSTATE (WM_APP + 2)
+
 // Private message by which another thread tells the main thread that log lines are waiting in the
 // log's queue; its parameters carry nothing.
 #define WM_APP_LOGLINE (WM_APP + 1)

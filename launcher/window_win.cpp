@@ -132,6 +132,7 @@ LRESULT CreateControls(HWND window) {
     const ControlRow progressRow{&ProgressBar, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, 40, 385, 534, 25, IDC_PROGRESS};
     CreateChild(window, progressRow, 0, AppInstance);
     SendMessageA(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
+    CreateRunControls(window);
     return 0;
 }
 
@@ -171,9 +172,13 @@ namespace {
 // main thread has applied the change, so changes appear in the order the worker makes them.
 class WindowObserver : public UpdateObserver {
 public:
-    void FilesPending(int count) override { SetProgressRange(count); }
+    void FilesPending(int count) override {
+        SetProgressRange(count);
+        SendMessageA(MainWindow, WM_APP_RUNSTATE, 1, count);
+    }
     void FilesFinished(int count) override { SendMessageA(ProgressBar, PBM_SETPOS, (WPARAM)count, 0); }
     void RunEnded() override {
+        SendMessageA(MainWindow, WM_APP_RUNSTATE, 0, 0);
         EnableWindow(PlayButton, TRUE);
         UpdateFinished = 1;
         SetProgressRange(5);
@@ -209,7 +214,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         LayoutLogList(window);
         return 0;
     case WM_COMMAND:
-        HandleCommand(LOWORD(wParam));
+        if (!HandleRunCommand(LOWORD(wParam), HIWORD(wParam))) HandleCommand(LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        HandleStatusTimer();
+        return 0;
+    case WM_APP_RUNSTATE:
+        if (wParam) RunTransfersStarted((int)lParam);
+        else RunTransfersEnded();
         return 0;
     case WM_APP_LOGLINE:
         return HandleLogLineMessage();

@@ -17,3 +17,7 @@
 // the VSync box's id.
 #define IDC_PROGRESS 10
 #define IDC_LOGLIST 101
+// The player's controls of a long update, after the design's controls.
+#define IDC_RUN_STATUS 16
+#define IDC_PAUSE 17
+#define IDC_LIMIT 18

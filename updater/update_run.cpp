@@ -19,7 +19,9 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "updater/sha1.h"
+#include "common/file.h"
 #include "updater/net/downloader.h"
+#include "updater/net/progress.h"
 #include "updater/helper_thread.h"
 #include "updater/manifest.h"
 #include "updater/delta/patch.h"
@@ -103,6 +105,7 @@ struct Run {
     }
 
     void CheckFiles();
+    bool SpaceEnough() const;
     FetchRequest PendingRequest(int i) const;
     bool FetchPendingFile(int i, std::vector<std::string>& lines) const;
     int FetchPending();
@@ -141,8 +144,37 @@ void Run::CheckFiles() {
         AppendLogFile(LogMessageBuffer);
         pending.push_back((int)j);
     }
+    // The bytes to come: the signed lengths where the build has them, else each answer's as it arrives.
+    RunMeter.Reset();
+    for (int entry : pending) {
+        if (!plan.fingerprints.empty()) RunMeter.AddToTotal(plan.fingerprints[entry].length);
+    }
     observer.FilesPending((int)pending.size());
     DownloadPending();
+}
+
+// Whether the game folder's volume holds what the pending files need before any of them replaces its old copy;
+// logs the shortfall otherwise. Without lengths (an unsigned build) only what is known counts: the transfers then
+// keep the volume's reserve as the bodies arrive.
+bool Run::SpaceEnough() const {
+    std::vector<SpaceItem> items;
+    for (size_t i = 0; i < pending.size(); ++i) {
+        const ManifestEntry& entry = entries[pending[i]];
+        SpaceItem item{plan.fingerprints.empty() ? 0 : plan.fingerprints[pending[i]].length, 0, false};
+        FetchRequest request = PendingRequest((int)i);
+        char partial[UrlBufferSize];
+        if (MakePartialName(request.expectedDigest, request.occurrence, partial, sizeof partial)) {
+            item.partialBytes = (uint64_t)std::max(0LL, FileLength(partial));
+        }
+        item.patched = PatchApplies(FileLength(entry.path));
+        items.push_back(item);
+    }
+    uint64_t needed = SpaceNeeded(items.data(), items.size()), available;
+    if (needed == 0 || !FreeDiskSpace(".", &available) || needed + DiskReserveBytes <= available) return true;
+    char line[120];
+    FormatNoSpaceLine(line, sizeof line, needed + DiskReserveBytes, available);
+    LogLine(line);
+    return false;
 }
 
 // The transfer of pending file i: its listed digest and, in a signed build, its signed length and
@@ -270,7 +302,8 @@ int Run::FetchPending() {
 void Run::DownloadPending() {
     for (const char* directory : DataDirectories) MakeDirectory(directory);
     LogLine("Checking for updates...");
-    int failed = FetchPending();
+    // A run that cannot fit downloads nothing, so that no file is left half replaced on a full disk.
+    int failed = SpaceEnough() ? FetchPending() : (int)pending.size();
     RemoveStagingFolder([this](const char* digest) { return IsListedDigest(digest); });
 
     // Success is claimed only when the file list arrived whole and every pending file was installed.

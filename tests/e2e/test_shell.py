@@ -49,6 +49,9 @@ CONTROLS = [
     ("msctls_progress32", "", CHILD, 0, 40, 385, 534, 25, 10),
 ]
 
+# After them, the player's controls of a long update: the status line, Pause and the download limit.
+RUN_CONTROLS = [("Static", "", 16), ("Button", "Pause", 17), ("ComboBox", "No download limit", 18)]
+
 # Control id and balloon text of each tooltip, in the order in which they are made.
 TOOLTIPS = [
     (1, "Press to start the game when the button is enabled."),
@@ -108,7 +111,8 @@ class ShellTest(LauncherTestCase):
 
         client_width, client_height = window["client"][2:]
         with self.subTest("controls"):
-            self.assertEqual(controls["count"], len(CONTROLS))
+            # The design's controls first, then the player's controls of a long update in free space of their own.
+            self.assertEqual(controls["count"], len(CONTROLS) + len(RUN_CONTROLS))
             for i, (expected, actual) in enumerate(zip(CONTROLS, controls["controls"])):
                 class_name, caption, style, exstyle, x, y, width, height, control_id = expected
                 if x is None:  # the log list, laid out from the client area
@@ -127,6 +131,19 @@ class ShellTest(LauncherTestCase):
                     # Fonts are not checked: under Wine WM_GETFONT from another process answers 0.
             repair = controls["controls"][2]
             self.assertTrue(repair["enabled"], "Repair is usable from the start")
+            design = controls["controls"][:len(CONTROLS)]
+            for (class_name, caption, control_id), actual in zip(RUN_CONTROLS, controls["controls"][len(CONTROLS):]):
+                with self.subTest(control=caption or class_name):
+                    self.assertEqual((actual["class"].lower(), actual["caption"], actual["id"]),
+                                     (class_name.lower(), caption, control_id))
+                    x, y, width, _ = actual["rect"]
+                    self.assertLessEqual(x + width, client_width)
+                    for other in design:
+                        ox, oy, ow, oh = other["rect"]
+                        # The drop-down list of a combo box opens over others; its closed field must not.
+                        height = 24 if class_name == "ComboBox" else actual["rect"][3]
+                        self.assertFalse(x < ox + ow and ox < x + width and y < oy + oh and oy < y + height,
+                                         f"overlaps {other['caption'] or other['class']}")
 
         with self.subTest("tooltips"):
             made = []

@@ -7,7 +7,14 @@
 #include <algorithm>
 #include <chrono>
 
+TransferMeter RunMeter;
+TransferGate TransferControl;
+
 double TransferMeter::Sample(uint64_t nowMs) {
+    if (restart_.exchange(false)) {
+        count_ = next_ = 0;
+        steady_ = false;
+    }
     times_[next_] = nowMs;
     bytes_[next_] = Arrived();
     int newest = next_;

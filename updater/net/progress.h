@@ -23,10 +23,17 @@ public:
     double Sample(uint64_t nowMs);
     // Whether the rate has been measured over a whole window, so that a time left can be said.
     bool Steady() const { return steady_; }
+    // Starts counting a new run from zero; the sampling thread forgets its samples at its next sample.
+    void Reset() {
+        arrived_.store(0);
+        total_.store(0);
+        restart_.store(true);
+    }
 
 private:
     enum { Samples = 16, WindowMs = 3000 };
     std::atomic<uint64_t> arrived_{0}, total_{0};
+    std::atomic<bool> restart_{false};
     uint64_t times_[Samples] = {}, bytes_[Samples] = {};
     int count_ = 0, next_ = 0;
     bool steady_ = false;
@@ -83,3 +90,8 @@ private:
     double budget_ = 0;       // bytes that may pass now
     uint64_t lastMs_ = 0;
 };
+
+// The process's meter of the run in progress (the transfers add, the window samples) and the gate of every
+// transfer (the window pauses and limits, the transfers pass it).
+extern TransferMeter RunMeter;
+extern TransferGate TransferControl;
