@@ -92,6 +92,7 @@ class UpdateFaultTest(UpdateTestCase):
             "sprites/ui/first.spr": content("first", 3000),
             "music/missing404.ogg": content("404", 5000),
             "music/missing500.ogg": content("500", 5000),
+            "music/gateway502.ogg": content("502", 6000),
             "mapdata/cut.map": content("cut", 400000),
             "sounds/corrupt.wav": content("corrupt", 7000),
             "fonts/empty.ttf": content("empty", 2000),
@@ -104,7 +105,8 @@ class UpdateFaultTest(UpdateTestCase):
         # The padded file has no digest to check, so only the announced length, far down the headers, can tell
         # that its body was cut short.
         site, entries = self.publish_files(files, old, digests={"fonts/padded.ttf": "unchecked"})
-        self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500", "mapdata/cut.map=cut",
+        self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500",
+                          "music/gateway502.ogg=502", "mapdata/cut.map=cut",
                           "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty", "sounds/huge.wav=huge",
                           "fonts/padded.ttf=padded")
 
@@ -129,6 +131,7 @@ class UpdateFaultTest(UpdateTestCase):
                        # A client error is never retried; a server error, a cut and a short body are, 3 times.
                        f"URL is invalid: {self.url('music/missing404.ogg')}."]
                     + retried("music/missing500.ogg") + [f"URL is invalid: {self.url('music/missing500.ogg')}."]
+                    + retried("music/gateway502.ogg") + [f"URL is invalid: {self.url('music/gateway502.ogg')}."]
                     # A cut transfer is a failed one, whichever way the download service reports it.
                     + retried("mapdata/cut.map")
                     + [re.compile(rf"^(URL is invalid: {re.escape(self.url('mapdata/cut.map'))}\."
@@ -141,7 +144,7 @@ class UpdateFaultTest(UpdateTestCase):
                     + [re.compile(rf"^(URL is invalid: {re.escape(self.url('fonts/padded.ttf'))}\."
                                   r"|Download: fonts/padded\.ttf, error: -?\d+)$"),
                        "Download: sprites/ui/last.spr complete.",
-                       "Update incomplete: 7 of 9 files could not be updated"])
+                       "Update incomplete: 8 of 10 files could not be updated"])
         with self.subTest("list"):
             self.assert_list_lines(update_lines(lines), expected)
             self.assertNotIn("All files up to date", lines)
@@ -151,7 +154,8 @@ class UpdateFaultTest(UpdateTestCase):
         with self.subTest("files"):
             for path in ("sprites/ui/first.spr", "sprites/ui/last.spr"):
                 self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
-            for path in ("music/missing404.ogg", "music/missing500.ogg", "sounds/huge.wav", "fonts/padded.ttf"):
+            for path in ("music/missing404.ogg", "music/missing500.ogg", "music/gateway502.ogg", "sounds/huge.wav",
+                         "fonts/padded.ttf"):
                 self.assertFalse((self.game_dir / path).exists(), f"nothing stored as {path}")
             for path, data in old.items():
                 self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} keeps its old version")
@@ -163,7 +167,8 @@ class UpdateFaultTest(UpdateTestCase):
         with self.subTest("requests"):
             self.assertEqual(self.requested()[0], "/Quorvane/update.cfg")
             counts = {path: self.requested().count(f"/Quorvane/{path}") for path in paths}
-            self.assertEqual(counts, {**dict.fromkeys(paths, 1), "music/missing500.ogg": 4, "mapdata/cut.map": 4,
+            self.assertEqual(counts, {**dict.fromkeys(paths, 1), "music/missing500.ogg": 4,
+                                      "music/gateway502.ogg": 4, "mapdata/cut.map": 4,
                                       "sounds/corrupt.wav": 1, "fonts/empty.ttf": 1, "sounds/huge.wav": 1,
                                       "fonts/padded.ttf": 4})
             for path in ("sounds/corrupt.wav", "fonts/empty.ttf", "sounds/huge.wav"):

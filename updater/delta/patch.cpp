@@ -226,8 +226,14 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     bool written = fflush(files.built) == 0 && !ferror(files.built);
     files.Close();  // the local copy is replaced next, which Windows refuses while it is open
     if (!written) return "the staging folder refused the file";
-    if (!DigestAccepted(request.expectedDigest, built)) return "the rebuilt file does not match its digest";
-    if (const char* problem = InstallStagedFile(request, names.built)) return problem;
+    char checked[DigestTextSize];
+    long lastError;
+    switch (InstallChecked(request, names.built, built, checked, &lastError).kind) {
+    case LineComplete: break;
+    case LineDigestMismatch: return "the rebuilt file does not match its digest";
+    case LineSignedMismatch: return "the rebuilt file does not match its signed length and SHA-256";
+    default: return "the rebuilt file cannot replace the old one";
+    }
 
     char line[UrlBufferSize + 100];
     DownloadLineArgs args = {request.path, "", 0, built, request.expectedDigest, 0};
