@@ -424,6 +424,50 @@ class UpdateFaultTest(UpdateTestCase):
                     f"(time-out {TIMEOUT_SECONDS} s)")
         return lines
 
+    def test_through_the_users_proxy(self):
+        """The user's proxy (the prefix's Internet Settings) carries every request, the Range of a resumed file
+        among them; a proxy that asks for a password stops the run with one clear line, and Play stays usable."""
+        files = {"data/small.dat": content("small", 3000), "data/big.dat": content("big", 400000)}
+        site, _ = self.publish_files(files)
+        self.fault_server(site, "data/big.dat=cut:1")
+        host, port = harness.test_host()
+        settings = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+        for name, kind, value in (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ", f"{host}:{port + 2}")):
+            code, _, err = self.prefix.run(["reg", "add", settings, "/v", name, "/t", kind, "/d", value, "/f"],
+                                           self.game_dir, self.out_dir, f"reg-{name}")
+            self.assertEqual(code, 0, err)
+        base = f"http://{host}:{port}/Quorvane/"
+
+        proxy = harness.Tinyproxy(self.work / "proxy", port + 2)
+        with self.subTest("a first install and a resumed file"):
+            try:
+                lines = update_lines(self.run_update())
+            finally:
+                proxy.stop()
+            self.assertEqual(lines[lines.index("Checking for updates...") + 1:], [
+                "Download: data/small.dat complete.",
+                "Download: data/big.dat interrupted, trying again (2 of 4).", "Download: data/big.dat complete.",
+                "All files up to date"])
+            for path, data in files.items():
+                self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+            self.assertEqual(sorted(proxy.requests()), sorted(
+                f"GET {base}{path}" for path in ("update.cfg", "data/small.dat", "data/big.dat", "data/big.dat")))
+            big = [line for line in self.server.log_lines() if line.startswith("GET /Quorvane/data/big.dat ")]
+            self.assertEqual(big, ["GET /Quorvane/data/big.dat 200-cut 200000",
+                                   "GET /Quorvane/data/big.dat 206 200000 range=200000-"])
+
+        proxy = harness.Tinyproxy(self.work / "proxy-407", port + 2, user="player")
+        self.addCleanup(proxy.stop)
+        (self.game_dir / "data/big.dat").write_bytes(b"old big file")
+        with self.subTest("a proxy that asks for a password"):
+            lines = update_lines(self.run_update())
+            self.assertEqual(lines, [
+                "Download: update.cfg refused by the proxy: it asks for a user name and password (407).",
+                "Try to reading update.cfg", "Total files to check: 0", "Checking files...",
+                "Checking for updates...", "Update incomplete: the file list could not be downloaded"])
+            self.assertEqual((self.game_dir / "data/big.dat").read_bytes(), b"old big file")
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+
     def test_stalled_transfers_time_out(self):
         files = {"data/first.dat": content("first", 3000), "data/stall.dat": content("stall", 200000),
                  "data/silent.dat": content("silent", 5000), "data/slow.dat": content("slow", 300000),
