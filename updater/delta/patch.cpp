@@ -19,13 +19,7 @@ bool PatchApplies(long long localLength) {
 }
 
 std::vector<ByteRange> PatchRanges(const BlockIndex& index, const BlockPlan& plan) {
-    uint64_t gap = PatchJoinGap;
-    std::vector<ByteRange> ranges = FetchRanges(index, plan, gap);
-    while (ranges.size() > MaxPatchRanges) {
-        gap *= 2;
-        ranges = FetchRanges(index, plan, gap);
-    }
-    return ranges;
+    return FetchRanges(index, plan, PatchJoinGap);
 }
 
 bool PatchWorthIt(uint64_t fileLength, uint64_t indexBytes, uint64_t fetchBytes) {
@@ -86,8 +80,8 @@ struct StagingNames {
     }
 };
 
-// Ranges of one file in flight at once: each request costs a round trip, so several at a time hide most of it
-// (the rebuild copies the local blocks meanwhile, which takes about as long on a home line).
+// Ranges of one file in flight at once, each on a kept-alive slot of the transport: each request costs a round
+// trip, so several at a time hide most of it (the rebuild copies the local blocks meanwhile).
 const size_t RangesInFlight = 4;
 
 std::mutex PatchLock;
