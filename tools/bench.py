@@ -340,11 +340,21 @@ def update_section(args, native_bin, windows_bin, display, template, work):
                     clear_url_cache(prefix)
                     runs.append(launcher_run(prefix, wrap, windows_bin, work, i, entries))
                 table.row(bare, times, ratio_to=curl, faster_is_higher=False)
+                wininet = f"bare WinINet loop, {MAX_TRANSFER_SLOTS} threads, Wine, {placement}"
+                wininet_times = []
+                for _ in range(args.runs):
+                    shutil.rmtree(fetch_list.parent / "out", ignore_errors=True)
+                    (fetch_list.parent / "out").mkdir()
+                    wininet_times.append(run_wine(prefix, wrap, [windows_bin / "bench_fetch_wininet.exe", "fetch.list",
+                                                                 MAX_TRANSFER_SLOTS], fetch_list.parent)[0])
+                table.row(wininet, wininet_times, ratio_to=curl, faster_is_higher=False)
                 label = f"launcher, Wine, {placement}"
                 wrong = sum(r[5] for r in runs)
                 table.row(label, [r[0] for r in runs], ratio_to=bare, faster_is_higher=False,
                           note_text=f"{wrong} files wrong" if wrong else "")
                 table.row(f"launcher, Wine, {placement} / curl", table.rows[label], ratio_to=curl,
+                          faster_is_higher=False)
+                table.row(f"launcher, Wine, {placement} / WinINet loop", table.rows[label], ratio_to=wininet,
                           faster_is_higher=False)
                 for i, phase in enumerate(("start-up and manifest", "digests and their log lines",
                                            "pending list and its log lines", "downloads")):
@@ -369,6 +379,9 @@ def update_section(args, native_bin, windows_bin, display, template, work):
     finally:
         nginx.stop()
 
+
+# The launcher's transfers in flight (MaxTransferSlots), which the bare WinINet loop uses too.
+MAX_TRANSFER_SLOTS = 8
 
 # Round-trip ms, Mbit/s down, Mbit/s up.
 PROFILES = {"home": (60, 200, 20), "far": (150, 20, 5)}
@@ -424,6 +437,7 @@ def net_section(args, native_bin, windows_bin, display, template, work):
                                             "--config", curl_config]}
     aria2, aria2_direct, curl = commands
     bare, launcher = "bare URLDownloadToFileA loop, Wine", "launcher, Wine"
+    wininet = f"bare WinINet loop, {MAX_TRANSFER_SLOTS} threads, Wine (the launcher's floor)"
     nginx = harness.Nginx(site, work / "net-nginx", port + 1)
     prefix = wine_prefix(work / "prefix", display, template, [])
     try:
@@ -435,8 +449,8 @@ def net_section(args, native_bin, windows_bin, display, template, work):
                           f"Wine rows with Wine's start; ratio = time relative to aria2c and to the floor; "
                           f"{args.net_runs} run(s) per row", "s")
             line = LineSim(port, port + 1, rtt, down, up)
-            times = {label: [] for label in (aria2, aria2_direct, curl, bare, launcher)}
-            wrong = 0
+            times = {label: [] for label in (aria2, aria2_direct, curl, bare, wininet, launcher)}
+            wrong, peaks = 0, []
             try:
                 # In turns, so a change in the machine's load touches every client alike.
                 for i in range(args.net_runs):
@@ -448,9 +462,14 @@ def net_section(args, native_bin, windows_bin, display, template, work):
                     clear_url_cache(prefix)
                     times[bare].append(run_wine(prefix, [], [windows_bin / "bench_fetch.exe", "fetch.list"],
                                                 fetch_list.parent)[0])
+                    shutil.rmtree(fetch_list.parent / "out", ignore_errors=True)
+                    (fetch_list.parent / "out").mkdir()
+                    times[wininet].append(run_wine(prefix, [], [windows_bin / "bench_fetch_wininet.exe", "fetch.list",
+                                                                MAX_TRANSFER_SLOTS], fetch_list.parent)[0])
                     clear_url_cache(prefix)
                     run = launcher_run(prefix, [], windows_bin, work, i, entries)
                     times[launcher].append(run[0])
+                    peaks.append(run[3] / 1048576)
                     wrong += run[5]
             finally:
                 line.stop()
@@ -462,6 +481,8 @@ def net_section(args, native_bin, windows_bin, display, template, work):
                     ratio += f"; {wrong} files wrong"
                 table.row(label, values, ratio_to=None if label == aria2 else aria2, faster_is_higher=False,
                           note_text=ratio)
+            table.row(f"{launcher} / {wininet}", times[launcher], ratio_to=wininet, faster_is_higher=False)
+            table.row("launcher, peak working set (MiB)", peaks)
         if "cut" in args.profiles.split(","):
             cut_section(native_bin, windows_bin, work, prefix, port)
     finally:
@@ -712,7 +733,8 @@ def main():
     key = bench_key(native_bin, work)
     windows = "windows-i686" if can_run_32() else "windows-x86_64"
     windows_bin = build(windows, build_dir / windows, ["Launcher", "Launcher_signed", "driver", "bench_digest",
-                                                       "bench_fetch", "bench_signature", "bench_block_scan"],
+                                                       "bench_fetch", "bench_fetch_wininet", "bench_signature",
+                                                       "bench_block_scan"],
                         f"-DLAUNCHER_UPDATE_HOST={args.host}", f"-DLAUNCHER_TEST_MANIFEST_KEY={key}.pub")
     template = build_dir / "wine-template"
     prepare_template(template)

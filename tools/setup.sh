@@ -8,7 +8,7 @@ packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
     wine wine64 wine32:i386
     xvfb xauth nginx-light varnish procps
-    openssl curl aria2 zsync
+    openssl curl aria2 zsync tinyproxy
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

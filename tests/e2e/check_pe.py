@@ -81,6 +81,8 @@ def main(path):
         problems.append("subsystem %d, not the Windows GUI subsystem" % pe.subsystem)
     dlls = pe.imported_dlls()
     problems += ["needs %s beside it" % d for d in dlls if d.startswith(MINGW_DLLS)]
+    # Every transfer goes through WinINet; the URL download service's cache files cost too much under Wine.
+    problems += ["imports %s" % d for d in dlls if d.lower() == "urlmon.dll"]
     found = {(t, n): d for t, n, d in pe.resources()}
     for key, what in (((RT_GROUP_ICON, 107), "icon group 107"), ((RT_GROUP_ICON, 108), "icon group 108"),
                       ((RT_BITMAP, 129), "bitmap 129"), ((RT_MANIFEST, 1), "application manifest")):

@@ -553,6 +553,29 @@ class CachingEdge(ServerProcess):
                          work_dir, port, "varnish.out")
 
 
+class Tinyproxy(ServerProcess):
+    """Debian's tinyproxy on the test host and the given port, in the foreground; with user set it asks every client
+    for that user's password (407)."""
+
+    def __init__(self, work_dir, port, user=None):
+        host, _ = test_host()
+        work_dir = Path(work_dir)
+        work_dir.mkdir(parents=True, exist_ok=True)
+        self.log = work_dir / "tinyproxy.log"
+        config = work_dir / "tinyproxy.conf"
+        lines = [f"Port {port}", f"Listen {host}", f"Allow {host}", f"LogFile \"{self.log}\"", "LogLevel Info",
+                 "MaxClients 32", "Timeout 60"]
+        if user:
+            lines.append(f"BasicAuth {user} secret")
+        config.write_text("\n".join(lines) + "\n")
+        super().__init__(["/usr/bin/tinyproxy", "-d", "-c", config], work_dir, port, "tinyproxy.out")
+
+    def requests(self):
+        """The request lines the proxy passed on ("GET http://..."), in order."""
+        text = self.log.read_text(errors="replace") if self.log.exists() else ""
+        return re.findall(r"Request \(file descriptor \d+\): (\S+ \S+)", text)
+
+
 class FaultServer(ServerProcess):
     """tests/e2e/fault_server.py on the test host's port, serving root, with "PATH=KIND" faults (see that file).
     The rules can be changed while it runs: set_rules() replaces them, release() lets every held response go."""

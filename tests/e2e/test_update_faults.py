@@ -15,7 +15,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
-from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, STAGING_FOLDER, UpdateTestCase,  # noqa: E402
+from test_update import (DATA_DIRECTORIES, NO_SUCH_FILE, PLAY_BUTTON, STAGING_FOLDER, UpdateTestCase,  # noqa: E402
                          temp_leftovers, update_lines)
 
 EMPTY_SHA1 = "da39a3ee5e6b4b0d3255bfef95601890afd80709"
@@ -92,6 +92,7 @@ class UpdateFaultTest(UpdateTestCase):
             "sprites/ui/first.spr": content("first", 3000),
             "music/missing404.ogg": content("404", 5000),
             "music/missing500.ogg": content("500", 5000),
+            "music/gateway502.ogg": content("502", 6000),
             "mapdata/cut.map": content("cut", 400000),
             "sounds/corrupt.wav": content("corrupt", 7000),
             "fonts/empty.ttf": content("empty", 2000),
@@ -104,7 +105,8 @@ class UpdateFaultTest(UpdateTestCase):
         # The padded file has no digest to check, so only the announced length, far down the headers, can tell
         # that its body was cut short.
         site, entries = self.publish_files(files, old, digests={"fonts/padded.ttf": "unchecked"})
-        self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500", "mapdata/cut.map=cut",
+        self.fault_server(site, "music/missing404.ogg=404", "music/missing500.ogg=500",
+                          "music/gateway502.ogg=502", "mapdata/cut.map=cut",
                           "sounds/corrupt.wav=corrupt", "fonts/empty.ttf=empty", "sounds/huge.wav=huge",
                           "fonts/padded.ttf=padded")
 
@@ -129,6 +131,7 @@ class UpdateFaultTest(UpdateTestCase):
                        # A client error is never retried; a server error, a cut and a short body are, 3 times.
                        f"URL is invalid: {self.url('music/missing404.ogg')}."]
                     + retried("music/missing500.ogg") + [f"URL is invalid: {self.url('music/missing500.ogg')}."]
+                    + retried("music/gateway502.ogg") + [f"URL is invalid: {self.url('music/gateway502.ogg')}."]
                     # A cut transfer is a failed one, whichever way the download service reports it.
                     + retried("mapdata/cut.map")
                     + [re.compile(rf"^(URL is invalid: {re.escape(self.url('mapdata/cut.map'))}\."
@@ -141,7 +144,7 @@ class UpdateFaultTest(UpdateTestCase):
                     + [re.compile(rf"^(URL is invalid: {re.escape(self.url('fonts/padded.ttf'))}\."
                                   r"|Download: fonts/padded\.ttf, error: -?\d+)$"),
                        "Download: sprites/ui/last.spr complete.",
-                       "Update incomplete: 7 of 9 files could not be updated"])
+                       "Update incomplete: 8 of 10 files could not be updated"])
         with self.subTest("list"):
             self.assert_list_lines(update_lines(lines), expected)
             self.assertNotIn("All files up to date", lines)
@@ -151,7 +154,8 @@ class UpdateFaultTest(UpdateTestCase):
         with self.subTest("files"):
             for path in ("sprites/ui/first.spr", "sprites/ui/last.spr"):
                 self.assertEqual((self.game_dir / path).read_bytes(), files[path], path)
-            for path in ("music/missing404.ogg", "music/missing500.ogg", "sounds/huge.wav", "fonts/padded.ttf"):
+            for path in ("music/missing404.ogg", "music/missing500.ogg", "music/gateway502.ogg", "sounds/huge.wav",
+                         "fonts/padded.ttf"):
                 self.assertFalse((self.game_dir / path).exists(), f"nothing stored as {path}")
             for path, data in old.items():
                 self.assertEqual((self.game_dir / path).read_bytes(), data, f"{path} keeps its old version")
@@ -163,7 +167,8 @@ class UpdateFaultTest(UpdateTestCase):
         with self.subTest("requests"):
             self.assertEqual(self.requested()[0], "/Quorvane/update.cfg")
             counts = {path: self.requested().count(f"/Quorvane/{path}") for path in paths}
-            self.assertEqual(counts, {**dict.fromkeys(paths, 1), "music/missing500.ogg": 4, "mapdata/cut.map": 4,
+            self.assertEqual(counts, {**dict.fromkeys(paths, 1), "music/missing500.ogg": 4,
+                                      "music/gateway502.ogg": 4, "mapdata/cut.map": 4,
                                       "sounds/corrupt.wav": 1, "fonts/empty.ttf": 1, "sounds/huge.wav": 1,
                                       "fonts/padded.ttf": 4})
             for path in ("sounds/corrupt.wav", "fonts/empty.ttf", "sounds/huge.wav"):
@@ -419,6 +424,50 @@ class UpdateFaultTest(UpdateTestCase):
                     f"(time-out {TIMEOUT_SECONDS} s)")
         return lines
 
+    def test_through_the_users_proxy(self):
+        """The user's proxy (the prefix's Internet Settings) carries every request, the Range of a resumed file
+        among them; a proxy that asks for a password stops the run with one clear line, and Play stays usable."""
+        files = {"data/small.dat": content("small", 3000), "data/big.dat": content("big", 400000)}
+        site, _ = self.publish_files(files)
+        self.fault_server(site, "data/big.dat=cut:1")
+        host, port = harness.test_host()
+        settings = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+        for name, kind, value in (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ", f"{host}:{port + 2}")):
+            code, _, err = self.prefix.run(["reg", "add", settings, "/v", name, "/t", kind, "/d", value, "/f"],
+                                           self.game_dir, self.out_dir, f"reg-{name}")
+            self.assertEqual(code, 0, err)
+        base = f"http://{host}:{port}/Quorvane/"
+
+        proxy = harness.Tinyproxy(self.work / "proxy", port + 2)
+        with self.subTest("a first install and a resumed file"):
+            try:
+                lines = update_lines(self.run_update())
+            finally:
+                proxy.stop()
+            self.assertEqual(lines[lines.index("Checking for updates...") + 1:], [
+                "Download: data/small.dat complete.",
+                "Download: data/big.dat interrupted, trying again (2 of 4).", "Download: data/big.dat complete.",
+                "All files up to date"])
+            for path, data in files.items():
+                self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+            self.assertEqual(sorted(proxy.requests()), sorted(
+                f"GET {base}{path}" for path in ("update.cfg", "data/small.dat", "data/big.dat", "data/big.dat")))
+            big = [line for line in self.server.log_lines() if line.startswith("GET /Quorvane/data/big.dat ")]
+            self.assertEqual(big, ["GET /Quorvane/data/big.dat 200-cut 200000",
+                                   "GET /Quorvane/data/big.dat 206 200000 range=200000-"])
+
+        proxy = harness.Tinyproxy(self.work / "proxy-407", port + 2, user="player")
+        self.addCleanup(proxy.stop)
+        (self.game_dir / "data/big.dat").write_bytes(b"old big file")
+        with self.subTest("a proxy that asks for a password"):
+            lines = update_lines(self.run_update())
+            self.assertEqual(lines, [
+                "Download: update.cfg refused by the proxy: it asks for a user name and password (407).",
+                "Try to reading update.cfg", "Total files to check: 0", "Checking files...",
+                "Checking for updates...", "Update incomplete: the file list could not be downloaded"])
+            self.assertEqual((self.game_dir / "data/big.dat").read_bytes(), b"old big file")
+            self.assertEqual(temp_leftovers(self.game_dir), [])
+
     def test_stalled_transfers_time_out(self):
         files = {"data/first.dat": content("first", 3000), "data/stall.dat": content("stall", 200000),
                  "data/silent.dat": content("silent", 5000), "data/slow.dat": content("slow", 300000),
@@ -473,6 +522,47 @@ class UpdateFaultTest(UpdateTestCase):
             self.assertEqual(len(slow), 2, slow)
             resumed = [line for line in slow if re.search(r" 206 \d+ range=[1-9]\d*-$", line)]
             self.assertEqual(len(resumed), 1, f"the slow file resumed from what arrived: {slow}")
+
+    def test_status_line_limit_and_pause(self):
+        """The download limit kept in the settings file holds the transfer back; the status line counts what arrives
+        against the total the answer announced; Pause stops the transfer at once and sends nothing until Resume,
+        which goes on from the partial with Range; the line then sums up."""
+        files = {"data/big.dat": content("big", 12000000)}
+        site, _ = self.publish_files(files)
+        server = self.fault_server(site)
+        (self.game_dir / "contents").mkdir(exist_ok=True)
+        (self.game_dir / "contents" / "launcher.ini").write_bytes(b"[Launcher]\r\ndownload_limit = 1\r\n")
+        run = self.start_launcher(timeout=90)
+
+        def caption(index):
+            return self.driver.one("controls")["controls"][index]["caption"]
+
+        self.assertEqual(caption(16), "Up to 1 MB/s")
+        deadline, seen = time.monotonic() + 60, []
+        while not re.match(r"^\d+\.\d of 12\.0 MB - \d+\.\d MB/s", seen[-1] if seen else ""):
+            self.assertLess(time.monotonic(), deadline, f"no status line: {seen}")
+            seen.append(caption(14))
+        self.driver.one("click", 17)
+        self.assertEqual(caption(15), "Resume")
+        # The transfer is given up at once; then nothing is asked for while paused.
+        deadline = time.monotonic() + 10
+        while not any(line.startswith("GET /Quorvane/data/big.dat ") for line in server.log_lines()):
+            self.assertLess(time.monotonic(), deadline, "the paused transfer went on")
+            time.sleep(0.2)
+        before = server.log_lines()
+        time.sleep(6)
+        self.assertEqual(server.log_lines(), before, "a request while paused")
+        self.driver.one("click", 17)
+        self.driver.one("wait-enabled", PLAY_BUTTON, "120", timeout=150)
+        self.assertEqual(update_lines(self.driver.one("list")["lines"])[-1], "All files up to date")
+        summary = re.match(r"^12\.0 MB in (\d+) s$", caption(14))
+        self.assertTrue(summary, caption(14))
+        self.assertGreaterEqual(int(summary.group(1)), 8, "the limit of 1 MB/s holds the 12 MB back")
+        self.assertEqual(self.close_launcher(run), 0)
+        big = [line for line in server.log_lines() if line.startswith("GET /Quorvane/data/big.dat ")]
+        self.assertEqual(len(big), 2, big)
+        self.assertRegex(big[1], r" 206 \d+ range=[1-9]\d*-$")
+        self.assertEqual((self.game_dir / "data/big.dat").read_bytes(), files["data/big.dat"])
 
     def test_killed_mid_download_then_started_again(self):
         files = {"data/big.dat": content("big", 300000), "data/small.dat": content("small", 2000)}

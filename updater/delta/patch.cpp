@@ -11,6 +11,7 @@
 
 #include "common/file.h"
 #include "updater/helper_thread.h"
+#include "updater/net/progress.h"
 #include "updater/trust/signature.h"
 #include "updater/net/transfer.h"
 
@@ -19,13 +20,7 @@ bool PatchApplies(long long localLength) {
 }
 
 std::vector<ByteRange> PatchRanges(const BlockIndex& index, const BlockPlan& plan) {
-    uint64_t gap = PatchJoinGap;
-    std::vector<ByteRange> ranges = FetchRanges(index, plan, gap);
-    while (ranges.size() > MaxPatchRanges) {
-        gap *= 2;
-        ranges = FetchRanges(index, plan, gap);
-    }
-    return ranges;
+    return FetchRanges(index, plan, PatchJoinGap);
 }
 
 bool PatchWorthIt(uint64_t fileLength, uint64_t indexBytes, uint64_t fetchBytes) {
@@ -86,8 +81,8 @@ struct StagingNames {
     }
 };
 
-// Ranges of one file in flight at once: each request costs a round trip, so several at a time hide most of it
-// (the rebuild copies the local blocks meanwhile, which takes about as long on a home line).
+// Ranges of one file in flight at once, each on a kept-alive slot of the transport: each request costs a round
+// trip, so several at a time hide most of it (the rebuild copies the local blocks meanwhile).
 const size_t RangesInFlight = 4;
 
 std::mutex PatchLock;
@@ -212,6 +207,10 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     BlockPlan plan = ScanLocalFileInHalves(index, request.path, files.local, std::max(0LL, FileLength(request.path)));
     std::vector<ByteRange> ranges = PatchRanges(index, plan);
     if (!PatchWorthIt(index.fileLength, data.size(), TotalLength(ranges))) return "too much of the file changed";
+    if (request.pendingIndex >= 0) {
+        int64_t fetched = (int64_t)(data.size() + TotalLength(ranges));
+        RunMeter.AdjustTotal(request.fingerprint ? fetched - (int64_t)request.fingerprint->length : fetched);
+    }
 
     files.built = fopen(names.built, "wb");
     if (!files.built) return "the staging folder refused the file";
@@ -226,8 +225,14 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     bool written = fflush(files.built) == 0 && !ferror(files.built);
     files.Close();  // the local copy is replaced next, which Windows refuses while it is open
     if (!written) return "the staging folder refused the file";
-    if (!DigestAccepted(request.expectedDigest, built)) return "the rebuilt file does not match its digest";
-    if (const char* problem = InstallStagedFile(request, names.built)) return problem;
+    char checked[DigestTextSize];
+    long lastError;
+    switch (InstallChecked(request, names.built, built, checked, &lastError).kind) {
+    case LineComplete: break;
+    case LineDigestMismatch: return "the rebuilt file does not match its digest";
+    case LineSignedMismatch: return "the rebuilt file does not match its signed length and SHA-256";
+    default: return "the rebuilt file cannot replace the old one";
+    }
 
     char line[UrlBufferSize + 100];
     DownloadLineArgs args = {request.path, "", 0, built, request.expectedDigest, 0};

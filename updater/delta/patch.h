@@ -11,20 +11,17 @@
 #include "updater/net/downloader.h"
 
 enum {
-    // A fetched range costs a request and a round trip: ranges closer than this are fetched as one, about
-    // what a home line carries in one round trip.
+    // A fetched range costs a request and a round trip on a kept-alive connection: ranges closer than this are
+    // fetched as one, about what a home line carries in one round trip. There is no cap on their number: joining
+    // further would turn many small edits spread over a file into a few ranges covering most of it.
     PatchJoinGap = 64 * 1024,
-    // Each range is a request of its own, four in flight per file; more than this many are joined further
-    // (a file changed in many places is fetched in fewer, longer pieces).
-    MaxPatchRanges = 64,
 };
 
 // Whether a pending file whose local copy is localLength bytes long (-1: none) may be patched: the publisher
 // indexes files from DefaultBlockIndexMinBytes on, and a smaller old copy holds too little to reuse.
 bool PatchApplies(long long localLength);
 
-// The ranges to fetch for a plan: FetchRanges with PatchJoinGap, the gap doubled until at most MaxPatchRanges
-// remain. Empty when nothing needs fetching.
+// The ranges to fetch for a plan: FetchRanges with PatchJoinGap. Empty when nothing needs fetching.
 std::vector<ByteRange> PatchRanges(const BlockIndex& index, const BlockPlan& plan);
 
 // Whether fetching ranges of fetchBytes (besides the index's indexBytes) is worth it for a file of fileLength:

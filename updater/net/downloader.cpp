@@ -19,15 +19,6 @@ bool MakeDownloadTempName(const char* path, int pendingIndex, char* name, size_t
     return true;
 }
 
-DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut) {
-    if (timedOut || result == ConnectionTimeoutResult) return LineTimedOut;
-    if (result == DownloadFailureResult) return LineUrlInvalid;
-    if (result == OutOfMemoryResult) return LineOutOfMemory;
-    if (result != 0) return LineError;
-    if (httpStatus >= 400 || bodyCutShort) return LineUrlInvalid;
-    return LineComplete;
-}
-
 bool DigestAccepted(const char* expectedDigest, const char* arrivedDigest) {
     if (!IsHexDigest40(expectedDigest)) return true;
     return IsHexDigest40(arrivedDigest) && EqualIgnoringCase(expectedDigest, arrivedDigest);
@@ -55,6 +46,13 @@ void FormatDownloadLine(char* buffer, size_t size, DownloadLineKind kind, const 
         break;
     case LineSignedMismatch:
         snprintf(buffer, size, "Download: %s does not match its signed length and SHA-256.", args.path);
+        break;
+    case LineDiskFull:
+        snprintf(buffer, size, "Download: %s stopped: the disk is nearly full.", args.path);
+        break;
+    case LineProxyRefused:
+        snprintf(buffer, size, "Download: %s refused by the proxy: it asks for a user name and password (407).",
+                 args.path);
         break;
     case LineDigestMismatch:
         snprintf(buffer, size, "Download: %s does not match its digest (%s - %s).", args.path, args.arrivedDigest,

@@ -43,9 +43,12 @@ struct ByteRange;
 // 206 for exactly that range of a file of fileLength bytes. Returns null, or what went wrong. Safe on any thread.
 const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLength, const char* into);
 
-// Moves a staged whole file, whose listed digest the caller has checked, into the request's place once it
-// matches the request's signed length and SHA-256 (when there is a fingerprint). Returns null, or what failed.
-const char* InstallStagedFile(const FetchRequest& request, const char* staged);
+// The step every fetched or rebuilt file ends in: checks the staged file against the request's listed digest
+// (knownDigest when the caller computed it already, otherwise computed here; the digest found goes into arrived,
+// DigestTextSize bytes), then against its signed length and SHA-256 when there is a fingerprint, and moves it into
+// the request's place. TransferDone, or the mismatch or the local failure (with the thread's error in lastError).
+AttemptVerdict InstallChecked(const FetchRequest& request, const char* staged, const char* knownDigest, char* arrived,
+                              long* lastError);
 
 // Fetches one file on the calling thread, never retried, at most maxBytes long (0: no bound) and
 // whole within the transfer time-out of its request, and logs its lines. True when it was installed.
@@ -79,30 +82,6 @@ void RemoveStagingFolder(const std::function<bool(const char* digest)>& keepDige
 #error "LAUNCHER_TIMEOUT_SECONDS is set for the whole build by CMakeLists.txt"
 #endif
 enum { DownloadTimeoutSeconds = LAUNCHER_TIMEOUT_SECONDS };
-
-// Result codes of the download service that have a line of their own.
-enum : uint32_t {
-    DownloadFailureResult = 0x800C0008u,    // INET_E_DOWNLOAD_FAILURE
-    OutOfMemoryResult = 0x8007000Eu,        // E_OUTOFMEMORY
-    ConnectionTimeoutResult = 0x800C000Bu,  // INET_E_CONNECTION_TIMEOUT
-};
-
-enum DownloadLineKind {
-    LineComplete,        // "Download: %s complete."
-    LineUrlInvalid,      // "URL is invalid: %s."
-    LineOutOfMemory,     // "Buffer length invalid, or insufficient memory: %s"
-    LineError,           // "Download: %s, error: %d"
-    LineDigestMismatch,  // "Download: %s does not match its digest (%s - %s)."
-    LineTimedOut,        // "Download: %s timed out."
-    LineTooLarge,        // "Download: %s is larger than %llu bytes."
-    LineSignedMismatch,  // "Download: %s does not match its signed length and SHA-256."
-};
-
-// Judges a finished transfer. An HTTP status of 400 or more, or a body cut short of the length
-// the response announced, is a failed download even when the service reported success: it is
-// reported as the service reports a failed transfer. A transfer abandoned for its time-out, or
-// one the service gave up for its own, is LineTimedOut. LineComplete means the transfer succeeded.
-DownloadLineKind JudgeTransfer(uint32_t result, int httpStatus, bool bodyCutShort, bool timedOut = false);
 
 // Whether what arrived may be installed: always when the expected digest is not 40 hexadecimal
 // characters, otherwise only when the arrived digest equals it without regard to case.

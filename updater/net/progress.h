@@ -15,6 +15,8 @@ public:
     void Add(uint64_t bytes) { arrived_.fetch_add(bytes, std::memory_order_relaxed); }
     // Raises the total to come by bytes (a signed length, or an answer's length as it arrives); any thread.
     void AddToTotal(uint64_t bytes) { total_.fetch_add(bytes, std::memory_order_relaxed); }
+    // A patch fetches less than its file's length, which the total counted: it then counts what is fetched.
+    void AdjustTotal(int64_t bytes) { total_.fetch_add((uint64_t)bytes, std::memory_order_relaxed); }
     uint64_t Arrived() const { return arrived_.load(std::memory_order_relaxed); }
     uint64_t Total() const { return total_.load(std::memory_order_relaxed); }
 

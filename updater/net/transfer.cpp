@@ -113,3 +113,40 @@ bool PartialNameDigest(const char* fileName, char* digest) {
     size_t digits = DecimalDigitCount(rest + 1);
     return rest[0] == '.' && digits > 0 && rest + 1 + digits == fileName + length - 5;
 }
+
+int64_t BodyPlacement(uint64_t requestedFrom, int httpStatus, const char* contentRange) {
+    switch (JudgeRangeAnswer(requestedFrom, httpStatus, contentRange)) {
+    case RangeWholeBody: return 0;
+    case RangeAppend: return (int64_t)requestedFrom;
+    case RangeStartOver: break;
+    }
+    return -1;
+}
+
+AttemptVerdict JudgeAttempt(const AttemptFacts& facts) {
+    const int status = facts.httpStatus;
+    if (status == 0) return facts.timedOut ? AttemptVerdict{TransferTimedOut, LineTimedOut} : AttemptVerdict{TransferCut, LineError};
+    if (status >= 500) return {TransferServerError, LineUrlInvalid};
+    if (status == 416) {
+        // A partial that is already whole is answered with 416 and the file's length.
+        int64_t total;
+        bool whole = facts.requestedFrom > 0 && UnsatisfiedRangeLength(facts.contentRange, &total) &&
+                     total == (int64_t)facts.requestedFrom;
+        return whole ? AttemptVerdict{TransferDone, LineComplete} : AttemptVerdict{TransferRangeRefused, LineUrlInvalid};
+    }
+    // The user's proxy, not the update server, refused: no other file gets through it either.
+    if (status == 407) return {TransferClientError, LineProxyRefused};
+    if (status >= 400) return {TransferClientError, LineUrlInvalid};
+    if (status == 206 && JudgeRangeAnswer(facts.requestedFrom, status, facts.contentRange) != RangeAppend) {
+        return {TransferRangeRefused, LineError};
+    }
+    if (facts.tooLarge) return {TransferTooLarge, LineTooLarge};
+    if (facts.timedOut) return {TransferTimedOut, LineTimedOut};
+    if (status != 200 && status != 206) return {TransferCut, LineError};  // no body of the file at all
+    if (facts.diskLow) return {TransferDiskFull, LineDiskFull};
+    if (facts.writeFailed) return {TransferLocalError, LineError};
+    if (!facts.ended || (facts.announced >= 0 && facts.stored != (uint64_t)facts.announced)) {
+        return {TransferCut, LineError};
+    }
+    return {TransferDone, LineComplete};
+}

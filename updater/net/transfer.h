@@ -43,11 +43,55 @@ enum TransferFailure {
     TransferTooLarge,        // longer than the bound
     TransferDigestMismatch,  // whole, but not the listed digest
     TransferLocalError,      // the folder refused the file
+    TransferDiskFull,        // the volume reached its reserve: stopped, what arrived kept for a later start
 };
 
 // Failures that a later attempt may overcome: cuts, time-outs, 5xx and refused ranges. They are retried, and
 // what arrived before them is kept for the next attempt or the next start.
 bool IsTransientFailure(TransferFailure failure);
+
+// The outcome line of a transfer.
+enum DownloadLineKind {
+    LineComplete,        // "Download: %s complete."
+    LineUrlInvalid,      // "URL is invalid: %s." (an HTTP error answer)
+    LineOutOfMemory,     // "Buffer length invalid, or insufficient memory: %s"
+    LineError,           // "Download: %s, error: %d" (every other failure, with the thread's last error)
+    LineDigestMismatch,  // "Download: %s does not match its digest (%s - %s)."
+    LineTimedOut,        // "Download: %s timed out."
+    LineTooLarge,        // "Download: %s is larger than %llu bytes."
+    LineSignedMismatch,  // "Download: %s does not match its signed length and SHA-256."
+    LineProxyRefused,    // "Download: %s refused by the proxy: it asks for a user name and password (407)."
+    LineDiskFull,        // "Download: %s stopped: the disk is nearly full."
+};
+
+// What one attempt saw: the answer's head, then how its body ended.
+struct AttemptFacts {
+    uint64_t requestedFrom;    // the offset of "Range: bytes=N-" (0: no Range)
+    int httpStatus;            // 0: no answer arrived
+    const char* contentRange;  // the answer's Content-Range value, or null
+    int64_t announced;         // the body length the answer announced, -1 when unknown
+    uint64_t stored;           // body bytes stored
+    bool ended;                // the body was read to its end
+    bool timedOut;             // abandoned for a time bound
+    bool tooLarge;             // longer than its bound
+    bool writeFailed;          // the staging folder refused what arrived
+    bool diskLow = false;      // stopped since the volume reached its reserve
+};
+
+struct AttemptVerdict {
+    TransferFailure failure;   // TransferDone: the partial body is whole and may be checked and installed
+    DownloadLineKind kind;     // the outcome line, should the attempt be the last
+};
+
+// Judges one attempt, the HTTP status first: 5xx is a server error and any other 4xx a client error ("URL is
+// invalid"; a 407 is the proxy's, told as such), a 416 to a partial that is already whole is a whole file, a 416 or a 206 that does not start where
+// asked is a refused range; then a body over its bound, a time-out, a local failure and a body that did not end
+// or ended short of its announced length (a cut, told with the thread's last error).
+AttemptVerdict JudgeAttempt(const AttemptFacts& facts);
+
+// Where the body of an answer to a request from byte requestedFrom goes in the partial: a whole body (200) from
+// its start, the rest asked for (a 206 from that byte) at requestedFrom, anything else nowhere (-1).
+int64_t BodyPlacement(uint64_t requestedFrom, int httpStatus, const char* contentRange);
 
 enum RetryAction { GiveUp, RetryResuming, RetryFromStart };
 

@@ -212,19 +212,34 @@ TEST(BlockIndexTest, IndexNameAndBlockSize) {
     for (const auto& row : sizes) EXPECT_EQ(BlockSizeFor(row.length), row.blockSize) << row.length;
 }
 
-TEST(BlockIndexTest, PatchFetchesFewRangesAndOnlyWhenWorthIt) {
-    for (size_t blocks : {1000, 4000}) {
-        // One changed block in every 40: 25 ranges stay apart, 100 are joined into at most the limit.
+TEST(BlockIndexTest, PatchFetchesTheChangedBlocksWhateverThePatternAndOnlyWhenWorthIt) {
+    // Scattered changes: one changed block in every `every`, from block 7 on. Blocks closer than the join gap are
+    // fetched as one range; however many ranges that makes, the bytes stay those of the changed blocks (plus the
+    // gaps joined), so a pack edited in a thousand places is still worth patching.
+    const struct {
+        size_t blocks, every;
+        size_t ranges;
+        uint64_t bytes;
+        bool worthIt;
+    } rows[] = {
+        {1000, 40, 25, 25 * 4096, true},          // 160 KiB apart: every block a range of its own
+        {4000, 40, 100, 100 * 4096, true},
+        {65536, 64, 1024, 1024 * 4096, true},     // 256 MiB, 1024 edits spread evenly
+        {1000, 10, 1, 991 * 4096, false},         // 40 KiB apart: joined into one from the first to the last
+    };
+    for (const auto& row : rows) {
         BlockIndex index;
         index.blockSize = 4096;
-        index.fileLength = blocks * 4096;
-        index.blocks.resize(blocks);
-        BlockPlan plan(blocks);
-        for (size_t i = 0; i < blocks; ++i) plan[i] = i % 40 == 7 ? FetchBlock : i * 4096;
+        index.fileLength = row.blocks * 4096;
+        index.blocks.resize(row.blocks);
+        BlockPlan plan(row.blocks);
+        for (size_t i = 0; i < row.blocks; ++i) plan[i] = i % row.every == 7 ? FetchBlock : i * 4096;
         std::vector<ByteRange> ranges = PatchRanges(index, plan);
-        EXPECT_EQ(ranges.size(), blocks == 1000 ? 25u : 1u) << blocks;
+        EXPECT_EQ(ranges.size(), row.ranges) << row.blocks << "/" << row.every;
+        EXPECT_EQ(TotalLength(ranges), row.bytes) << row.blocks << "/" << row.every;
+        EXPECT_EQ(PatchWorthIt(index.fileLength, 0, TotalLength(ranges)), row.worthIt) << row.blocks << "/" << row.every;
         uint64_t stored;
-        for (size_t i = 7; i < blocks; i += 40) EXPECT_TRUE(OffsetInFetched(ranges, i * 4096, &stored)) << i;
+        for (size_t i = 7; i < row.blocks; i += row.every) EXPECT_TRUE(OffsetInFetched(ranges, i * 4096, &stored)) << i;
     }
     EXPECT_TRUE(PatchWorthIt(3 << 20, 6200, 300 << 10));
     EXPECT_FALSE(PatchWorthIt(3 << 20, 6200, 3 << 19));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "updater/net/downloader.h"
+#include "updater/net/transport.h"
 #include "updater/manifest.h"
 
 TEST(DownloadNames, TemporaryNameLiesDirectlyInTheStagingFolder) {
@@ -54,32 +55,7 @@ TEST(DownloadNames, AcceptsOnlyAMatchingDigest) {
     }
 }
 
-TEST(DownloadNames, ChoosesTheOutcomeLine) {
-    struct Case {
-        uint32_t result;
-        int status;
-        bool cutShort;
-        DownloadLineKind kind;
-    } cases[] = {
-        {0, 200, false, LineComplete},
-        {0, 0, false, LineComplete},  // no status seen: the service's result decides
-        {0, 404, false, LineUrlInvalid},
-        {0, 500, false, LineUrlInvalid},
-        {0, 399, false, LineComplete},
-        {0, 200, true, LineUrlInvalid},
-        {0x800C0008u, 0, false, LineUrlInvalid},
-        {0x8007000Eu, 0, false, LineOutOfMemory},
-        {0x800C0005u, 0, false, LineError},
-        {0x80004005u, 200, false, LineError},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.kind, JudgeTransfer(c.result, c.status, c.cutShort)) << std::hex << c.result << " " << c.status;
-    }
-    // A transfer abandoned for its time-out says so, whatever the service made of the abort.
-    EXPECT_EQ(LineTimedOut, JudgeTransfer(0x80004004u, 0, false, true));
-    EXPECT_EQ(LineTimedOut, JudgeTransfer(0, 200, true, true));
-    EXPECT_EQ(LineTimedOut, JudgeTransfer(0x800C000Bu, 0, false));
-
+TEST(DownloadNames, FormatsTheOutcomeLine) {
     DownloadLineArgs args = {"music/a%d.ogg", "http://127.0.0.1/Quorvane/music/a%d.ogg", -3, "1234", "abcd", 4096};
     struct Line {
         DownloadLineKind kind;
@@ -93,6 +69,7 @@ TEST(DownloadNames, ChoosesTheOutcomeLine) {
         {LineTimedOut, "Download: music/a%d.ogg timed out."},
         {LineTooLarge, "Download: music/a%d.ogg is larger than 4096 bytes."},
         {LineSignedMismatch, "Download: music/a%d.ogg does not match its signed length and SHA-256."},
+        {LineProxyRefused, "Download: music/a%d.ogg refused by the proxy: it asks for a user name and password (407)."},
     };
     char retry[200];
     FormatRetryLine(retry, sizeof retry, "a.pak", TransferCut, 2, 4);
@@ -125,4 +102,36 @@ TEST(DownloadNames, ReadsTheAnnouncedBodyLength) {
                               "\r\nContent-Length: 77\r\n";
     EXPECT_EQ(77, ExpectedBodyLength(longHeaders.c_str()));
     for (const Case& c : cases) EXPECT_EQ(c.length, (long long)ExpectedBodyLength(c.headers)) << c.headers;
+}
+
+TEST(DownloadNames, SplitsTheUpdateUrl) {
+    struct Case {
+        const char* url;
+        const char* host;
+        unsigned port;
+        const char* object;
+    } cases[] = {
+        {"http://127.0.0.1:18660/Quorvane/a#b%20.dat", "127.0.0.1", 18660, "/Quorvane/a#b%20.dat"},  // kept as given
+        {"HTTP://updates.example/Quorvane/x?sha1=ab", "updates.example", 80, "/Quorvane/x?sha1=ab"},
+        {"https://127.0.0.1/Quorvane/x", nullptr, 0, nullptr},
+        {"http://127.0.0.1:0/x", nullptr, 0, nullptr},
+        {"http://127.0.0.1:65536/x", nullptr, 0, nullptr},
+        {"http://127.0.0.1:80", nullptr, 0, nullptr},
+        {"http:///x", nullptr, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        char host[32];
+        unsigned port = 0;
+        const char* object = nullptr;
+        bool split = SplitHttpUrl(c.url, host, sizeof host, &port, &object);
+        ASSERT_EQ(c.host != nullptr, split) << c.url;
+        if (!split) continue;
+        EXPECT_EQ(std::string(c.host), host);
+        EXPECT_EQ(c.port, port);
+        EXPECT_EQ(std::string(c.object), object);
+    }
+    char tiny[4];
+    unsigned port;
+    const char* object;
+    EXPECT_FALSE(SplitHttpUrl("http://127.0.0.1/x", tiny, sizeof tiny, &port, &object));
 }

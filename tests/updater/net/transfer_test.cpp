@@ -110,3 +110,57 @@ TEST(TransferPolicy, PartialNamesCarryTheListedDigest) {
         EXPECT_FALSE(PartialNameDigest(other, found)) << other;
     }
 }
+
+TEST(TransferPolicy, JudgesAnAttemptStatusFirst) {
+    // A resumed request from byte 1000 of a 2000-byte file, or a whole one (from 0).
+    struct Case {
+        uint64_t from;
+        int status;
+        const char* contentRange;
+        int64_t announced;
+        uint64_t stored;
+        bool ended, timedOut, tooLarge, writeFailed;
+        TransferFailure failure;
+        DownloadLineKind kind;
+        int64_t placement;
+    } cases[] = {
+        {0, 200, nullptr, 2000, 2000, true, false, false, false, TransferDone, LineComplete, 0},
+        {0, 200, nullptr, -1, 2000, true, false, false, false, TransferDone, LineComplete, 0},  // chunked
+        {1000, 206, "bytes 1000-1999/2000", 1000, 1000, true, false, false, false, TransferDone, LineComplete, 1000},
+        {1000, 200, nullptr, 2000, 2000, true, false, false, false, TransferDone, LineComplete, 0},  // Range ignored
+        {1000, 416, "bytes */1000", 0, 0, true, false, false, false, TransferDone, LineComplete, -1},  // already whole
+        // HTTP errors: judged before a time-out or a cut in their bodies.
+        {0, 404, nullptr, 50, 0, false, true, false, false, TransferClientError, LineUrlInvalid, -1},
+        {0, 407, nullptr, 50, 50, true, false, false, false, TransferClientError, LineProxyRefused, -1},
+        {0, 503, nullptr, 50, 0, false, false, false, false, TransferServerError, LineUrlInvalid, -1},
+        {1000, 500, nullptr, -1, 0, true, false, true, false, TransferServerError, LineUrlInvalid, -1},
+        {1000, 416, "bytes */2000", 0, 0, true, false, false, false, TransferRangeRefused, LineUrlInvalid, -1},
+        {1000, 416, nullptr, 0, 0, true, false, false, false, TransferRangeRefused, LineUrlInvalid, -1},
+        // Answers that are no HTTP error but not the file either.
+        {1000, 206, "bytes 0-1999/2000", 2000, 0, true, false, false, false, TransferRangeRefused, LineError, -1},
+        {0, 304, nullptr, 0, 0, true, false, false, false, TransferCut, LineError, -1},
+        {0, 0, nullptr, -1, 0, false, false, false, false, TransferCut, LineError, -1},  // no answer
+        {0, 0, nullptr, -1, 0, false, true, false, false, TransferTimedOut, LineTimedOut, -1},
+        // How the body ended.
+        {0, 200, nullptr, 2000, 1000, true, false, false, false, TransferCut, LineError, 0},   // short
+        {0, 200, nullptr, -1, 1000, false, false, false, false, TransferCut, LineError, 0},   // broken off
+        {0, 200, nullptr, 2000, 1500, false, true, false, false, TransferTimedOut, LineTimedOut, 0},
+        {0, 200, nullptr, 9000, 0, false, false, true, false, TransferTooLarge, LineTooLarge, 0},
+        {0, 200, nullptr, 2000, 100, false, true, true, false, TransferTooLarge, LineTooLarge, 0},
+        {0, 200, nullptr, 2000, 100, false, false, false, true, TransferLocalError, LineError, 0},
+    };
+    for (const Case& c : cases) {
+        AttemptFacts facts{c.from, c.status, c.contentRange, c.announced, c.stored, c.ended, c.timedOut, c.tooLarge,
+                           c.writeFailed};
+        AttemptVerdict verdict = JudgeAttempt(facts);
+        EXPECT_EQ(c.failure, verdict.failure) << c.from << " " << c.status << " " << c.stored;
+        EXPECT_EQ(c.kind, verdict.kind) << c.from << " " << c.status << " " << c.stored;
+        EXPECT_EQ(c.placement, BodyPlacement(c.from, c.status, c.contentRange)) << c.from << " " << c.status;
+    }
+    // A volume at its reserve stops the file for good in this run, and keeps what arrived.
+    AttemptFacts low{0, 200, nullptr, 2000, 100, false, false, false, false, true};
+    EXPECT_EQ(TransferDiskFull, JudgeAttempt(low).failure);
+    EXPECT_EQ(LineDiskFull, JudgeAttempt(low).kind);
+    EXPECT_FALSE(IsTransientFailure(TransferDiskFull));
+    EXPECT_EQ(GiveUp, NextAttempt(TransferDiskFull, 1, TransferRetries, false));
+}

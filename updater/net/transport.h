@@ -1,0 +1,48 @@
+// Transport: one HTTP GET into a staging file over the process's WinINet session (transport_win.cpp); any
+// transfer thread, up to MaxTransferSlots at once plus the start-up's.
+#pragma once
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+
+#include "updater/net/transfer.h"
+
+struct TransportRequest {
+    const char* url;          // "http://host[:port]/..."
+    uint64_t rangeFirst;      // "Range: bytes=FIRST-" when not 0, or "bytes=FIRST-LAST" with closedRange
+    uint64_t rangeLast;
+    bool closedRange;
+    bool bounded;             // whether the stored body may be at most maxBytes (less the offset of a resumed one)
+    uint64_t maxBytes;
+    TransferLimits limits;    // time bounds, watched while the body arrives
+    const char* into;         // the staging file
+    // Given the answer's status and Content-Range (null when absent), where its body starts in the staging file
+    // (what lay beyond is cut off), or -1 when the body is not stored at all.
+    std::function<int64_t(int status, const char* contentRange)> place;
+    // A run's file without a signed length: its length is added to the run's total from the first answer that
+    // tells it (set once it did), so that the status line knows the total while the body arrives. Null: not counted.
+    bool* totalCounted = nullptr;
+};
+
+struct TransportResult {
+    int status = 0;            // 0: no answer arrived
+    std::string contentRange;  // empty when absent
+    int64_t announced = -1;    // the body length the answer announced, -1 when unknown
+    uint64_t stored = 0;       // body bytes written to the staging file
+    bool ended = false;        // the body was read to its end
+    bool timedOut = false;     // abandoned by the watchdog (silence, whole time, minimum rate) or the network layer
+    bool tooLarge = false;     // longer than its bound: stopped there
+    bool writeFailed = false;  // the staging file refused what arrived
+    bool diskLow = false;      // stopped since the volume reached its reserve
+    bool paused = false;       // the player paused: stopped, what arrived kept
+    long lastError = 0;        // the thread's last error where the transfer failed
+};
+
+// Sends the request over a kept-alive slot and streams the body, as it arrives, into request.into through one
+// fixed buffer, so that a kill loses at most that buffer. Never retries. Safe on any thread.
+void Transport(const TransportRequest& request, TransportResult* result);
+
+// The host (with its port) and the object ("/..." with any query) of an "http://" URL; false for another form
+// or a host longer than hostSize allows.
+bool SplitHttpUrl(const char* url, char* host, size_t hostSize, unsigned* port, const char** object);
