@@ -34,9 +34,13 @@ function(update_host_problem value out)
   set(${out} "${problem}" PARENT_SCOPE)
 endfunction()
 
+# The launcher tries at most this many hosts for its file list: the origin and three fallbacks.
+set(MAX_UPDATE_HOSTS 4)
+
 function(fail_update_host variable value problem)
   message(FATAL_ERROR "${variable} is \"${value}\": ${problem}. Give a host name or an IPv4 address, optionally "
-    "with :port, and nothing else; the launcher's update URL is \"http://\" + host + \"/Quorvane/\". For example "
+    "with :port, and nothing else, or up to ${MAX_UPDATE_HOSTS} of them separated by commas, the origin first; the "
+    "launcher's update URL is \"http://\" + host + \"/Quorvane/\". For example "
     "-D${variable}=203.0.113.7 or -D${variable}=updates.example.com:8080")
 endfunction()
 
@@ -48,25 +52,30 @@ function(check_update_host variable)
   endif()
 endfunction()
 
-# The launcher tries at most this many hosts for its file list: the origin and three fallbacks.
-set(MAX_UPDATE_HOSTS 4)
-
 # Reads the variable named by variable as a list of 1 to MAX_UPDATE_HOSTS hosts, separated by ";" (a CMake list) or
 # "," (easier on a shell's command line), blanks around each ignored; each must pass check_update_host, and none may
-# be given twice. Fails the configuration otherwise, naming the entry. out receives the hosts as a CMake list, the
-# origin first.
+# be given twice. Fails the configuration otherwise, naming the entry (a single host is said as check_update_host
+# says it). out receives the hosts as a CMake list, the origin first.
 function(check_update_hosts variable out)
   string(REPLACE "," ";" entries "${${variable}}")
+  # Counted by foreach, which keeps empty entries under every policy setting (a script run with cmake -P has none).
+  set(given 0)
+  foreach(entry IN LISTS entries)
+    math(EXPR given "${given} + 1")
+  endforeach()
   set(hosts "")
   set(position 0)
   foreach(entry IN LISTS entries)
     math(EXPR position "${position} + 1")
     string(STRIP "${entry}" entry)
     update_host_problem("${entry}" problem)
-    if(NOT problem AND entry IN_LIST hosts)
+    list(FIND hosts "${entry}" earlier)
+    if(NOT problem AND NOT earlier EQUAL -1)
       set(problem "it is given twice")
     endif()
-    if(problem)
+    if(problem AND given EQUAL 1)
+      fail_update_host(${variable} "${${variable}}" "${problem}")
+    elseif(problem)
       fail_update_host(${variable} "${${variable}}" "host ${position} (\"${entry}\"): ${problem}")
     endif()
     list(APPEND hosts "${entry}")
