@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "common/file.h"
 #include "common/text.h"
 
 static_assert(MaxRunHosts <= 32, "a file's failed hosts are bits of a uint32_t");
@@ -154,6 +155,17 @@ std::string FormatHostRanking(const std::vector<HostRate>& ranking) {
         text += std::to_string(ranking[i].bytesPerSecond) + " " + ranking[i].base + "\n";
     }
     return text;
+}
+
+std::vector<HostRate> LoadHostRanking(const char* path) {
+    std::string text;
+    if (!ReadSmallFile(path, MaxRankingFileSize, text)) return {};
+    return ReadHostRanking(text.data(), text.size());
+}
+
+bool SaveHostRanking(const char* path, const std::vector<HostRate>& ranking) {
+    const std::string text = FormatHostRanking(ranking);
+    return ReplaceFileContents(path, text.data(), text.size());
 }
 
 int ChooseListHost(const std::vector<std::string>& bases, const std::function<const char*(int host)>& fetch,

@@ -104,6 +104,11 @@ private:
 // MaxRankingFileSize bytes; a line that is not of that form, or names a host again, is skipped.
 std::vector<HostRate> ReadHostRanking(const char* text, size_t length);
 std::string FormatHostRanking(const std::vector<HostRate>& ranking);
+// The ranking kept at path (HostRankingName in the launcher); none when the file is missing, unreadable or longer
+// than MaxRankingFileSize.
+std::vector<HostRate> LoadHostRanking(const char* path);
+// Replaces the file at path with ranking in one step; false when it could not be written.
+bool SaveHostRanking(const char* path, const std::vector<HostRate>& ranking);
 
 // Asks the build's list hosts for the file list in order: fetch(host) fetches and checks update.cfg (and, signed, its
 // signature and listing) from bases[host] within ListHostFirstByteSeconds to its first byte, and returns null when

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "temp_folder.h"
 #include "updater/net/host_choice.h"
 
 namespace {
@@ -150,6 +151,20 @@ TEST(HostRanking, SkipsWhatIsNotARankingLine) {
     std::string many;
     for (int i = 0; i < 40; ++i) many += std::to_string(i) + " http://m" + std::to_string(i) + ".example.com/q/\n";
     EXPECT_EQ((size_t)MaxRunHosts, ReadHostRanking(many.data(), many.size()).size());
+}
+
+class HostRankingFile : public InTempFolder {};
+
+TEST_F(HostRankingFile, KeepsTheRankingForTheNextStartAndIgnoresAnOverlongFile) {
+    EXPECT_TRUE(LoadHostRanking("ranking.txt").empty());  // none yet
+    ASSERT_TRUE(SaveHostRanking("ranking.txt", {{B, 900}, {A, 0}}));
+    const std::vector<HostRate> back = LoadHostRanking("ranking.txt");
+    ASSERT_EQ(2u, back.size());
+    EXPECT_EQ(B, back[0].base);
+    EXPECT_EQ(900u, back[0].bytesPerSecond);
+    EXPECT_EQ(0u, back[1].bytesPerSecond);
+    WriteFile("ranking.txt", "1 " + A + "\n" + std::string(MaxRankingFileSize, '#'));
+    EXPECT_TRUE(LoadHostRanking("ranking.txt").empty());
 }
 
 TEST(ListHosts, FirstWholeValidAnswerWinsAndEachPassedOverHostIsSaid) {
