@@ -44,7 +44,7 @@ double HostChoice::Rate(int index) const {
     const Host& host = hosts_[index];
     // A transfer of under a millisecond is counted as one, so that a tiny file cannot claim an endless rate.
     if (host.seconds > 0 || host.bytes) return (double)host.bytes / std::max(host.seconds, 0.001);
-    return host.seededRate;
+    return host.failedUnmeasured ? 0 : host.seededRate;
 }
 
 int HostChoice::Begin(int file) {
@@ -107,6 +107,7 @@ bool HostChoice::Failed(int file, int host, HostFailure failure) {
     Host& h = hosts_[host];
     if (h.inFlight > 0) --h.inFlight;
     files_[file].failed |= 1u << host;
+    if (h.bytes == 0 && h.seconds <= 0) h.failedUnmeasured = true;
     if (failure == HostClientError) files_[file].refused |= 1u << host;
     if (h.dropped || ++h.failuresInARow < DropAfterFailuresInARow) return false;
     int alive = 0;

@@ -5,7 +5,8 @@
 // completed transfer measures its host's rate (bytes / seconds); each attempt goes to the host that would give it
 // the most (its rate divided by the transfers it already carries, plus one), among the hosts that have not failed
 // that file, so K slots spread over the hosts that work in proportion to their rates. A host with no rate yet, in
-// this run or the last one, is taken first while it carries nothing, so that it gets measured. A failed attempt
+// this run or the last one, is taken first while it carries nothing, so that it gets measured; one that failed
+// before any transfer of this run completed counts as rate 0, taken only where no other host is left. A failed attempt
 // sends the next one to a host that has not failed the file; only when every host left has failed it does the file
 // go back to one of them, as a retry within the attempt budget, and never to one that answered 4xx. A host that
 // fails DropAfterFailuresInARow files in a row is dropped for the run, unless it is the last one left, so that a
@@ -88,6 +89,7 @@ private:
         double seededRate = -1;  // bytes per second of the last run; -1 when it did not rank the host
         int inFlight = 0;
         int failuresInARow = 0;
+        bool failedUnmeasured = false;  // failed before any transfer of this run completed: rate 0
         bool dropped = false;
     };
     struct File {

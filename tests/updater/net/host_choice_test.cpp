@@ -68,11 +68,15 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
           Bad(0, 2, HostRefused), {Start, 0, 3}, Bad(0, 3, HostRefused), {Start, 0, 4}, Bad(0, 4, HostRefused),
           {Start, 0, -1}}},
         {"dropped after 3 files in a row, for every file", {A, B}, {},
-         {{Start, 0, 0}, Bad(0, 0, HostRefused), {Start, 1, 0}, Bad(1, 0, HostRefused), {Start, 2, 0},
-          Bad(2, 0, HostRefused, true), {Start, 3, 1}, {Start, 0, 1}, {Start, 4, 1}}},
-        {"the success resets", {A, B}, {},
-         {{Start, 0, 0}, Bad(0, 0, HostCut), {Start, 1, 0}, Bad(1, 0, HostCut), {Start, 2, 0}, Ok(2, 0, 1),
-          {Start, 3, 1}, Ok(3, 1, 0.5), {Start, 4, 0}, Bad(4, 0, HostCut), {Start, 5, 0}}},
+         {{Start, 0, 0}, {Start, 1, 1}, Ok(0, 0, 5), Ok(1, 1, 1), {Start, 2, 0}, Bad(2, 0, HostRefused),
+          {Start, 3, 0}, Bad(3, 0, HostTimedOut), {Start, 4, 0}, Bad(4, 0, HostServerError, true), {Start, 2, 1},
+          {Start, 5, 1}}},
+        {"a success in between resets the count", {A, B}, {},
+         {{Start, 0, 0}, {Start, 1, 1}, Ok(0, 0, 2), Ok(1, 1, 1), {Start, 2, 0}, Bad(2, 0, HostCut), {Start, 3, 0},
+          Bad(3, 0, HostCut), {Start, 4, 0}, Ok(4, 0, 2), {Start, 5, 0}, Bad(5, 0, HostCut), {Start, 6, 0}}},
+        {"a host that failed before it was measured comes last", {A, B, C}, {},
+         {{Start, 0, 0}, Bad(0, 0, HostRefused), {Start, 1, 1}, {Start, 2, 2}, Ok(1, 1, 1), {Start, 3, 1},
+          {Start, 4, 1}, Ok(2, 2, 1), {Start, 5, 2}, {Start, 0, 2}}},
         {"the last run's ranking: known hosts by rate, a failed one last, an unknown one measured first",
          {A, B, C}, {{B, 5000000}, {A, 0}, {E, 9000000}},
          {{Start, 0, 2}, {Start, 1, 1}, {Start, 2, 1}, {Start, 3, 1}, Bad(0, 2, HostRefused), {Start, 0, 1}}},
@@ -108,18 +112,13 @@ TEST(HostChoice, MergesHostsAndRanksThem) {
     choice.Succeeded(0, 0, 1000, 1.0);
     choice.Succeeded(1, 1, 8000, 2.0);
     choice.Failed(2, 2, HostRefused);
-    for (int file = 3; file < 5; ++file) {  // C, still unmeasured, fails two more files and is dropped
-        ASSERT_EQ(2, choice.Begin(file));
-        choice.Failed(file, 2, HostRefused);
-    }
-    ASSERT_TRUE(choice.Dropped(2));
     const std::vector<HostRate> ranking = choice.Ranking();
     ASSERT_EQ(4u, ranking.size());
     EXPECT_EQ(B, ranking[0].base);
     EXPECT_EQ(4000u, ranking[0].bytesPerSecond);
     EXPECT_EQ(A, ranking[1].base);
     EXPECT_EQ(D, ranking[2].base);  // the last run's rate, not measured again
-    EXPECT_EQ(C, ranking[3].base);  // dropped: rate 0, so the next start tries it last
+    EXPECT_EQ(C, ranking[3].base);  // failed unmeasured: rate 0, so the next start tries it last
     EXPECT_EQ(0u, ranking[3].bytesPerSecond);
     const std::string text = FormatHostRanking(ranking);
     EXPECT_EQ("4000 " + B + "\n1000 " + A + "\n7 " + D + "\n0 " + C + "\n", text);
