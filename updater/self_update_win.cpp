@@ -11,6 +11,7 @@
 #include "common/log.h"
 #include "common/system_error.h"
 #include "updater/sha1.h"
+#include "updater/delta/patch.h"
 #include "updater/net/downloader.h"
 #include "updater/self_update.h"
 #include "updater/update_run.h"
@@ -109,7 +110,8 @@ bool SelfUpdate(UpdatePlan& plan) {
     FetchRequest request{entries[entry].path, entries[entry].digest, fingerprint, staged,
                          GameFileLimits(DownloadTimeoutSeconds), 0};
     std::vector<std::string> lines;
-    bool fetched = FetchFile(request, lines);
+    // Patched from the running program's own file when the publisher indexed the new one, like any large file.
+    bool fetched = PatchOrFetchFile(request, lines);
     for (const std::string& line : lines) LogLine(line.c_str());
     if (!fetched) {
         LogLine("Launcher not updated: the new program could not be downloaded");

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "common/file.h"
 #include "common/log.h"
 #include "common/text.h"
 #include "updater/sha1.h"
@@ -170,17 +169,9 @@ bool Run::FetchPendingFile(int i, std::vector<std::string>& lines) const {
         return false;
     }
     MakeParentDirectories(path);
-    FetchRequest request = PendingRequest(i);
     // A large local copy is patched from the file's block index when it can be; any problem falls back, once,
     // to the whole file.
-    if (PatchApplies(FileLength(path))) {
-        const char* problem = PatchFile(request, lines);
-        if (!problem) return true;
-        char line[PathSlotSize + 160];
-        FormatPatchFallbackLine(line, sizeof line, path, problem);
-        lines.push_back(line);
-    }
-    return FetchFile(request, lines);
+    return PatchOrFetchFile(PendingRequest(i), lines);
 }
 
 // One pending file after its transfer: its lines wait until every file before it has logged its own.

@@ -530,15 +530,26 @@ http {{
 
 class CachingEdge(ServerProcess):
     """Debian's Varnish on the test host's port in front of a backend on 127.0.0.1:backend_port, with its
-    built-in rules: what the backend lets be cached (game files, for a day) is served from its cache."""
+    built-in rules: what the backend lets be cached (game files, for a day) is served from its cache. keep_for_a_day:
+    paths (regular expressions of the URL) the edge caches for a day whatever the backend advises, as a
+    misconfigured CDN does."""
 
-    def __init__(self, backend_port, work_dir):
+    def __init__(self, backend_port, work_dir, keep_for_a_day=()):
         host, port = test_host()
         work_dir = Path(work_dir)
         work_dir.mkdir(parents=True, exist_ok=True)
+        backend = ["-b", f"127.0.0.1:{backend_port}"]
+        if keep_for_a_day:
+            rules = "".join(f'    if (bereq.url ~ "{pattern}") {{\n        set beresp.ttl = 1d;\n'
+                            "        set beresp.uncacheable = false;\n        return (deliver);\n    }\n"
+                            for pattern in keep_for_a_day)
+            vcl = work_dir / "edge.vcl"
+            vcl.write_text(f'vcl 4.1;\nbackend default {{ .host = "127.0.0.1"; .port = "{backend_port}"; }}\n'
+                           f"sub vcl_backend_response {{\n{rules}}}\n")
+            backend = ["-f", vcl]
         # In the foreground, without a jail (no user switch), so the harness owns the process.
-        super().__init__(["/usr/sbin/varnishd", "-F", "-j", "none", "-a", f"{host}:{port}",
-                          "-b", f"127.0.0.1:{backend_port}", "-n", work_dir / "state", "-s", "malloc,64m"],
+        super().__init__(["/usr/sbin/varnishd", "-F", "-j", "none", "-a", f"{host}:{port}", *backend,
+                          "-n", work_dir / "state", "-s", "malloc,64m"],
                          work_dir, port, "varnish.out")
 
 
@@ -653,13 +664,13 @@ class LauncherTestCase(unittest.TestCase):
         self.addCleanup(server.stop)
         return server
 
-    def serve_through_cache(self, root):
+    def serve_through_cache(self, root, keep_for_a_day=()):
         """Serves root with nginx on the next port, behind a caching edge on the test port; returns the nginx."""
         wait_port_free()
         host, port = test_host()
         server = Nginx(root, self.work / "nginx", port=port + 1)
         self.addCleanup(server.stop)
-        edge = CachingEdge(port + 1, self.work / "edge")
+        edge = CachingEdge(port + 1, self.work / "edge", keep_for_a_day)
         self.addCleanup(edge.stop)
         return server
 

@@ -5,6 +5,7 @@ leaves "Play Game" usable; the signed listing keeps out a SHA-1 collision and a 
 and checks a patched pack as any other file.
 """
 
+import hashlib
 import os
 import random
 import re
@@ -200,25 +201,33 @@ class SignedManifestTest(UpdateTestCase):
             text = (self.site / "update.cfg.files").read_text()
             (self.site / "update.cfg.files").write_text(text.replace(" ", " 0", 1))
 
+        # A list or listing that the signature does not name is fetched once more under the named digest, which no
+        # cache on the way can have answered before.
+        list_again = "Download: update.cfg complete."
+        unknown_key = (f"Manifest refused: signed with key {(Path(f'{other_key}.pub')).read_text().split()[-1][:16]}"
+                       ", which this launcher does not know; a newer launcher is needed")
         cases = [
-            ("update.cfg changed after signing", [], None, change_manifest, [NOT_VALID, READING]),
+            ("update.cfg changed after signing", [], None, change_manifest, [list_again, NOT_VALID, READING]),
             ("update.cfg.sig changed", [], None, change_signature, [NOT_VALID, READING]),
             ("update.cfg.sig missing", [], None, lambda: (self.site / "update.cfg.sig").unlink(),
              [f"URL is invalid: {self.url('update.cfg.sig')}.", "Manifest refused: no signature", READING]),
-            ("signed with another key", [], Path(f"{other_key}.key"), None, [NOT_VALID, READING]),
+            ("signed with another key", [], Path(f"{other_key}.key"), None, [unknown_key, READING]),
             ("expired", ["--expires", "2020-01-02"], None, None, [EXPIRED, READING]),
             # Signed as it is, the version is not recorded: game_state() would show the version file.
             ("update.cfg.files changed", [], None, change_listing,
-             [LISTING_LINE, READING, "Manifest refused: update.cfg.files is not the one the signature names"]),
+             [LISTING_LINE, READING, LISTING_LINE,
+              "Manifest refused: update.cfg.files is not the one the signature names"]),
         ]
         checked = {  # what the check says of each
             "update.cfg changed after signing": "signature file: it was made for another update.cfg; sign again",
             "update.cfg.sig changed": NOT_VALID,
             "update.cfg.sig missing": "no signature: update.cfg.sig is missing",
-            "signed with another key": NOT_VALID,
+            "signed with another key": unknown_key,
             "expired": EXPIRED,
             "update.cfg.files changed": "update.cfg.files is not the one the signature names",
         }
+        fetched_again = {"update.cfg changed after signing": "update.cfg?sha256={sha256}",
+                         "update.cfg.files changed": "update.cfg.files?sha256={files}"}
         before = self.game_state()
         public_key = self.key.with_suffix(".pub")
         for what, options, key, spoil, refusal in cases:
@@ -241,7 +250,11 @@ class SignedManifestTest(UpdateTestCase):
                 expected = (["Download: update.cfg complete."] + signature_line + refusal
                             + ["Total files to check: 0", "Checking files...", "Checking for updates...", REFUSED_END])
                 self.assert_list_lines(update_lines(self.driver.one("list")["lines"]), expected)
+                named = dict(line.split(" ", 1) for line in (self.site / "update.cfg.sig").read_text().splitlines()
+                             if " " in line) if (self.site / "update.cfg.sig").exists() else {}
                 listing = ["/Quorvane/update.cfg.files"] if LISTING_LINE in refusal else []
+                if what in fetched_again:
+                    listing.append("/Quorvane/" + fetched_again[what].format(**named))
                 self.assertEqual(self.requests_since(requests),
                                  ["/Quorvane/update.cfg", "/Quorvane/update.cfg.sig"] + listing)
                 if what == "expired":
@@ -406,6 +419,35 @@ class SignedManifestTest(UpdateTestCase):
         for path in spoiled + ["contents/longer.dat"]:
             self.assertFalse(self.game_file_exists(path), f"{path} never lands")
         self.assertEqual(temp_leftovers(self.game_dir), [])
+
+    def test_publications_reach_players_through_a_caching_edge(self):
+        """Publish, update, change a file, publish again, update: through an edge that follows the server block's
+        advice, and through one that keeps the listing for a day whatever it is told, which the launcher passes by
+        fetching the listing once more under the digest the signature names."""
+        self.server.stop()
+        game = self.work / "game-source"
+        make_game(game)
+        for keep in ((), (r"^/Quorvane/update\.cfg\.files$",)):
+            with self.subTest("an edge that keeps the listing" if keep else "an edge that follows the advice"):
+                version = 300 if keep else 100
+                self.serve(game, "--version", str(version))
+                port = harness.test_host()[1] + 1
+                backend = harness.Nginx(self.site, self.work / f"nginx{len(keep)}", port=port)
+                edge = harness.CachingEdge(port, self.work / f"edge{len(keep)}", keep)
+                try:
+                    self.assertEqual(self.run_signed_update()[-1], "All files up to date")
+                    (game / "Client.exe").write_bytes(b"MZ" + bytes(600) + bytes([version % 256]))
+                    self.serve(game, "--version", str(version + 1))
+                    lines = self.run_signed_update()
+                    self.assertEqual(lines[-2:], ["Download: Client.exe complete.", "All files up to date"])
+                    self.assertEqual((self.game_dir / "Client.exe").read_bytes(), (game / "Client.exe").read_bytes())
+                    self.assertEqual((self.game_dir / VERSION_FILE).read_text(), f"{version + 1}\n")
+                    busted = [path for _, path, _ in backend.requests() if "?sha256=" in path]
+                    listing = hashlib.sha256((self.site / "update.cfg.files").read_bytes()).hexdigest()
+                    self.assertEqual(busted, [f"/Quorvane/update.cfg.files?sha256={listing}"] if keep else [])
+                finally:
+                    edge.stop()
+                    backend.stop()
 
     def test_patched_pack_meets_the_signed_listing(self):
         """A changed pack is patched from its block index and lands as the signed listing has it; an index that

@@ -221,6 +221,10 @@ class UpdateTest(UpdateTestCase):
         server = self.serve_nginx(site)
         lines = self.run_update()  # the window is the restarted program's
         self.assertEqual(self.file_messages().count(RESTARTING), 1)
+        # Like any large file, the new program is patched from the running one: only its changed end is fetched.
+        self.assertTrue([m for m in self.file_messages() if m.startswith("Patched Launcher.exe: ")],
+                        self.file_messages())
+        self.assertEqual({status for _, path, status in server.requests() if path == "/Quorvane/Launcher.exe"}, {206})
         self.assertEqual(update_lines(lines)[-1], "All files up to date")
         self.assertEqual((self.game_dir / "Launcher.exe").read_bytes(), new)
         self.assertFalse(self.game_file_exists(ASIDE), "the restarted program removed the old one")

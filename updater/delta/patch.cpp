@@ -237,3 +237,14 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     lines.push_back(line);
     return nullptr;
 }
+
+bool PatchOrFetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
+    if (PatchApplies(FileLength(request.path))) {
+        const char* problem = PatchFile(request, lines);
+        if (!problem) return true;
+        char line[UrlBufferSize + 160];
+        FormatPatchFallbackLine(line, sizeof line, request.path, problem);
+        lines.push_back(line);
+    }
+    return FetchFile(request, lines);
+}

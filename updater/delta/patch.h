@@ -43,3 +43,7 @@ void FormatPatchFallbackLine(char* buffer, size_t size, const char* path, const 
 // null when the file was installed, with its outcome lines (the download's, then the patch's) appended to
 // lines; otherwise what made the patch unusable, with nothing appended and the local copy untouched.
 const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lines);
+
+// Fetches the listed file of request: patched from its local copy (request.path) when that copy is large enough and
+// the patch works, otherwise whole, after the line that says why the patch was not used. Safe on any thread.
+bool PatchOrFetchFile(const FetchRequest& request, std::vector<std::string>& lines);

@@ -27,6 +27,7 @@ struct FetchRequest {
     TransferLimits limits;
     int occurrence;                      // among the pending files that list the same digest, for its partial's name
     int pendingIndex = -1;               // its place among a run's pending files; -1 outside a run
+    const char* query = nullptr;         // added to the request's URL after "?", not to the logged URL; null: none
 };
 
 // Fetches one file through the staging folder within the request's bounds, retrying and resuming as
@@ -48,7 +49,9 @@ const char* InstallStagedFile(const FetchRequest& request, const char* staged);
 
 // Fetches one file on the calling thread, never retried, at most maxBytes long (0: no bound) and
 // whole within the transfer time-out of its request, and logs its lines. True when it was installed.
-bool DownloadFile(const char* path, uint64_t maxBytes);
+// query, when given, is added to the request (for example "sha256=<digest>", so that no cache on the
+// way can answer with a copy it holds under the plain URL).
+bool DownloadFile(const char* path, uint64_t maxBytes, const char* query = nullptr);
 
 // Deletes every non-cookie entry of the URL cache; silent.
 void PurgeUrlCache();

@@ -414,8 +414,9 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     bool refetched = false;
     uint32_t random = GetTickCount() ^ (GetCurrentThreadId() * 2654435761u);
     char arrived[DigestTextSize] = "";
-    char requestUrl[UrlBufferSize + 60];
-    snprintf(requestUrl, sizeof requestUrl, "%s", url);
+    char requestUrl[UrlBufferSize + 80];
+    snprintf(requestUrl, sizeof requestUrl, "%s%s%s", url, request.query ? "?" : "",
+             request.query ? request.query : "");
     AttemptEnd end{};
     for (int attempt = 1;; ++attempt) {
         long long waiting = resumable ? FileSizeOf(partial) : -1;
@@ -508,8 +509,9 @@ const char* InstallStagedFile(const FetchRequest& request, const char* staged) {
     return nullptr;
 }
 
-bool DownloadFile(const char* path, uint64_t maxBytes) {
+bool DownloadFile(const char* path, uint64_t maxBytes, const char* query) {
     FetchRequest request{path, nullptr, nullptr, nullptr, ManifestLimits(maxBytes, DownloadTimeoutSeconds), 0};
+    request.query = query;
     std::vector<std::string> lines;
     bool installed = FetchFile(request, lines);
     for (const std::string& line : lines) LogLine(line.c_str());

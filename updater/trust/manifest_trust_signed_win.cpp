@@ -2,11 +2,13 @@
 // a key built into the program, and the signed listing gives every entry its SHA-256 and length;
 // main thread, at start-up.
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 
 #include "common/file.h"
 #include "common/log.h"
+#include "common/text.h"
 #include "manifest_key.h"
 #include "updater/net/downloader.h"
 #include "updater/manifest.h"
@@ -20,6 +22,27 @@ namespace {
 SignatureFile AcceptedSignature;
 bool ListingFetched;
 
+// Fetches path once more under a query that names the digest the signature gives it: a cache that ignored the
+// publisher's no-cache advice and holds another copy under the plain URL has never seen this one.
+bool FetchNamedCopy(const char* path, uint64_t maxBytes, const uint8_t sha256[Sha256Size]) {
+    char query[8 + 2 * Sha256Size + 1] = "sha256=";
+    EncodeHex(sha256, Sha256Size, query + 7);
+    return DownloadFile(path, maxBytes, query);
+}
+
+void DigestOf(const std::string& text, uint8_t digest[Sha256Size]) {
+    Sha256 state;
+    Sha256Init(state);
+    Sha256Update(state, text.data(), text.size());
+    Sha256Finish(state, digest);
+}
+
+// Reads the fetched listing whole: at most MaxFileListingSize bytes (1000 lines); a longer one keeps one byte
+// more, which the match refuses.
+bool ReadListing(std::string& text) {
+    return ReadSmallFile(FileListingName, MaxFileListingSize, text) || text.size() > MaxFileListingSize;
+}
+
 // Reads, digests and matches the fetched listing against the list's entries; false with problem filled otherwise.
 bool MatchFetchedListing(const Manifest& manifest, std::vector<FileFingerprint>& fingerprints, char* problem,
                          size_t problemSize) {
@@ -27,17 +50,22 @@ bool MatchFetchedListing(const Manifest& manifest, std::vector<FileFingerprint>&
         snprintf(problem, problemSize, "could not be downloaded");
         return false;
     }
-    // At most MaxFileListingSize bytes (1000 lines); a longer listing keeps one byte more, which the match refuses.
     std::string text;
-    if (!ReadSmallFile(FileListingName, MaxFileListingSize, text) && text.size() <= MaxFileListingSize) {
+    if (!ReadListing(text)) {
         snprintf(problem, problemSize, "could not be read");
         return false;
     }
-    Sha256 state;
     uint8_t digest[Sha256Size];
-    Sha256Init(state);
-    Sha256Update(state, text.data(), text.size());
-    Sha256Finish(state, digest);
+    DigestOf(text, digest);
+    if (memcmp(digest, AcceptedSignature.listingSha256, Sha256Size) != 0 &&
+        FetchNamedCopy(FileListingName, MaxFileListingSize, AcceptedSignature.listingSha256)) {
+        text.clear();
+        if (!ReadListing(text)) {
+            snprintf(problem, problemSize, "could not be read");
+            return false;
+        }
+        DigestOf(text, digest);
+    }
     const int count = (int)manifest.entries.size();
     fingerprints.assign(count, FileFingerprint{});
     return MatchFileListing(text.data(), text.size(), digest, AcceptedSignature, manifest.entries.data(), count,
@@ -56,8 +84,11 @@ bool ManifestTrusted(bool manifestFetched) {
     // Without a list there is nothing to refuse: the run says the list could not be downloaded.
     if (!manifestFetched) return true;
     bool signatureFetched = DownloadFile(SignatureFileName, MaxSignatureBytes);
+    auto refetchList = [](const uint8_t sha256[Sha256Size]) {
+        return FetchNamedCopy("update.cfg", MaxManifestBytes, sha256);
+    };
     bool accepted = AcceptSignedManifest(ManifestPublicKeys, ManifestPublicKeyCount, signatureFetched,
-                                         &AcceptedSignature);
+                                         &AcceptedSignature, refetchList);
     remove(SignatureFileName);
     // The listing is fetched only for a list whose signature names it; it is matched once the list is read.
     ListingFetched = accepted && DownloadFile(FileListingName, MaxFileListingSize);

@@ -206,15 +206,18 @@ ManifestVerdict CheckManifestSignature(const char* signatureText, size_t signatu
     memset(file, 0, sizeof *file);
     if (!signatureText) return ManifestNoSignature;
     if (ReadSignatureFile(signatureText, signatureLength, file)) return ManifestBadSignature;
-    bool verified = false;
+    bool known = false, verified = false;
     for (int i = 0; i < keyCount && !verified; ++i) {
         uint8_t id[KeyIdSize];
         ManifestKeyId(publicKeys[i], id);
-        verified = memcmp(id, file->keyId, KeyIdSize) == 0 &&
-                   verify(publicKeys[i], signatureText, file->statementLength, file->signature);
+        if (memcmp(id, file->keyId, KeyIdSize) != 0) continue;
+        known = true;
+        verified = verify(publicKeys[i], signatureText, file->statementLength, file->signature);
     }
+    // A key this launcher was not built with: the publisher has moved to a key that came after it.
+    if (!known) return ManifestUnknownKey;
     if (!verified) return ManifestBadSignature;
-    if (memcmp(file->manifestSha256, manifestSha256, Sha256Size) != 0) return ManifestBadSignature;
+    if (memcmp(file->manifestSha256, manifestSha256, Sha256Size) != 0) return ManifestOtherList;
     if (file->version < acceptedVersion) return ManifestOlder;
     if (file->expires && (now < 0 || (uint64_t)now >= file->expires)) return ManifestExpired;
     return ManifestAccepted;
@@ -276,7 +279,16 @@ void FormatRefusalLine(char* buffer, size_t size, ManifestVerdict verdict, const
     switch (verdict) {
     case ManifestAccepted: snprintf(buffer, size, "%s", ""); return;
     case ManifestNoSignature: snprintf(buffer, size, "Manifest refused: no signature"); return;
-    case ManifestBadSignature: snprintf(buffer, size, "Manifest refused: the signature is not valid"); return;
+    case ManifestBadSignature:
+    case ManifestOtherList: snprintf(buffer, size, "Manifest refused: the signature is not valid"); return;
+    case ManifestUnknownKey: {
+        char key[2 * KeyIdSize + 1];
+        EncodeHex(file.keyId, KeyIdSize, key);
+        snprintf(buffer, size,
+                 "Manifest refused: signed with key %s, which this launcher does not know; a newer launcher is needed",
+                 key);
+        return;
+    }
     case ManifestOlder: {
         char version[24], installed[24];
         snprintf(version, sizeof version, "%llu", (unsigned long long)file.version);

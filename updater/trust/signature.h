@@ -37,6 +37,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,11 @@ enum ManifestVerdict {
     ManifestBadSignature,  // "Manifest refused: the signature is not valid"
     ManifestOlder,         // "Manifest refused: version %s is older than the installed version %s"
     ManifestExpired,       // "Manifest refused: it expired on %s"
+    // "Manifest refused: signed with key %s, which this launcher does not know; a newer launcher is needed"
+    ManifestUnknownKey,
+    // A valid signature of another update.cfg (a cache may hold an older or newer copy of one of the two); logged
+    // as a signature that is not valid, once fetching the list again could not mend it.
+    ManifestOtherList,
 };
 
 // Decides whether a downloaded manifest is used. signatureText is null when no signature file arrived.
@@ -164,8 +170,11 @@ bool VerifyP256Signature(const uint8_t publicKey[PublicKeySize], const void* mes
 // Checks the downloaded "update.cfg" against "update.cfg.sig" (signatureFetched says whether that arrived) and the
 // built-in keys. On acceptance fills accepted with what the signature says and returns true; the version is not
 // recorded yet, since the listing may still refuse the manifest. Otherwise logs the refusal line and returns false.
+// When the signature is valid but names another list, refetchList (when given) is asked once to fetch the list
+// again under the digest the signature names; the check is then made again on what it fetched.
 bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched,
-                          SignatureFile* accepted);
+                          SignatureFile* accepted,
+                          const std::function<bool(const uint8_t listSha256[Sha256Size])>& refetchList = nullptr);
 // Records version as the highest this game folder accepted, unless a higher one is recorded already.
 void RecordAcceptedVersion(uint64_t version);
 #endif

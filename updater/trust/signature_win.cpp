@@ -121,7 +121,8 @@ void RecordAcceptedVersion(uint64_t version) {
 }
 
 bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCount, bool signatureFetched,
-                          SignatureFile* accepted) {
+                          SignatureFile* accepted,
+                          const std::function<bool(const uint8_t listSha256[Sha256Size])>& refetchList) {
     std::string signatureText;
     // A signature file too long to read whole is passed on with one byte too many, which the reader refuses.
     bool signatureRead = signatureFetched && (ReadSmallFile(SignatureFileName, MaxSignatureFileSize, signatureText) ||
@@ -134,11 +135,22 @@ bool AcceptSignedManifest(const uint8_t (*publicKeys)[PublicKeySize], int keyCou
     SignatureFile& file = *accepted;
     file = SignatureFile{};
     ManifestVerdict verdict = ManifestBadSignature;
+    auto check = [&] {
+        if (Sha256OfFile("update.cfg", manifestDigest)) {
+            verdict = CheckManifestSignature(signatureText.data(), signatureText.size(), manifestDigest, publicKeys,
+                                             keyCount, VerifyP256Signature, installed, (int64_t)time(nullptr), &file);
+        }
+    };
     if (!signatureRead) {
         verdict = ManifestNoSignature;
-    } else if (Sha256OfFile("update.cfg", manifestDigest)) {
-        verdict = CheckManifestSignature(signatureText.data(), signatureText.size(), manifestDigest, publicKeys,
-                                         keyCount, VerifyP256Signature, installed, (int64_t)time(nullptr), &file);
+    } else {
+        check();
+        if (verdict == ManifestOtherList && refetchList) {
+            uint8_t named[Sha256Size];
+            memcpy(named, file.manifestSha256, Sha256Size);
+            verdict = ManifestBadSignature;
+            if (refetchList(named)) check();
+        }
     }
     if (verdict == ManifestAccepted) return true;
     memset(LogMessageBuffer, 0, LogMessageBufferSize);

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "updater/trust/signature.h"
 
 namespace {
@@ -204,6 +205,15 @@ TEST(SignatureCheck, DecidesAndSaysWhy) {
     FormatSignatureFile(v1, sizeof v1, v1Statement.data(), v1Statement.size(), v1Signature);
     const int64_t before = 1799999999, at = 1800000000;
     const char* const NotValid = "Manifest refused: the signature is not valid";
+    auto unknownKey = [&](int key) {
+        uint8_t id[KeyIdSize];
+        ManifestKeyId(keys[key], id);
+        char hex[2 * KeyIdSize + 1];
+        EncodeHex(id, KeyIdSize, hex);
+        return std::string("Manifest refused: signed with key ") + hex +
+               ", which this launcher does not know; a newer launcher is needed";
+    };
+    const std::string unknownA = unknownKey(A), unknownC = unknownKey(C);
     const struct {
         const char* what;
         const char* text;  // null: no signature arrived
@@ -218,18 +228,18 @@ TEST(SignatureCheck, DecidesAndSaysWhy) {
         {"same version again", good.c_str(), digest, A, 1, 500, before, ManifestAccepted, ""},
         {"signed by the first of two keys", good.c_str(), digest, A, 2, 0, before, ManifestAccepted, ""},
         {"signed by the second of two keys", byB.c_str(), digest, A, 2, 0, before, ManifestAccepted, ""},
-        {"signed by a third key", byC.c_str(), digest, A, 2, 0, before, ManifestBadSignature, NotValid},
+        {"signed by a third key", byC.c_str(), digest, A, 2, 0, before, ManifestUnknownKey, unknownC.c_str()},
         {"signed by a key with a trusted id", byAlike.c_str(), digest, A, 2, 0, before, ManifestBadSignature,
          NotValid},
-        {"signed by a trusted key, naming a third", namesC.c_str(), digest, A, 2, 0, before, ManifestBadSignature,
-         NotValid},
+        {"signed by a trusted key, naming a third", namesC.c_str(), digest, A, 2, 0, before, ManifestUnknownKey,
+         unknownC.c_str()},
         {"trusted key with the signer's id, another point", good.c_str(), digest, AlikeA, 1, 0, before,
          ManifestBadSignature, NotValid},
         {"first format, validly signed", v1, digest, A, 2, 0, before, ManifestBadSignature, NotValid},
         {"no signature", nullptr, digest, A, 1, 0, before, ManifestNoSignature, "Manifest refused: no signature"},
         {"malformed", "quorvane-manifest-signature 2\n", digest, A, 1, 0, before, ManifestBadSignature, NotValid},
-        {"another key", good.c_str(), digest, B, 1, 0, before, ManifestBadSignature, NotValid},
-        {"manifest changed", good.c_str(), otherDigest, A, 1, 0, before, ManifestBadSignature, NotValid},
+        {"another key", good.c_str(), digest, B, 1, 0, before, ManifestUnknownKey, unknownA.c_str()},
+        {"manifest changed", good.c_str(), otherDigest, A, 1, 0, before, ManifestOtherList, NotValid},
         {"statement changed", nullptr, digest, A, 1, 0, before, ManifestBadSignature, NotValid},
         {"older", good.c_str(), digest, A, 1, 501, before, ManifestOlder,
          "Manifest refused: version 500 is older than the installed version 501"},
