@@ -102,12 +102,16 @@ void HostChoice::Succeeded(int file, int host, uint64_t bytes, double seconds) {
     h.failuresInARow = 0;
 }
 
-bool HostChoice::Failed(int file, int host, HostFailure failure) {
+bool HostChoice::Failed(int file, int host, HostFailure failure, uint64_t bytes, double seconds) {
     if (host < 0 || host >= HostCount() || file < 0 || file >= (int)files_.size()) return false;
     Host& h = hosts_[host];
     if (h.inFlight > 0) --h.inFlight;
     files_[file].failed |= 1u << host;
     if (h.bytes == 0 && h.seconds <= 0) h.failedUnmeasured = true;
+    if (!h.failedUnmeasured) {
+        h.bytes += bytes;
+        h.seconds += seconds > 0 ? seconds : 0;
+    }
     if (failure == HostClientError) files_[file].refused |= 1u << host;
     if (h.dropped || ++h.failuresInARow < DropAfterFailuresInARow) return false;
     int alive = 0;

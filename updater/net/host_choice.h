@@ -70,8 +70,14 @@ public:
     int Begin(int file);
     // The attempt of file on host, begun by Begin, completed with bytes in seconds.
     void Succeeded(int file, int host, uint64_t bytes, double seconds);
-    // The attempt failed; true when the host was dropped for the rest of the run by this failure.
-    bool Failed(int file, int host, HostFailure failure);
+    // The attempt failed after bytes in seconds, which count in the host's rate (a slow or stalled host falls
+    // behind); true when the host was dropped for the rest of the run by this failure.
+    bool Failed(int file, int host, HostFailure failure, uint64_t bytes = 0, double seconds = 0);
+    // Whether host failed file before: an attempt Begin gives there is a retry, which waits as the transport's
+    // retries wait; an attempt on another host starts at once.
+    bool FailedBefore(int file, int host) const {
+        return file >= 0 && file < (int)files_.size() && host >= 0 && (files_[file].failed >> host & 1);
+    }
 
     int HostCount() const { return (int)hosts_.size(); }
     const std::string& Base(int host) const { return hosts_[host].base; }

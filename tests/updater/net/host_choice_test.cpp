@@ -22,12 +22,14 @@ struct Step {
     int host;  // Start: the host expected (-1: given up); Done, Fail: the host of the attempt
     double rate = 0;  // Done: MB/s of a 1 MB transfer; Fail: the failure
     bool dropped = false;  // Fail: whether the host is dropped by it
+    double seconds = 0;    // Fail: seconds spent on it, with 100 kB received
 };
 
 Step Ok(int file, int host, double megabytesPerSecond) { return {Done, file, host, megabytesPerSecond}; }
 Step Bad(int file, int host, HostFailure failure, bool dropped = false) {
     return {Fail, file, host, (double)failure, dropped};
 }
+Step Slow(int file, int host, double seconds) { return {Fail, file, host, (double)HostTooSlow, false, seconds}; }
 
 }  // namespace
 
@@ -77,6 +79,9 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
         {"a host that failed before it was measured comes last", {A, B, C}, {},
          {{Start, 0, 0}, Bad(0, 0, HostRefused), {Start, 1, 1}, {Start, 2, 2}, Ok(1, 1, 1), {Start, 3, 1},
           {Start, 4, 1}, Ok(2, 2, 1), {Start, 5, 2}, {Start, 0, 2}}},
+        {"time lost on a slow attempt counts against the host", {A, B}, {},
+         {{Start, 0, 0}, {Start, 1, 1}, Ok(0, 0, 4), Ok(1, 1, 2), {Start, 2, 0}, Slow(2, 0, 10), {Start, 3, 1},
+          {Start, 2, 1}, {Start, 4, 1}, {Start, 5, 1}}},
         {"the last run's ranking: known hosts by rate, a failed one last, an unknown one measured first",
          {A, B, C}, {{B, 5000000}, {A, 0}, {E, 9000000}},
          {{Start, 0, 2}, {Start, 1, 1}, {Start, 2, 1}, {Start, 3, 1}, Bad(0, 2, HostRefused), {Start, 0, 1}}},
@@ -93,8 +98,10 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
             } else if (step.op == Done) {
                 choice.Succeeded(step.file, step.host, 1000000, 1 / step.rate);
             } else {
-                ASSERT_EQ(step.dropped, choice.Failed(step.file, step.host, (HostFailure)(int)step.rate))
+                ASSERT_EQ(step.dropped, choice.Failed(step.file, step.host, (HostFailure)(int)step.rate,
+                                                      step.seconds > 0 ? 100000 : 0, step.seconds))
                     << c.what << ", step " << i;
+                EXPECT_TRUE(choice.FailedBefore(step.file, step.host));
             }
         }
     }
