@@ -12,6 +12,21 @@
 
 static_assert(MaxRunHosts <= 32, "a file's failed hosts are bits of a uint32_t");
 
+bool HostFailureOf(TransferFailure transfer, HostFailure* failure) {
+    switch (transfer) {
+    case TransferDone:
+    case TransferLocalError: return false;
+    case TransferCut:
+    case TransferRangeRefused: *failure = HostCut; return true;
+    case TransferTimedOut: *failure = HostTimedOut; return true;
+    case TransferServerError: *failure = HostServerError; return true;
+    case TransferClientError: *failure = HostClientError; return true;
+    case TransferTooLarge:
+    case TransferDigestMismatch: *failure = HostBadBody; return true;
+    }
+    return false;
+}
+
 std::vector<std::string> MergeHosts(const std::vector<std::string>& buildBases,
                                     const std::vector<std::string>& mirrorBases) {
     std::vector<std::string> merged;

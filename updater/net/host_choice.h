@@ -21,6 +21,7 @@
 
 #include "updater/net/hosts.h"
 #include "updater/net/mirror_list.h"
+#include "updater/net/transfer.h"
 
 enum {
     MaxRunHosts = MaxListHosts + MaxMirrors,
@@ -47,6 +48,10 @@ enum HostFailure {
     HostTooSlow,      // below the minimum rate
     HostBadBody,      // the body failed its digest, signed length or SHA-256
 };
+
+// The host failure of a transfer's failure, into *failure; false for a success and for a failure of the game folder,
+// which no other host would mend. A range the host refused counts as a cut: the file starts over, on another host.
+bool HostFailureOf(TransferFailure transfer, HostFailure* failure);
 
 struct HostRate {
     std::string base;
