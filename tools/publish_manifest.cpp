@@ -1,8 +1,8 @@
 // Publisher tool: writes a game folder's update.cfg with the launcher's own digest and path rules, checks a
 // published folder or what a server serves against it, and says what to upload; single-threaded.
 //
-//   publish_manifest <game folder> [<output file>] [--exclude GLOB]... [--sign KEY [--version N]
-//                    [--expires-days D | --expires DATE]]
+//   publish_manifest <game folder> [<output file>] [--exclude GLOB]... [--mirror URL... | --no-mirrors]
+//                    [--sign KEY [--version N] [--expires-days D | --expires DATE]]
 //   publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...
 //   publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...
 //   publish_manifest --changed-since <older update.cfg> <game folder>
@@ -16,21 +16,24 @@
 // does not rise. The output defaults to <game folder>/update.cfg and is written whole or not at all. With --sign,
 // <output file>.files (every file's SHA-256 and length) and <output file>.sig are written beside it (see
 // updater/trust/signature.h); an expiry that has passed is written but exits with 1. --make-key writes a new key
-// pair BASE.key (owner-only) and BASE.pub. Every listed file of at least the --block-index-min size gets its block
+// pair BASE.key (owner-only) and BASE.pub. <output file>.mirrors (updater/net/mirror_list.h) holds the --mirror base
+// URLs; without --mirror the list already there is kept, --no-mirrors removes it; with --sign the signature names it
+// (format 3). Every listed file of at least the --block-index-min size gets its block
 // index beside it (updater/delta/block_index.h), written before update.cfg; index files of earlier versions are
 // removed after it.
 //
 // Checking reads update.cfg as the launcher reads it and lists every entry the launcher would skip, every listed
 // file that is missing or differs, and every file that is not listed; where update.cfg.sig exists it checks that
 // too (its signature with the --key files: a launcher built with them), where update.cfg.files exists, that it
-// matches update.cfg and every file's SHA-256 and length, and every block index: present for each listed file of
+// matches update.cfg and every file's SHA-256 and length, where update.cfg.mirrors exists, its form and (signed) that
+// the signature names it, and every block index: present for each listed file of
 // the threshold size, decoding, and naming the file's digest and length; an index of no listed version is stale.
 // Given a URL it fetches all of that from the server as a launcher does, and with --folder also compares what is
 // served with the folder. It exits with 1 when there is any mismatch.
 //
 // --changed-since prints the paths to upload (or purge from a cache) after publishing, in a safe order: the game
-// files whose digest differs from the older list and their block indexes, then the listing and the signature, then
-// update.cfg.
+// files whose digest differs from the older list and their block indexes, then the mirror list, the listing and the
+// signature, then update.cfg.
 //
 // Exit codes: 0 done; 1 refused, or a mismatch found; 2 the tool could not do its work (usage, unreadable files,
 // no answer from the server).
@@ -69,6 +72,7 @@
 #include "updater/delta/block_index.h"
 #include "updater/manifest.h"
 #include "updater/net/downloader.h"
+#include "updater/net/mirror_list.h"
 #include "updater/net/transfer.h"
 #include "updater/sha1.h"
 
@@ -80,7 +84,8 @@ enum { ExitOk = 0, ExitRefused = 1, ExitFailed = 2 };
 
 // Files of a published folder that are not game files.
 const char* const PublishedExtras[] = {"update.cfg",      "update.cfg.tmp",      SignatureFileName,
-                                       SignatureFileName ".tmp", FileListingName, FileListingName ".tmp"};
+                                       SignatureFileName ".tmp", FileListingName, FileListingName ".tmp",
+                                       MirrorListName,  MirrorListName ".tmp"};
 
 // Files of at least this many bytes get a block index; -1 for none.
 long long BlockIndexMin = DefaultBlockIndexMinBytes;
@@ -236,16 +241,61 @@ bool RefusesStaleSignature(const fs::path& signatureOutput, const fs::path& list
     return true;
 }
 
+// --mirror URL (as often as needed) and --no-mirrors.
+struct MirrorOptions {
+    std::vector<std::string> urls;  // each checked with BaseUrlProblem, none twice, at most MaxMirrors
+    bool drop = false;
+};
+
+// The mirrors to publish at mirrorsOutput: the --mirror URLs, none with --no-mirrors, else those of the list already
+// there, so that publishing again keeps a CDN without naming it each time. False, after saying why, when that list
+// cannot be read as launchers read it, or when the signature beside it names another list: a list changed since it
+// was signed (or copied back from a server someone altered) is not signed again unseen.
+bool ResolveMirrors(const fs::path& mirrorsOutput, const fs::path& signatureOutput, const MirrorOptions& options,
+                    std::vector<std::string>* bases) {
+    *bases = options.urls;
+    std::string text, signatureText;
+    if (!options.urls.empty() || options.drop || !ReadWhole(mirrorsOutput, text)) return true;
+    char problem[MaxBaseUrlLength + 200];
+    SignatureFile signature;
+    uint8_t digest[Sha256Size];
+    if (ReadWhole(signatureOutput, signatureText) &&
+        !ReadSignatureFile(signatureText.data(), signatureText.size(), &signature) && Sha256Of(text, digest) &&
+        !MatchMirrorList(text.data(), text.size(), digest, signature, bases, problem, sizeof problem)) {
+        fprintf(stderr, "publish_manifest: refused to keep %s: it %s (%s); give the mirrors again with --mirror URL, "
+                        "or --no-mirrors; nothing written\n", mirrorsOutput.string().c_str(), problem,
+                signatureOutput.string().c_str());
+        return false;
+    }
+    if (!ReadMirrorList(text.data(), text.size(), bases, problem, sizeof problem)) {
+        fprintf(stderr, "publish_manifest: refused to keep %s: %s; give the mirrors again with --mirror URL, or "
+                        "--no-mirrors; nothing written\n", mirrorsOutput.string().c_str(), problem);
+        return false;
+    }
+    if (!bases->empty()) {
+        printf("publish_manifest: kept the %zu mirror(s) of %s (--mirror URL to change them, --no-mirrors to drop "
+               "them)\n", bases->size(), mirrorsOutput.string().c_str());
+    }
+    return true;
+}
+
 int WriteManifest(const fs::path& root, const fs::path& output, const SigningOptions& signing,
-                  const std::vector<std::string>& excludes) {
+                  const std::vector<std::string>& excludes, const MirrorOptions& mirrorOptions) {
     std::error_code error;
     const fs::path outputFull = FullPath(output);
-    fs::path signatureOutput = output, listingOutput = output;
+    fs::path signatureOutput = output, listingOutput = output, mirrorsOutput = output;
     signatureOutput += ".sig";
     listingOutput += ".files";
-    const fs::path signatureFull = FullPath(signatureOutput), listingFull = FullPath(listingOutput);
+    mirrorsOutput += ".mirrors";
+    const fs::path signatureFull = FullPath(signatureOutput), listingFull = FullPath(listingOutput),
+                   mirrorsFull = FullPath(mirrorsOutput);
     const bool sign = !signing.keyPath.empty();
     if (!sign && RefusesStaleSignature(signatureOutput, listingOutput)) return ExitRefused;
+    std::vector<std::string> mirrors;
+    if (!ResolveMirrors(mirrorsOutput, signatureOutput, mirrorOptions, &mirrors)) return ExitRefused;
+    // An empty list is no list: the file is removed, and the signature stays in the format every launcher reads.
+    const std::string mirrorText = FormatMirrorList(mirrors);
+    const std::string* mirrorList = mirrors.empty() ? nullptr : &mirrorText;
     // A launcher refuses a version lower than one it accepted, and that may be the one already published here.
     const uint64_t published = SignedVersionAt(signatureOutput.string());
     if (sign && signing.versionGiven && signing.version <= published) {
@@ -262,7 +312,7 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
     unsigned long long bytes = 0;
     for (const std::string& relative : all) {
         const fs::path full = FullPath(root / relative);
-        if (full == outputFull || full == signatureFull || full == listingFull) continue;
+        if (full == outputFull || full == signatureFull || full == listingFull || full == mirrorsFull) continue;
         // Every file is looked at, left out or not: the whole folder tends to be uploaded.
         std::string label;
         if (const char* problem = KeyProblem(root / relative, signingKeyFull, &label)) {
@@ -349,14 +399,22 @@ int WriteManifest(const fs::path& root, const fs::path& output, const SigningOpt
 
     // The signature is made before anything is written, so a failure leaves the published files as they were.
     std::string signatureText, summary, signingError;
-    if (sign && !BuildSignatureFile(signing, content, listing, signatureOutput.string(), &signatureText, &summary,
-                                    &signingError)) {
+    if (sign && !BuildSignatureFile(signing, content, listing, mirrorList, signatureOutput.string(), &signatureText,
+                                    &summary, &signingError)) {
         fprintf(stderr, "publish_manifest: %s\n", signingError.c_str());
         return ExitFailed;
     }
-    if (!WriteWhole(output, content)) {
-        fprintf(stderr, "publish_manifest: cannot write %s\n", output.string().c_str());
-        return ExitFailed;
+    for (const auto& [path, text] : {std::make_pair(output, (const std::string*)&content),
+                                     std::make_pair(mirrorsOutput, mirrorList)}) {
+        if (text && !WriteWhole(path, *text)) {
+            fprintf(stderr, "publish_manifest: cannot write %s\n", path.string().c_str());
+            return ExitFailed;
+        }
+    }
+    if (mirrorList) {
+        printf("publish_manifest: %zu mirror(s) in %s\n", mirrors.size(), mirrorsOutput.string().c_str());
+    } else if (fs::remove(mirrorsOutput, error)) {
+        printf("publish_manifest: removed %s: no mirrors\n", mirrorsOutput.string().c_str());
     }
     if (sign) {
         for (const auto& [path, text] : {std::make_pair(listingOutput, listing),
@@ -501,6 +559,29 @@ int CheckListing(const std::string* text, const std::vector<ManifestEntry>& list
     return 0;
 }
 
+// Checks update.cfg.mirrors (text; null when there is none) as launchers read it, and against the signature file
+// (when one was read): a signature names the list, and this one. Returns the number of problems found.
+int CheckMirrors(const std::string* text, const SignatureFile* signature) {
+    if (!text) {
+        if (!signature || !signature->hasMirrorList) return 0;
+        printf("no mirror list: %s is missing, so signed launchers use no mirror\n", MirrorListName);
+        return 1;
+    }
+    std::vector<std::string> bases;
+    char problem[MaxBaseUrlLength + 200];
+    uint8_t textSha256[Sha256Size];
+    bool read = signature ? Sha256Of(*text, textSha256) &&
+                                MatchMirrorList(text->data(), text->size(), textSha256, *signature, &bases, problem,
+                                                sizeof problem)
+                          : ReadMirrorList(text->data(), text->size(), &bases, problem, sizeof problem);
+    if (!read) {
+        printf("%s %s, so %slaunchers use no mirror\n", MirrorListName, problem, signature ? "signed " : "");
+        return 1;
+    }
+    printf("publish_manifest: %s lists %zu mirror(s)\n", MirrorListName, bases.size());
+    return 0;
+}
+
 // Where a file's SHA-256 and length differ from its line of update.cfg.files; where is "in the folder" or "served".
 std::string ListingMismatch(const char* path, const uint8_t sha256[Sha256Size], uint64_t length,
                             const FileFingerprint& listed, const char* where) {
@@ -605,6 +686,8 @@ int CheckFolder(const fs::path& root, const std::vector<std::string>& keyPaths,
     mismatches += CheckSignature(manifestText, Beside(root / SignatureFileName, &signatureText), keyPaths, &signature,
                                  &unverified);
     mismatches += CheckListing(Beside(root / FileListingName, &listingText), list, signature, Fingerprints, &matched);
+    std::string mirrorText;
+    mismatches += CheckMirrors(Beside(root / MirrorListName, &mirrorText), signature);
     for (int i = 0; matched && i < entries; ++i) {
         uint8_t sha256[Sha256Size];
         uint64_t length = 0;
@@ -727,9 +810,17 @@ int CheckServed(const HttpBase& base, const std::string& url, const fs::path* fo
         }
         NoteCaching(FileListingName, listing);
     }
+    // Every server is asked for the mirror list: an unsigned launcher takes one too.
+    Fetched mirrors = FetchWhole(base, MirrorListName, MaxMirrorListSize);
+    if (!mirrors.Absent() && !mirrors.Usable()) {
+        problems.push_back(std::string("unavailable: ") + MirrorListName + " (" + mirrors.Problem(MaxMirrorListSize) +
+                           ")");
+    }
+    if (mirrors.Usable()) NoteCaching(MirrorListName, mirrors);
     CompareWithFolder(folder, "update.cfg", &manifest.body, &problems);
     CompareWithFolder(folder, SignatureFileName, signature.Usable() ? &signature.body : nullptr, &problems);
     CompareWithFolder(folder, FileListingName, listing.Usable() ? &listing.body : nullptr, &problems);
+    CompareWithFolder(folder, MirrorListName, mirrors.Usable() ? &mirrors.body : nullptr, &problems);
 
     // The list's own lines first, as for a folder, then the signature's and the listing's, then each file's.
     for (const std::string& problem : problems) printf("%s\n", problem.c_str());
@@ -740,6 +831,7 @@ int CheckServed(const HttpBase& base, const std::string& url, const fs::path* fo
     count += CheckSignature(manifest.body, signature.Usable() ? &signature.body : nullptr, keyPaths, &signatureFile,
                             &unverified);
     count += CheckListing(listing.Usable() ? &listing.body : nullptr, list, signatureFile, Fingerprints, &matched);
+    count += CheckMirrors(mirrors.Usable() ? &mirrors.body : nullptr, signatureFile);
 
     unsigned long long listedBytes = 0;
     for (int i = 0; matched && i < entries; ++i) listedBytes += Fingerprints[i].length;
@@ -845,7 +937,7 @@ int PrintChangedSince(const fs::path& oldList, const fs::path& root) {
         const std::string index = IndexPathOf(list[i].path, list[i].digest);
         if (!index.empty() && fs::is_regular_file(root / index, error)) printf("%s\n", index.c_str());
     }
-    for (const char* name : {FileListingName, SignatureFileName}) {
+    for (const char* name : {MirrorListName, FileListingName, SignatureFileName}) {
         if (fs::is_regular_file(root / name, error)) printf("%s\n", name);
     }
     printf("update.cfg\n");
@@ -877,13 +969,14 @@ struct Arguments {
     std::vector<std::string> positional, excludes, keys;
     std::string folder;        // --folder: the game folder a served copy is compared with
     std::string changedSince;  // --changed-since: the older update.cfg
+    MirrorOptions mirrors;     // --mirror, --no-mirrors
 };
 
 bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* error) {
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (name == "--check") {
-            arguments->check = true;
+        if (name == "--check" || name == "--no-mirrors") {
+            (name == "--check" ? arguments->check : arguments->mirrors.drop) = true;
             continue;
         }
         if (name.size() < 2 || name[0] != '-') {
@@ -895,7 +988,8 @@ bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* err
                                                           : nullptr;
         std::vector<std::string>* list = name == "--exclude" ? &arguments->excludes
                                          : name == "--key" ? &arguments->keys
-                                                           : nullptr;
+                                         : name == "--mirror" ? &arguments->mirrors.urls
+                                                              : nullptr;
         if (!single && !list) {
             *error = "unknown option " + name;
             return false;
@@ -908,6 +1002,17 @@ bool ReadArguments(int argc, char** argv, Arguments* arguments, std::string* err
         if (name == "--exclude" && (value[0] == '/' || value.find('\\') != std::string::npos)) {
             *error = "--exclude " + value + ": give a pattern of paths relative to the game folder, with / separators";
             return false;
+        }
+        if (name == "--mirror") {
+            std::vector<std::string>& urls = arguments->mirrors.urls;
+            const char* problem = BaseUrlProblem(value.data(), value.size());
+            if (!problem && std::find(urls.begin(), urls.end(), value) != urls.end()) problem = "is given twice";
+            if (!problem && urls.size() == MaxMirrors) problem = "is one more than the 8 mirrors launchers take";
+            if (problem) {
+                *error = "--mirror " + value + " " + problem + "; give a base URL such as "
+                         "http://mirror.example.com/Quorvane/";
+                return false;
+            }
         }
         if (single) *single = value;
         else list->push_back(value);
@@ -923,6 +1028,9 @@ bool IsUrl(const std::string& text) {
 bool ValidCombination(const Arguments& arguments, const SigningOptions& signing) {
     const bool sign = !signing.keyPath.empty();
     const size_t count = arguments.positional.size();
+    const bool mirrors = !arguments.mirrors.urls.empty() || arguments.mirrors.drop;
+    if (mirrors && (arguments.check || !arguments.changedSince.empty())) return false;
+    if (!arguments.mirrors.urls.empty() && arguments.mirrors.drop) return false;
     if (!arguments.changedSince.empty()) {
         return count == 1 && !arguments.check && !sign && arguments.excludes.empty() && arguments.keys.empty() &&
                arguments.folder.empty();
@@ -935,7 +1043,7 @@ bool ValidCombination(const Arguments& arguments, const SigningOptions& signing)
 }
 
 const char Usage[] =
-    "usage: publish_manifest <game folder> [<output file>] [--exclude GLOB]... "
+    "usage: publish_manifest <game folder> [<output file>] [--exclude GLOB]... [--mirror URL... | --no-mirrors] "
     "[--sign KEY [--version N] [--expires-days D | --expires YYYY-MM-DD]]\n"
     "       publish_manifest --check <game folder> [--exclude GLOB]... [--key PUBLIC_KEY]...\n"
     "       publish_manifest --check http://HOST[:PORT]/PATH/ [--folder <game folder>] [--key PUBLIC_KEY]...\n"
@@ -1007,5 +1115,5 @@ int main(int argc, char** argv) {
     if (arguments.check) return CheckFolder(target, arguments.keys, arguments.excludes);
     const fs::path output = arguments.positional.size() == 2 ? fs::path(arguments.positional[1])
                                                              : fs::path(target) / "update.cfg";
-    return WriteManifest(target, output, signing, arguments.excludes);
+    return WriteManifest(target, output, signing, arguments.excludes, arguments.mirrors);
 }

@@ -84,8 +84,8 @@ bool TakeSigningOptions(int* argc, char** argv, SigningOptions* options, std::st
 }
 
 bool BuildSignatureFile(const SigningOptions& options, const std::string& manifest, const std::string& listing,
-                        const std::string& signaturePath, std::string* text, std::string* summary,
-                        std::string* error) {
+                        const std::string* mirrors, const std::string& signaturePath, std::string* text,
+                        std::string* summary, std::string* error) {
     if (!SigningAvailable()) {
         *error = "signing is not available in the Windows build of publish_manifest; use the Linux build";
         return false;
@@ -109,7 +109,9 @@ bool BuildSignatureFile(const SigningOptions& options, const std::string& manife
     ManifestKeyId(publicKey, fields.keyId);
     char statement[MaxSignatureFileSize];
     size_t statementLength = 0;
+    fields.hasMirrorList = mirrors != nullptr;
     if (!Sha256Of(manifest, fields.manifestSha256) || !Sha256Of(listing, fields.listingSha256) ||
+        (mirrors && !Sha256Of(*mirrors, fields.mirrorListSha256)) ||
         !(statementLength = FormatSignatureStatement(statement, sizeof statement, fields))) {
         *error = "cannot build the signed statement";
         return false;

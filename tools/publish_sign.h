@@ -45,9 +45,10 @@ bool TakeSigningOptions(int* argc, char** argv, SigningOptions* options, std::st
 // The version of the update.cfg.sig at path, or 0 when there is none or it cannot be read.
 uint64_t SignedVersionAt(const std::string& path);
 
-// Builds the text of update.cfg.sig for the bytes of update.cfg and of update.cfg.files; signaturePath is where it
+// Builds the text of update.cfg.sig for the bytes of update.cfg, of update.cfg.files and of update.cfg.mirrors
+// (mirrors null: none is published, and the file is format 2, which every launcher reads); signaturePath is where it
 // will be written, whose earlier version (if any) the default version must pass. summary receives a line for the
 // publisher.
 bool BuildSignatureFile(const SigningOptions& options, const std::string& manifest, const std::string& listing,
-                        const std::string& signaturePath, std::string* text, std::string* summary,
-                        std::string* error);
+                        const std::string* mirrors, const std::string& signaturePath, std::string* text,
+                        std::string* summary, std::string* error);

@@ -329,6 +329,58 @@ class SignedManifestTest(UpdateTestCase):
             for name in lists + ("Client.exe",):
                 self.assertIn(f"served copy differs from {newer}: {name}", lines)
 
+    def test_mirror_list_is_signed_and_checked(self):
+        """--mirror writes update.cfg.mirrors and signs it in format 3, which the launcher reads as before; --check of
+        the folder and of the server refuses an altered list; publishing again keeps the list only while the
+        signature names it, and --no-mirrors drops it."""
+        game = self.work / "game-source"
+        make_game(game)
+        mirrors = ["http://127.0.0.2:18460/Quorvane/", "http://cdn.example.com/q/"]
+        entries = self.serve(game, "--version", "10", "--mirror", mirrors[0], "--mirror", mirrors[1])
+        site, public_key = self.site, self.key.with_suffix(".pub")
+        self.assertEqual((site / "update.cfg.mirrors").read_text(), "".join(m + "\n" for m in mirrors))
+        self.assertEqual((site / "update.cfg.sig").read_text().splitlines()[0], "quorvane-manifest-signature 3")
+        listed = "publish_manifest: update.cfg.mirrors lists 2 mirror(s)"
+        served = f"publish_manifest: {len(entries)} files served by {self.url('')} match its update.cfg"
+        with self.subTest("the launcher takes a format 3 signature"):
+            self.assertEqual(self.run_signed_update()[-1], "All files up to date")
+            self.assertEqual((self.game_dir / VERSION_FILE).read_text(), "10\n")
+        with self.subTest("what is served is what was published"):
+            code, lines = self.check_served("--key", public_key, "--folder", site)
+            self.assertEqual((code, lines[1:]), (0, [listed, served]))
+
+        (site / "update.cfg.mirrors").write_text("".join(m + "\n" for m in mirrors) + "http://127.0.0.3:18460/x/\n")
+        altered = "update.cfg.mirrors is not the one the signature names, so signed launchers use no mirror"
+        rows = [  # the check, its exit code, its last two lines
+            (["--check", site, "--key", public_key], 1,
+             [altered, f"publish_manifest: 1 mismatch(es) between {site} and its update.cfg"]),
+            (["--check", self.url(""), "--key", public_key], 1,
+             [altered, f"publish_manifest: 1 problem(s) with what {self.url('')} serves"]),
+            ([site, "--sign", self.key], 1,
+             [f"publish_manifest: refused to keep {site}/update.cfg.mirrors: it is not the one the signature names "
+              f"({site}/update.cfg.sig); give the mirrors again with --mirror URL, or --no-mirrors; nothing written"]),
+            ([site, "--mirror", "https://cdn.example.com/q/"], 2,
+             ["publish_manifest: --mirror https://cdn.example.com/q/ does not start with http://; give a base URL "
+              "such as http://mirror.example.com/Quorvane/"]),
+            ([site, "--mirror", "http://cdn.example.com/q"], 2,
+             ["publish_manifest: --mirror http://cdn.example.com/q does not end with / (a base URL names a folder); "
+              "give a base URL such as http://mirror.example.com/Quorvane/"]),
+        ]
+        for arguments, code, last in rows:
+            with self.subTest(arguments=arguments):
+                result = self.tool(*arguments)
+                output = (result.stdout + result.stderr).splitlines()
+                self.assertEqual((result.returncode, [l for l in output if not l.startswith(("note:", "usage:", " "))]
+                                  [-len(last):]), (code, last))
+
+        with self.subTest("dropped with --no-mirrors"):
+            harness.publish(site, "--sign", self.key, "--no-mirrors")
+            self.assertFalse((site / "update.cfg.mirrors").exists())
+            self.assertEqual((site / "update.cfg.sig").read_text().splitlines()[0], "quorvane-manifest-signature 2")
+            result = self.tool("--check", site, "--key", public_key)
+            self.assertEqual(result.returncode, 0, result.stdout)
+            self.assertNotIn(listed, result.stdout)
+
     def test_listing_keeps_out_collisions_and_longer_bodies(self):
         game = self.work / "game-source"
         make_game(game)

@@ -198,6 +198,10 @@ class UpdateTest(UpdateTestCase):
             requested = [path for method, path, status in server.requests() if status == 200]
             self.assertEqual(sorted(requested), sorted(["/Quorvane/update.cfg"] + [f"/Quorvane/{p}" for p in paths]))
             self.assertEqual(requested.count("/Quorvane/update.cfg"), 1)
+            # Every request names the launcher and its version, so that a publisher's logs can tell it apart.
+            agents = {re.search(r'"([^"]*)"$', line).group(1) for line in server.access_log.read_text().splitlines()}
+            self.assertEqual(len(agents), 1, agents)
+            self.assertRegex(agents.pop(), r"^Quorvane-Launcher/\d+\.\d+\.\d+$")
 
         # A second start in the now complete folder fetches only the manifest.
         before_requests = len(server.requests())
@@ -429,15 +433,17 @@ class UpdateTest(UpdateTestCase):
         (site / paths[2]).unlink()
         (site / "contents/pack.dat").write_bytes(pack[:4096] + b"changed" + pack[4103:])
         (site / "Client.exe").write_bytes(b"MZ new")
-        harness.publish(site)
+        harness.publish(site, "--mirror", "http://127.0.0.2:18460/Quorvane/")
         index = next(site.glob("contents/pack.dat.*.blocks")).relative_to(site).as_posix()
         listed = harness.run_publisher_tool("--changed-since", old, site).splitlines()
-        # New and changed files in the list's order, each with its block index; update.cfg last.
-        self.assertEqual(listed, ["Client.exe", paths[0], "contents/pack.dat", index, "update.cfg"])
+        # New and changed files in the list's order, each with its block index; the mirror list; update.cfg last.
+        self.assertEqual(listed, ["Client.exe", paths[0], "contents/pack.dat", index, "update.cfg.mirrors",
+                                  "update.cfg"])
 
     def test_update_host_setting_is_checked(self):
         script = self.work / "check_host.cmake"
-        script.write_text(f"include({harness.REPO}/cmake/update_host.cmake)\ncheck_update_host(LAUNCHER_UPDATE_HOST)\n")
+        script.write_text(f"include({harness.REPO}/cmake/update_host.cmake)\n"
+                          "check_update_hosts(LAUNCHER_UPDATE_HOST hosts)\n")
         rows = [  # the setting, the reason it is refused or None
             ("203.0.113.7", None), ("updates.example.com:8080", None), ("localhost:65535", None),
             ("http://127.0.0.1:19080/", "it holds a scheme"), ("127.0.0.1:19080/", "it holds a slash"),
@@ -445,6 +451,11 @@ class UpdateTest(UpdateTestCase):
             ("10.0.0.256", "10.0.0.256 is not an IPv4 address: 256 is above 255"),
             ("10.0.1", "10.0.1 is not an IPv4 address of four numbers"),
             ("-bad.example", "-bad.example is not a host name"), ("a..b", "a..b is not a host name"),
+            # A list: the origin, then up to three fallbacks, separated by ";" or ",".
+            ("127.0.0.1:18460;localhost:18461", None), ("cdn.example.com, 127.0.0.2,127.0.0.3:80,b", None),
+            ("a,b,c,d,e", "it names 5 hosts, but a launcher takes at most 4"),
+            ("a;127.0.0.1:80;a", 'host 3 ("a"): it is given twice'), ("a,,b", 'host 2 (""): it is empty'),
+            ("a,http://b/", 'host 2 ("http://b/"): it holds a scheme'),
         ]
         for host, reason in rows:
             with self.subTest(host=host):

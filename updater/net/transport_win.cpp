@@ -89,7 +89,8 @@ void OpenSession() {
     DWORD connections = MaxTransferSlots;
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
-    TheSession.internet = InternetOpenA("Quorvane Launcher", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    TheSession.internet = InternetOpenA("Quorvane-Launcher/" LAUNCHER_VERSION, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                       nullptr, 0);
     if (TheSession.internet) SetSilenceTimeouts(TheSession.internet);
 }
 

@@ -12,7 +12,10 @@
 
 namespace {
 
+// Format 2 binds the list and its listing; format 3 adds the mirror list. A publisher writes 3 only for a folder
+// with a mirror list, so that launchers that know only 2 keep taking every folder without one.
 const char FirstLine[] = "quorvane-manifest-signature 2\n";
+const char FirstLineWithMirrors[] = "quorvane-manifest-signature 3\n";
 const char Base64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int Base64Value(char c) {
@@ -100,7 +103,7 @@ void CivilFromDays(int64_t z, int64_t* year, unsigned* month, unsigned* day) {
 // True when path is, or lies inside, one of the files a signed launcher fetches beside the manifest; Windows
 // compares names without regard to case.
 bool NamesPublishedFile(const char* path) {
-    static const char* const Names[] = {"update.cfg", SignatureFileName, FileListingName};
+    static const char* const Names[] = {"update.cfg", SignatureFileName, FileListingName, MirrorListName};
     size_t first = strcspn(path, "/\\");
     for (const char* name : Names) {
         if (strlen(name) != first) continue;
@@ -127,8 +130,12 @@ const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* fi
     if (memchr(text, '\0', length) || memchr(text, '\r', length)) return "holds a NUL or CR character";
     const char* at = text;
     const char* end = text + length;
-    const size_t firstLength = sizeof FirstLine - 1;
-    if (length < firstLength || memcmp(text, FirstLine, firstLength) != 0) return "does not start with its header line";
+    const size_t firstLength = sizeof FirstLine - 1;  // both header lines have this length
+    if (length >= firstLength && memcmp(text, FirstLineWithMirrors, firstLength) == 0) {
+        file->hasMirrorList = true;
+    } else if (length < firstLength || memcmp(text, FirstLine, firstLength) != 0) {
+        return "does not start with its header line";
+    }
     at += firstLength;
 
     const char* value;
@@ -139,6 +146,12 @@ const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* fi
     if (!DecodeHex(value, valueLength, file->manifestSha256, Sha256Size)) return "sha256 is not 64 hexadecimal digits";
     if (!TakeField(at, end, "files", &value, &valueLength)) return "no files line";
     if (!DecodeHex(value, valueLength, file->listingSha256, Sha256Size)) return "files is not 64 hexadecimal digits";
+    if (file->hasMirrorList) {
+        if (!TakeField(at, end, "mirrors", &value, &valueLength)) return "no mirrors line";
+        if (!DecodeHex(value, valueLength, file->mirrorListSha256, Sha256Size)) {
+            return "mirrors is not 64 hexadecimal digits";
+        }
+    }
     if (!TakeField(at, end, "version", &value, &valueLength)) return "no version line";
     if (!ParseCanonicalDecimal(value, valueLength, &file->version)) return "version is not a decimal number";
     if (!TakeField(at, end, "expires", &value, &valueLength)) return "no expires line";
@@ -161,10 +174,17 @@ size_t FormatSignatureStatement(char* buffer, size_t size, const SignatureFile& 
     EncodeHex(fields.keyId, KeyIdSize, key);
     EncodeHex(fields.manifestSha256, Sha256Size, manifest);
     EncodeHex(fields.listingSha256, Sha256Size, listing);
+    char mirrors[8 + 2 * Sha256Size + 2] = "";  // "mirrors ", the digits, the LF and the terminator
+    if (fields.hasMirrorList) {
+        char digits[2 * Sha256Size + 1];
+        EncodeHex(fields.mirrorListSha256, Sha256Size, digits);
+        snprintf(mirrors, sizeof mirrors, "mirrors %s\n", digits);
+    }
     char expiresText[24] = "none";
     if (fields.expires) snprintf(expiresText, sizeof expiresText, "%llu", (unsigned long long)fields.expires);
-    int n = snprintf(buffer, size, "%skey %s\nsha256 %s\nfiles %s\nversion %llu\nexpires %s\n", FirstLine, key,
-                     manifest, listing, (unsigned long long)fields.version, expiresText);
+    int n = snprintf(buffer, size, "%skey %s\nsha256 %s\nfiles %s\n%sversion %llu\nexpires %s\n",
+                     fields.hasMirrorList ? FirstLineWithMirrors : FirstLine, key, manifest, listing, mirrors,
+                     (unsigned long long)fields.version, expiresText);
     return n > 0 && (size_t)n < size ? (size_t)n : 0;
 }
 
@@ -343,4 +363,15 @@ size_t FormatPublicKeyText(char* buffer, size_t size, const uint8_t publicKey[Pu
 bool ParseAcceptedVersion(const char* text, size_t length, uint64_t* version) {
     while (length && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
     return ParseCanonicalDecimal(text, length, version);
+}
+
+bool MatchMirrorList(const char* text, size_t length, const uint8_t textSha256[Sha256Size],
+                     const SignatureFile& signature, std::vector<std::string>* bases, char* problem,
+                     size_t problemSize) {
+    bases->clear();
+    if (!signature.hasMirrorList) return Refuse(problem, problemSize, "is not named by the signature");
+    if (memcmp(textSha256, signature.mirrorListSha256, Sha256Size) != 0) {
+        return Refuse(problem, problemSize, "is not the one the signature names");
+    }
+    return ReadMirrorList(text, length, bases, problem, problemSize);
 }

@@ -12,8 +12,20 @@
 //   expires <decimal seconds since 1970-01-01 UTC, or "none">
 //   signature <base64 of the 64-byte ECDSA P-256 signature r || s, 88 characters>
 //
-// The signed statement is the file's first six lines, byte for byte; the signature is over their SHA-256.
+// The signed statement is every line but the last, byte for byte; the signature is over their SHA-256.
 // Version 1 files (no key, no files line) are refused: they leave the files open to SHA-1 collisions.
+//
+// A folder with a mirror list (update.cfg.mirrors, updater/net/mirror_list.h) is signed in format 3: the header
+// line says 3, and one more line follows the files line, so that the statement is seven lines:
+//
+//   quorvane-manifest-signature 3
+//   key ... / sha256 ... / files ...      (as above)
+//   mirrors <64 hexadecimal digits: SHA-256 of the exact bytes of update.cfg.mirrors>
+//   version ... / expires ... / signature ...
+//
+// The header is signed, so format 3 cannot be passed off as 2 (dropping the mirrors) or the other way round.
+// Launchers of format 2 alone refuse format 3: publish a mirror list once players run a launcher that reads it.
+// A format 2 file names no mirror list: a launcher then uses none, whatever update.cfg.mirrors is served.
 //
 // update.cfg.files has one line per entry of update.cfg, in the same order, each ended by one LF:
 //
@@ -26,8 +38,11 @@
 #include <stdint.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "updater/manifest.h"
+#include "updater/net/mirror_list.h"
 #include "updater/trust/file_fingerprint.h"
 #include "updater/trust/sha256.h"
 
@@ -37,8 +52,8 @@ enum {
     KeyIdSize = 8,       // the first bytes of the key's X coordinate
     // A launcher knows at most this many publisher keys at once: the current one and those being rotated in or out.
     MaxManifestKeys = 4,
-    // The seven lines take at most 30 + 21 + 72 + 71 + 29 + 29 + 99 = 351 bytes; anything longer is not a
-    // signature file.
+    // The eight lines of format 3 take at most 30 + 21 + 72 + 71 + 73 + 29 + 29 + 99 = 424 bytes; anything longer
+    // is not a signature file.
     MaxSignatureFileSize = 512,
     // A listing line: a path of at most 199 characters, a blank, 64 digits, a blank, 20 digits and the LF.
     MaxFileListingLine = (PathSlotSize - 1) + 1 + 2 * Sha256Size + 1 + 20 + 1,
@@ -55,6 +70,8 @@ struct SignatureFile {
     uint8_t keyId[KeyIdSize];
     uint8_t manifestSha256[Sha256Size];
     uint8_t listingSha256[Sha256Size];  // of update.cfg.files
+    bool hasMirrorList;                 // format 3: the signature names a mirror list
+    uint8_t mirrorListSha256[Sha256Size];  // of update.cfg.mirrors, when hasMirrorList
     uint64_t version;
     uint64_t expires;  // seconds since 1970-01-01 UTC; 0 when the signature never expires
     uint8_t signature[SignatureSize];
@@ -64,8 +81,8 @@ struct SignatureFile {
 // Reads a signature file. Returns null when it is well formed, else a short text saying what is wrong.
 const char* ReadSignatureFile(const char* text, size_t length, SignatureFile* file);
 
-// Writes the signed statement (the first six lines) of fields' key id, digests, version and expiry into buffer;
-// returns its length, 0 when it does not fit.
+// Writes the signed statement (every line but the signature) of fields' key id, digests, version and expiry into
+// buffer, in format 3 when fields.hasMirrorList, else 2; returns its length, 0 when it does not fit.
 size_t FormatSignatureStatement(char* buffer, size_t size, const SignatureFile& fields);
 
 // The id that names a public key in the signature file: the first KeyIdSize bytes of X. Keys are points a publisher
@@ -115,6 +132,15 @@ ManifestVerdict CheckManifestSignature(const char* signatureText, size_t signatu
 bool MatchFileListing(const char* text, size_t length, const uint8_t textSha256[Sha256Size],
                       const SignatureFile& signature, const ManifestEntry* entries, int count,
                       FileFingerprint* fingerprints, char* problem, size_t problemSize);
+
+// Checks update.cfg.mirrors (text, length bytes, whose SHA-256 the caller computed as textSha256) against an accepted
+// signature file: the signature must name a mirror list and this one, and the list must read (ReadMirrorList). Fills
+// bases and returns true; otherwise writes what is wrong into problem (bounded by problemSize), leaves bases empty
+// and returns false. A launcher then logs "Mirror list refused: update.cfg.mirrors <problem>" and uses its own
+// hosts alone; the file list itself stays accepted, since every file is still checked against it.
+bool MatchMirrorList(const char* text, size_t length, const uint8_t textSha256[Sha256Size],
+                     const SignatureFile& signature, std::vector<std::string>* bases, char* problem,
+                     size_t problemSize);
 
 // Formats the refusal line of a verdict other than ManifestAccepted into buffer (bounded by size).
 void FormatRefusalLine(char* buffer, size_t size, ManifestVerdict verdict, const SignatureFile& file,

@@ -20,6 +20,9 @@ const std::string Expires = "expires 1800000000\n";
 const std::string SignatureLine =
     "signature AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4OTo7PD0+Pw==\n";
 const std::string Valid = Header + Key + Sha + Files + Version + Expires + SignatureLine;
+const std::string Mirrors = "mirrors 5555555555555555555555555555555555555555555555555555555555555555\n";
+const std::string ValidWithMirrors =
+    "quorvane-manifest-signature 3\n" + Key + Sha + Files + Mirrors + Version + Expires + SignatureLine;
 
 const char* Read(const std::string& text, SignatureFile* file) {
     return ReadSignatureFile(text.data(), text.size(), file);
@@ -64,6 +67,14 @@ TEST(SignatureFile, ReadsEveryField) {
     for (int i = 0; i < SignatureSize; ++i) EXPECT_EQ(i, file.signature[i]);
     EXPECT_EQ((Header + Key + Sha + Files + Version + Expires).size(), file.statementLength);
 
+    EXPECT_FALSE(file.hasMirrorList);
+
+    ASSERT_EQ(nullptr, Read(ValidWithMirrors, &file));
+    EXPECT_TRUE(file.hasMirrorList);
+    EXPECT_EQ(0x55, file.mirrorListSha256[31]);
+    EXPECT_EQ(1765000000u, file.version);
+    EXPECT_EQ(ValidWithMirrors.size() - SignatureLine.size(), file.statementLength);
+
     ASSERT_EQ(nullptr, Read(Replace(Valid, Expires, "expires none\n"), &file));
     EXPECT_EQ(0u, file.expires);
     ASSERT_EQ(nullptr, Read(Replace(Valid, Version, "version 18446744073709551615\n"), &file));
@@ -79,7 +90,11 @@ TEST(SignatureFile, RefusesMalformedFiles) {
         {"header only", Header},
         {"truncated in the signature", Valid.substr(0, Valid.size() - 10)},
         {"last line end missing", Valid.substr(0, Valid.size() - 1)},
-        {"another format version", Replace(Valid, Header, "quorvane-manifest-signature 3\n")},
+        {"format 3 without its mirrors line", Replace(Valid, Header, "quorvane-manifest-signature 3\n")},
+        {"format 2 with a mirrors line", Replace(ValidWithMirrors, "signature 3", "signature 2")},
+        {"format 4", Replace(ValidWithMirrors, "signature 3", "signature 4")},
+        {"mirrors after the version", Replace(Replace(ValidWithMirrors, Mirrors, ""), Expires, Expires + Mirrors)},
+        {"mirrors of 63 digits", Replace(ValidWithMirrors, "mirrors 5", "mirrors ")},
         {"version 1, which lacks the key and the files", Header.substr(0, 28) + "1\n" + Sha + Version + Expires +
                                                              SignatureLine},
         {"version 1 header on version 2 lines", Replace(Valid, Header, "quorvane-manifest-signature 1\n")},
@@ -131,8 +146,11 @@ TEST(SignatureFile, WrittenFileReadsBack) {
     for (int i = 0; i < SignatureSize; ++i) signature[i] = (uint8_t)(255 - i);
     fields.version = UINT64_MAX;
     for (uint64_t expires : {(uint64_t)0, (uint64_t)1900000000}) {
+      for (bool mirrors : {false, true}) {
         char statement[MaxSignatureFileSize], text[MaxSignatureFileSize + 1];
         fields.expires = expires;
+        fields.hasMirrorList = mirrors;
+        for (int i = 0; i < Sha256Size; ++i) fields.mirrorListSha256[i] = mirrors ? (uint8_t)(0x60 + i) : 0;
         size_t statementLength = FormatSignatureStatement(statement, sizeof statement, fields);
         ASSERT_NE(0u, statementLength);
         size_t length = FormatSignatureFile(text, sizeof text, statement, statementLength, signature);
@@ -141,6 +159,8 @@ TEST(SignatureFile, WrittenFileReadsBack) {
         ASSERT_EQ(nullptr, ReadSignatureFile(text, length, &file)) << text;
         EXPECT_EQ(0, memcmp(fields.manifestSha256, file.manifestSha256, Sha256Size));
         EXPECT_EQ(0, memcmp(fields.listingSha256, file.listingSha256, Sha256Size));
+        EXPECT_EQ(mirrors, file.hasMirrorList);
+        EXPECT_EQ(0, memcmp(fields.mirrorListSha256, file.mirrorListSha256, Sha256Size));
         EXPECT_EQ(0, memcmp(fields.keyId, file.keyId, KeyIdSize));
         EXPECT_EQ(UINT64_MAX, file.version);
         EXPECT_EQ(expires, file.expires);
@@ -148,6 +168,7 @@ TEST(SignatureFile, WrittenFileReadsBack) {
         EXPECT_EQ(statementLength, file.statementLength);
         EXPECT_EQ(0, memcmp(statement, text, statementLength));
         EXPECT_LE(length, (size_t)MaxSignatureFileSize);
+      }
     }
     char small[40];
     EXPECT_EQ(0u, FormatSignatureStatement(small, sizeof small, fields));
@@ -282,6 +303,7 @@ TEST(FileListing, MatchesTheManifestOrSaysWhy) {
         {"manifest names the listing", Replace(Good, "data/b.spr", "Update.CFG.files"), 2, "Update.CFG.files"},
         {"manifest path inside the signature's name", Replace(Good, "data/b.spr", "update.cfg.sig/x"), 2,
          "update.cfg.sig/x"},
+        {"manifest names the mirror list", Replace(Good, "data/b.spr", "update.cfg.mirrors"), 2, "update.cfg.mirrors"},
     };
     for (const auto& c : cases) {
         ManifestEntry entries[3];
@@ -350,4 +372,39 @@ TEST(SignatureKeyFile, ReadsWhatIsWrittenAndRefusesOthers) {
     EXPECT_EQ(1765000000u, version);
     EXPECT_FALSE(ParseAcceptedVersion("", 0, &version));
     EXPECT_FALSE(ParseAcceptedVersion("12x\n", 4, &version));
+}
+
+TEST(MirrorListMatch, TakesOnlyTheSignedList) {
+    const std::string list = "http://mirror.example.com/Quorvane/\nhttp://127.0.0.2:18760/q/\n";
+    uint8_t digest[Sha256Size] = {7, 7}, other[Sha256Size] = {7, 8};
+    SignatureFile named{}, unnamed{};
+    named.hasMirrorList = true;
+    memcpy(named.mirrorListSha256, digest, Sha256Size);
+    memcpy(unnamed.mirrorListSha256, digest, Sha256Size);  // format 2 names no list, whatever the bytes say
+    const std::string bad = "ftp://mirror.example.com/\n";
+    const struct {
+        const std::string* text;
+        const uint8_t* digest;
+        const SignatureFile* signature;
+        const char* problem;  // null: accepted
+    } cases[] = {
+        {&list, digest, &named, nullptr},
+        {&list, other, &named, "is not the one the signature names"},
+        {&list, digest, &unnamed, "is not named by the signature"},
+        {&bad, digest, &named, "line 1: ftp://mirror.example.com/ does not start with http://"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> bases = {"left over"};
+        char problem[200] = "";
+        bool matched = MatchMirrorList(c.text->data(), c.text->size(), c.digest, *c.signature, &bases, problem,
+                                       sizeof problem);
+        EXPECT_EQ(c.problem == nullptr, matched) << *c.text;
+        if (c.problem) {
+            EXPECT_STREQ(c.problem, problem);
+            EXPECT_TRUE(bases.empty());
+        } else {
+            EXPECT_EQ((std::vector<std::string>{"http://mirror.example.com/Quorvane/", "http://127.0.0.2:18760/q/"}),
+                      bases);
+        }
+    }
 }
