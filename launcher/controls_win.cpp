@@ -75,7 +75,8 @@ void CreateRunControls(HWND window) {
     // Under Repair, right of the options: usable while files transfer.
     PauseButton = CreateRunControl(window, "button", TEXT_PAUSE, BS_PUSHBUTTON, 455, 492, 120, 30, IDC_PAUSE);
     EnableWindow(PauseButton, FALSE);
-    LimitBox = CreateRunControl(window, "ComboBox", NULL, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 455, 530, 120,
+    // Wider than the buttons, towards the options' frame, so that "No download limit" shows whole.
+    LimitBox = CreateRunControl(window, "ComboBox", NULL, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 430, 530, 145,
                                 160, IDC_LIMIT);
     for (unsigned limit : DownloadLimitChoicesMBs) {
         char text[40];
