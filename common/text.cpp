@@ -1,6 +1,7 @@
 // Small text helpers shared by every subsystem; portable, any thread.
 #include "common/text.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -81,4 +82,12 @@ bool IsHexDigest40(const char* text) {
         if (HexDigitValue(text[i]) < 0) return false;
     }
     return text[40] == '\0';
+}
+
+bool Refuse(char* problem, size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(problem, size, format, args);
+    va_end(args);
+    return false;
 }

@@ -25,3 +25,5 @@ bool DecodeHex(const char* text, size_t length, uint8_t* out, size_t size);
 void EncodeHex(const uint8_t* bytes, size_t size, char* text);
 // True for exactly 40 hexadecimal characters, in either case (a SHA-1 digest's text); false for null.
 bool IsHexDigest40(const char* text);
+// Writes what is wrong into problem (bounded by size) and returns false, for checks that answer with both.
+bool Refuse(char* problem, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));

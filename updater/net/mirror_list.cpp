@@ -1,7 +1,6 @@
 // The mirror list's reader and writer and the rule for a base URL; portable, main thread (and the publisher tool).
 #include "updater/net/mirror_list.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -42,14 +41,6 @@ const char* HostProblem(const char* host, size_t length) {
     }
     if (numeric && labels != 4) return "has a host of digits and dots that is not an IPv4 address";
     return nullptr;
-}
-
-bool Refuse(char* problem, size_t size, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(problem, size, format, args);
-    va_end(args);
-    return false;
 }
 
 }  // namespace

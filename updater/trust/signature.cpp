@@ -3,7 +3,6 @@
 #include "updater/trust/signature.h"
 
 #include <ctype.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -111,14 +110,6 @@ bool NamesPublishedFile(const char* path) {
         while (i < first && tolower((unsigned char)path[i]) == name[i]) ++i;
         if (i == first) return true;
     }
-    return false;
-}
-
-bool Refuse(char* problem, size_t size, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(problem, size, format, args);
-    va_end(args);
     return false;
 }
 
