@@ -3,7 +3,7 @@
 min / median / max over the runs with ratios. It asserts nothing and never runs in the tests.
 
 Usage: tools/bench.py [--runs N] [--work DIR] [--build DIR] [--host 127.0.0.1:PORT]
-                      [--only digest,update,signature,net,delta] [--profiles home,far] [--net-runs N]
+                      [--only digest,update,signature,net,delta,limit] [--profiles home,far] [--net-runs N]
 
 It builds what it needs from the CMake presets (release for the native programs, windows-i686 for the Windows
 ones, or windows-x86_64 where this machine cannot run 32-bit programs) under --build (default build-bench/), makes
@@ -16,6 +16,9 @@ The net section installs a client-shaped game (500 files, ~93 MB) through tools/
 --host (where the launcher's build points) in front of nginx one port above, for each --profiles line (default
 home): home (60 ms, 200/20 Mbit/s) and far (150 ms, 20/5 Mbit/s); the launcher, the bare loop, curl and aria2c, on
 any CPU.
+
+The limit section (--only limit) holds one 80 MB transfer on loopback at 2 and 5 MB/s with the settings file's
+download limit and prints the rate the launcher kept over 10 s.
 
 The delta section (--only delta, not in the default run) updates a game folder holding an old 256 MB pack on the
 home line: the launcher patching it from its block index beside zsync with 4 KiB blocks (bytes from nginx's log,
@@ -524,6 +527,56 @@ def cut_section(native_bin, windows_bin, work, prefix, port):
               note_text=f"{'up to date' if run[0] is not None and not run[5] else 'NOT up to date'}; "
                         f"{sent / 64e6:.3f}x the file fetched")
 
+def limit_section(args, native_bin, windows_bin, display, template, work):
+    """The download limit kept in the settings file, on loopback: one 80 MB file fetched by the launcher for each
+    limit, the bytes that reached its staging file sampled every 100 ms, and the rate over 10 s from the second
+    second on (so the first answer's burst stays out of it), against the limit."""
+    site = work / "limit-site"
+    if not (site / "update.cfg").exists():
+        (site / "data").mkdir(parents=True, exist_ok=True)
+        (site / "data" / "big.dat").write_bytes(random.Random(77).randbytes(80_000_000))
+        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
+        harness.publish(site)
+    host, port = harness.test_host()
+    nginx = harness.Nginx(site, work / "limit-nginx", port)
+    prefix = wine_prefix(work / "limit-prefix", display, template, [])
+    table = Table("Download limit, loopback: the rate held over 10 s (MB/s of 10^6 bytes); ratio = rate / limit",
+                  "MB/s")
+    try:
+        for limit in (2, 5):
+            rates = []
+            for i in range(min(args.runs, 3)):
+                game = work / f"limit-game{i}"
+                shutil.rmtree(game, ignore_errors=True)
+                (game / "contents").mkdir(parents=True)
+                (game / "contents" / "launcher.ini").write_bytes(f"[Launcher]\r\ndownload_limit = {limit}\r\n".encode())
+                shutil.copy2(windows_bin / "Launcher.exe", game / "Launcher.exe")
+                launcher = subprocess.Popen(harness.wine_command("Launcher.exe"), cwd=game,
+                                            env=dict(prefix.env, PWD=str(game)), stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                staging, samples, deadline = game / "Launcher staging", [], time.monotonic() + 120
+                try:
+                    while time.monotonic() < deadline and (not samples or samples[-1][0] - samples[0][0] < 11.5):
+                        size = sum(f.stat().st_size for f in staging.glob("*")) if staging.is_dir() else 0
+                        if size or samples:
+                            samples.append((time.monotonic(), size))
+                        time.sleep(0.1)
+                finally:
+                    launcher.kill()
+                    launcher.wait()
+                    prefix.stop()
+                start = next((s for s in samples if s[0] - samples[0][0] >= 1.0), None)
+                end = next((s for s in samples if start and s[0] - start[0] >= 10.0), None)
+                rates.append((end[1] - start[1]) / (end[0] - start[0]) / 1e6 if start and end else None)
+            done = [r for r in rates if r is not None]
+            table.row(f"launcher, Wine: limit {limit} MB/s", rates,
+                      note_text=f"{statistics.median(done) / limit:.3f}x the limit" if done else "")
+    finally:
+        prefix.stop()
+        prefix.remove()
+        nginx.stop()
+
+
 DELTA_BYTES = 256_000_000
 DELTA_PATH = "data/pack.dat"
 
@@ -758,6 +811,8 @@ def main():
             net_section(args, native_bin, windows_bin, xvfb.display, template, work)
         if "delta" in sections:
             delta_section(args, native_bin, windows_bin, xvfb.display, template, work)
+        if "limit" in sections:
+            limit_section(args, native_bin, windows_bin, xvfb.display, template, work)
     finally:
         xvfb.stop()
     print(f"\nLoad average at the end: {load_average()}")

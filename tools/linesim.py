@@ -2,7 +2,8 @@
 """A line simulator for the benchmark: a TCP proxy on 127.0.0.1 that gives loopback a round-trip time and a bandwidth
 per direction shared by all connections, and can cut a download short. One asyncio thread serves every connection.
 
-Usage: linesim.py --listen PORT --target PORT [--rtt MS] [--down MBIT] [--up MBIT] [--cut-after BYTES] [--cut-once]
+Usage: linesim.py --listen PORT --target PORT [--listen-host ADDR] [--rtt MS] [--down MBIT] [--up MBIT]
+                  [--cut-after BYTES] [--cut-once] [--silent]
        linesim.py --self-check
 
 Each direction is a line with one clock shared by all connections: a chunk's bytes leave when the line is free
@@ -10,7 +11,8 @@ Each direction is a line with one clock shared by all connections: a chunk's byt
 A new connection pays one round trip for its handshake before its first request moves. --cut-after closes a
 connection after that many bytes (headers included) from the server to the client: the client gets exactly those
 bytes and then the end of the connection, the server a reset; --cut-once cuts only the first connection, so a
-retry succeeds. Standard library only; it ends when its parent process ends. From Python, LineSim starts it as a
+retry succeeds. --silent accepts every connection and never answers (a host that hangs); --listen-host puts the
+line on another loopback address (127.0.0.2, ...), one line per simulated host. Standard library only; it ends when its parent process ends. From Python, LineSim starts it as a
 child process (its own interpreter, so the caller's work does not slow the line down) and serve() runs it here.
 """
 
@@ -95,7 +97,8 @@ async def pump(loop, reader, writer, line, one_way, not_before, cut_after):
 
 
 class Simulator:
-    def __init__(self, target, rtt_ms, down, up, cut_after, cut_once):
+    def __init__(self, target, rtt_ms, down, up, cut_after, cut_once, silent=False):
+        self.silent = silent
         self.target, self.one_way, self.rtt = target, rtt_ms / 2000, rtt_ms / 1000
         self.down, self.up = Line(down), Line(up)
         self.cut_after, self.cut_once = cut_after, cut_once
@@ -113,6 +116,11 @@ class Simulator:
         self.open += 1
         server_writer = None
         try:
+            if self.silent:
+                while await client_reader.read(CHUNK):
+                    pass
+                client_writer.close()
+                return
             server_reader, server_writer = await asyncio.open_connection(HOST, self.target)
             up = pump(loop, client_reader, server_writer, self.up, self.one_way, accepted + self.rtt, None)
             down = pump(loop, server_reader, client_writer, self.down, self.one_way, accepted, cut)
@@ -149,10 +157,11 @@ def reset(writer):
     writer.transport.abort()
 
 
-async def serve(listen, target, rtt_ms=0, down=None, up=None, cut_after=None, cut_once=False, ready=None):
+async def serve(listen, target, rtt_ms=0, down=None, up=None, cut_after=None, cut_once=False, ready=None,
+                listen_host=HOST, silent=False):
     """Runs the proxy until cancelled or until the process that started this one ends."""
-    simulator = Simulator(target, rtt_ms, down, up, cut_after, cut_once)
-    server = await asyncio.start_server(simulator.handle, HOST, listen, reuse_address=True, limit=CHUNK)
+    simulator = Simulator(target, rtt_ms, down, up, cut_after, cut_once, silent)
+    server = await asyncio.start_server(simulator.handle, listen_host, listen, reuse_address=True, limit=CHUNK)
     if ready:
         ready()
     parent = os.getppid()
@@ -164,9 +173,12 @@ async def serve(listen, target, rtt_ms=0, down=None, up=None, cut_after=None, cu
 class LineSim:
     """The simulator as a child process of the caller, listening once the constructor returns; stop() ends it."""
 
-    def __init__(self, listen, target, rtt_ms=0, down=None, up=None, cut_after=None, cut_once=False):
+    def __init__(self, listen, target, rtt_ms=0, down=None, up=None, cut_after=None, cut_once=False,
+                 listen_host=HOST, silent=False):
         argv = [sys.executable, str(Path(__file__).resolve()), "--listen", str(listen), "--target", str(target),
-                "--rtt", str(rtt_ms)]
+                "--rtt", str(rtt_ms), "--listen-host", listen_host]
+        if silent:
+            argv.append("--silent")
         for flag, value in (("--down", down), ("--up", up), ("--cut-after", cut_after)):
             if value is not None:
                 argv += [flag, str(value)]
@@ -175,7 +187,7 @@ class LineSim:
         self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
         if self.process.stdout.readline() != b"ready\n":
             self.stop()
-            raise RuntimeError(f"the line simulator did not start on {HOST}:{listen}")
+            raise RuntimeError(f"the line simulator did not start on {listen_host}:{listen}")
 
     def stop(self):
         if self.process.poll() is None:
@@ -221,7 +233,9 @@ async def self_check():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--listen", type=int, help="port on 127.0.0.1 for the clients")
+    parser.add_argument("--listen", type=int, help="port for the clients")
+    parser.add_argument("--listen-host", default=HOST, help="loopback address for the clients (default 127.0.0.1)")
+    parser.add_argument("--silent", action="store_true", help="accept connections and never answer")
     parser.add_argument("--target", type=int, help="port of the server on 127.0.0.1")
     parser.add_argument("--rtt", type=float, default=0, help="round-trip time in ms, half each way")
     parser.add_argument("--down", type=float, help="server-to-client bandwidth in Mbit/s (default: unlimited)")
@@ -236,7 +250,8 @@ def main():
         parser.error("--listen and --target are needed")
     try:
         asyncio.run(serve(args.listen, args.target, args.rtt, args.down, args.up, args.cut_after, args.cut_once,
-                          ready=lambda: print("ready", flush=True)))
+                          ready=lambda: print("ready", flush=True), listen_host=args.listen_host,
+                          silent=args.silent))
     except KeyboardInterrupt:
         pass
 

@@ -707,6 +707,17 @@ class LauncherTestCase(unittest.TestCase):
     def log_lines(self):
         return read_log_lines(self.game_dir)
 
+    def small_game_volume(self, megabytes):
+        """Puts the game folder on a tmpfs of that size, as a player's nearly full disk; skips where this machine
+        cannot mount one."""
+        try:
+            subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={megabytes}m", "tmpfs", str(self.game_dir)],
+                           check=True, capture_output=True, timeout=30)
+        except (OSError, subprocess.SubprocessError) as error:
+            self.skipTest(f"no tmpfs can be mounted here: {error}")
+        self.addCleanup(subprocess.run, ["umount", "-l", str(self.game_dir)], capture_output=True, timeout=30)
+        self.install_launcher()
+
 
 def main():
     """Runs the test file's tests, prints a summary and exits non-zero on any failure."""

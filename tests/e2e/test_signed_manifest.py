@@ -449,6 +449,24 @@ class SignedManifestTest(UpdateTestCase):
                     edge.stop()
                     backend.stop()
 
+    def test_run_that_does_not_fit_downloads_nothing(self):
+        """The signed lengths of what a run needs are weighed against the volume first: short of space, nothing is
+        asked for, nothing changes, and the run ends incomplete with Play usable."""
+        self.small_game_volume(100)
+        game = self.work / "game-source"
+        make_game(game)
+        (game / "contents/pack.dat").write_bytes(random.Random(3).randbytes(40_000_000))
+        entries = self.serve(game, "--version", "10")
+        (self.game_dir / "Client.exe").write_bytes(b"MZ old client")
+        before, requests = self.game_state(), len(self.server.requests())
+        lines = self.run_signed_update()
+        self.assertRegex(lines[-2], r"^Not enough disk space: 10[4-9] MB needed, (9\d|10[0-4]) MB free$")
+        self.assertEqual(lines[-1], f"Update incomplete: {len(entries)} of {len(entries)} files could not be updated")
+        self.assertEqual([path for path in self.requests_since(requests) if "update.cfg" not in path], [])
+        after = self.game_state()
+        after.pop("Launcher_manifest_version.txt")  # the accepted list's version, as after any run
+        self.assertEqual(after, before)
+
     def test_patched_pack_meets_the_signed_listing(self):
         """A changed pack is patched from its block index and lands as the signed listing has it; an index that
         names the listed digest but another length than the signed one falls back to the whole file."""

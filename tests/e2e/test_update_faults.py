@@ -564,6 +564,47 @@ class UpdateFaultTest(UpdateTestCase):
         self.assertRegex(big[1], r" 206 \d+ range=[1-9]\d*-$")
         self.assertEqual((self.game_dir / "data/big.dat").read_bytes(), files["data/big.dat"])
 
+    def test_closed_while_paused_then_started_again(self):
+        """Closing the window while paused keeps what arrived; the next start resumes it with Range."""
+        files = {"data/big.dat": content("big", 6000000)}
+        site, _ = self.publish_files(files, {"data/big.dat": b"old big file"})
+        server = self.fault_server(site)
+        (self.game_dir / "contents").mkdir(exist_ok=True)
+        (self.game_dir / "contents" / "launcher.ini").write_bytes(b"[Launcher]\r\ndownload_limit = 1\r\n")
+        run = self.start_launcher(timeout=90)
+        partial = self.game_dir / STAGING_FOLDER / f"{sha1_bytes(files['data/big.dat'])}.part"
+        deadline = time.monotonic() + 60
+        while not (partial.exists() and partial.stat().st_size > 500000):
+            self.assertLess(time.monotonic(), deadline, "the big file never started to arrive")
+            time.sleep(0.1)
+        self.driver.one("click", 17)
+        self.assertEqual(self.close_launcher(run), 0)
+        kept = partial.stat().st_size
+        self.assertGreater(kept, 500000, "what arrived before the pause is kept")
+        self.assertEqual((self.game_dir / "data/big.dat").read_bytes(), b"old big file")
+
+        (self.game_dir / "contents" / "launcher.ini").write_bytes(b"")
+        self.assertEqual(update_lines(self.run_update())[-1], "All files up to date")
+        self.assertEqual((self.game_dir / "data/big.dat").read_bytes(), files["data/big.dat"])
+        big = [line for line in server.log_lines() if line.startswith("GET /Quorvane/data/big.dat ")]
+        self.assertEqual(len(big), 2, big)
+        self.assertRegex(big[1], rf" 206 \d+ range={kept}-$")
+
+    def test_small_volume_keeps_its_reserve(self):
+        """On a nearly full volume a body without a signed length stops at the reserve: the file fails with its own
+        line, the old copy stays, what arrived waits for the next start, and the run ends incomplete."""
+        self.small_game_volume(100)
+        files = {"data/big.dat": content("big", 60000000)}
+        site, _ = self.publish_files(files, {"data/big.dat": b"old big file"})
+        self.fault_server(site)
+        lines = update_lines(self.run_update())
+        self.assertEqual(lines[-2:], ["Download: data/big.dat stopped: the disk is nearly full.",
+                                      "Update incomplete: 1 of 1 files could not be updated"])
+        self.assertEqual((self.game_dir / "data/big.dat").read_bytes(), b"old big file")
+        partial = self.game_dir / STAGING_FOLDER / f"{sha1_bytes(files['data/big.dat'])}.part"
+        self.assertGreater(partial.stat().st_size, 20000000)
+        self.assertGreater(os.statvfs(self.game_dir).f_bavail * os.statvfs(self.game_dir).f_frsize, 60 << 20)
+
     def test_killed_mid_download_then_started_again(self):
         files = {"data/big.dat": content("big", 300000), "data/small.dat": content("small", 2000)}
         site, _ = self.publish_files(files, {"data/big.dat": b"old big file"})
