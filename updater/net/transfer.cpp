@@ -150,3 +150,9 @@ AttemptVerdict JudgeAttempt(const AttemptFacts& facts) {
     }
     return {TransferDone, LineComplete};
 }
+
+uint32_t NextReadSize(uint32_t available, uint64_t stored, uint64_t elapsedMs, uint32_t bufferSize) {
+    uint64_t flowing = elapsedMs ? stored * 100 / elapsedMs : 0;
+    uint64_t wanted = available > flowing ? available : flowing;
+    return (uint32_t)(wanted < bufferSize ? wanted : bufferSize);
+}

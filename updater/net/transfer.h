@@ -104,6 +104,13 @@ RetryAction NextAttempt(TransferFailure failure, int attemptsMade, int retriesAl
 // chosen by random (any 32-bit value), so that many players cut at once do not return at once.
 unsigned RetryDelayMs(int retry, uint32_t random);
 
+// The bytes to ask the network for next, into a buffer of bufferSize: what has arrived already (available), or, while
+// the body flows, what it brings in about 100 ms at its rate so far (stored bytes in elapsedMs), whichever is more.
+// Asking only for what arrived keeps every read short on a slow line, so that the watchdog sees each piece, a pause
+// stops at once and what arrived is on disk; but a network layer that reports only its own small buffer as
+// available would then cost a call per few kilobytes on a fast line.
+uint32_t NextReadSize(uint32_t available, uint64_t stored, uint64_t elapsedMs, uint32_t bufferSize);
+
 enum RangeVerdict {
     RangeWholeBody,  // the body is the whole file from its first byte: it replaces what waited
     RangeAppend,     // the body is the rest from the offset asked for

@@ -259,16 +259,17 @@ std::string RawHeaders(HINTERNET request) {
 void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, TransportResult* result) {
     std::vector<char> buffer(ReadBufferSize);
     uint64_t writtenSinceCheck = SpaceCheckBytes;  // the first piece is checked
+    const uint64_t started = NowMs();
     for (;;) {
-        // Only what has arrived is asked for, so that each piece is on disk as soon as it is here: a read of the
-        // whole buffer would wait for the buffer to fill.
+        // What has arrived, or what the body brings in a moment at its rate, is asked for: a read of the whole
+        // buffer could wait long on a slow line, and one of just what arrived costs a call per few kilobytes.
         DWORD available = 0, got = 0;
         if (!InternetQueryDataAvailable(request, &available, 0, 0)) break;
         if (available == 0) {
             result->ended = true;
             break;
         }
-        DWORD wanted = available < (DWORD)ReadBufferSize ? available : (DWORD)ReadBufferSize;
+        DWORD wanted = NextReadSize(available, result->stored, NowMs() - started, ReadBufferSize);
         // The player's pause stops the transfer here, what arrived kept; the download limit holds it back here.
         if (!TransferControl.Pass(wanted, NowMs)) {
             result->paused = true;

@@ -41,6 +41,25 @@ TEST(TransferPolicy, RetryDelaysDoubleWithinAQuarter) {
     }
 }
 
+TEST(TransferPolicy, ReadsWhatArrivedOrWhatFlowsInAMoment) {
+    const struct {
+        uint32_t available;
+        uint64_t stored, elapsedMs;
+        uint32_t expected;
+    } rows[] = {
+        {8192, 0, 0, 8192},                 // the first read: what arrived
+        {8192, 100000000, 1000, 65536},     // 100 MB/s: a whole buffer
+        {8192, 2000000, 1000, 65536},       // 2 MB/s brings 200 KB in 100 ms
+        {1024, 100000, 1000, 10000},        // 100 KB/s: about 100 ms of it
+        {4096, 10000, 1000, 4096},          // a trickle: only what arrived
+        {200000, 0, 0, 65536},              // never more than the buffer
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.expected, NextReadSize(row.available, row.stored, row.elapsedMs, 65536))
+            << row.available << " " << row.stored << " " << row.elapsedMs;
+    }
+}
+
 TEST(TransferPolicy, ReadsTheAnswerToAResumedRequest) {
     struct Case {
         uint64_t from;
