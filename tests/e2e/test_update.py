@@ -38,7 +38,7 @@ DATA_DIRECTORIES = [
 # these come in a fixed order; only the system information block may fall between them.
 UPDATE_PREFIXES = ("Download:", "URL is invalid", "Buffer length invalid", "Try to reading", "Total files to check",
                    "Unsafe path", "Manifest ", "{Error:", "Checking files...", "File ", "Checking for updates...",
-                   "All files up to date", "Update incomplete", "Patch")
+                   "All files up to date", "Update incomplete", "Patch", "Update server", "Mirror list")
 HASH_LINE = re.compile(r"^File (\S+) HASH \((.*) - (.*)\)$")
 
 # msvcrt's strerror texts for a missing file and for one another program holds open without sharing.

@@ -595,14 +595,8 @@ class UpdateFaultTest(UpdateTestCase):
         self.assertIn("GET /Quorvane/data/big.dat 206 176544 range=123456-", self.server.log_lines())
         self.assertEqual(temp_leftovers(self.game_dir), [], "the interrupted run's staging files are gone")
 
-
-if __name__ == "__main__":
-    harness.main()
-
-
-class UpdateHostsTest(UpdateFaultTest):
-    """Several update hosts: a list host passed over at start-up (bin/hosts asks 127.0.0.1, then 127.0.0.2), and the
-    published mirrors sharing the files and taking over a file that failed, one of them by its host name."""
+    # Several update hosts: a list host passed over at start-up (bin/hosts asks 127.0.0.1, then 127.0.0.2), and the
+    # published mirrors sharing the files and taking over a file that failed, one of them by its host name.
 
     def host_url(self, host, port=None):
         return f"http://{host}:{port or harness.test_host()[1]}/Quorvane/"
@@ -677,3 +671,7 @@ class UpdateHostsTest(UpdateFaultTest):
                 faulty.stop()
         # The staging folder stays with the ranking alone.
         self.assertEqual([p.name for p in (self.game_dir / STAGING_FOLDER).iterdir()], ["host ranking.txt"])
+
+
+if __name__ == "__main__":
+    harness.main()

@@ -66,8 +66,8 @@ namespace {
 HostChoice* RunHosts;
 std::mutex ChoiceLock;
 
-// The list host of start-up (main thread).
-const char* ListBase = UpdateBaseUrl;
+// The list host of start-up: written on the main thread before any transfer thread starts, read by all.
+std::string ListBase = UpdateBaseUrl;
 unsigned ListFirstByteSeconds;
 char ListProblem[ProblemTextSize];
 
@@ -256,7 +256,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
 const char* FetchRange(const char* base, const char* path, const ByteRange& range, uint64_t fileLength,
                        const char* into) {
     char url[UrlBufferSize];
-    snprintf(url, sizeof url, "%s%s", base ? base : ListBase, path);
+    snprintf(url, sizeof url, "%s%s", base ? base : ListBase.c_str(), path);
     uint64_t first = range.offset, last = range.offset + range.length - 1;
     // Only a 206 for exactly that range is stored; a server that ignores the range is not read on.
     TransportRequest ask{url, first, last, true, true, range.length, GameFileLimits(DownloadTimeoutSeconds), into,
@@ -287,7 +287,7 @@ bool DownloadFile(const char* path, uint64_t maxBytes, const char* query, std::v
     FetchRequest request{path, nullptr, nullptr, nullptr, ManifestLimits(maxBytes, DownloadTimeoutSeconds), 0};
     request.limits.firstByteSeconds = ListFirstByteSeconds;
     request.query = query;
-    request.base = ListBase;
+    request.base = ListBase.c_str();
     request.problem = ListProblem;
     std::vector<std::string> lines;
     bool installed = FetchFile(request, into ? *into : lines);
