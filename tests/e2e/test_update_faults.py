@@ -656,7 +656,8 @@ class UpdateFaultTest(UpdateTestCase):
         # Without a ranking, a file goes to the origin first: the fault is on the origin.
         for name, fault, reason, asked in (
                 ("a cut file resumed on the mirror", "cut", "cut short", 206),
-                ("wrong bytes: the file fetched again from the mirror", "corrupt", "wrong content", 200)):
+                ("wrong bytes: the file fetched again from the mirror", "corrupt", "wrong content", 200),
+                ("a silent host: the file fetched from the mirror", "silent", "timed out", 200)):
             with self.subTest(name):
                 path = f"data/{fault}.dat"
                 files[path] = content(fault, 400000)

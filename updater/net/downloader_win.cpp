@@ -77,6 +77,15 @@ int BeginOnHost(const FetchRequest& request) {
     return RunHosts && request.pendingIndex >= 0 ? RunHosts->Begin(request.pendingIndex) : -1;
 }
 
+// Whether a host of the run besides host is still in use.
+bool OtherHostLeft(int host) {
+    std::lock_guard<std::mutex> guard(ChoiceLock);
+    for (int other = 0; other < RunHosts->HostCount(); ++other) {
+        if (other != host && !RunHosts->Dropped(other)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void UseRunHosts(HostChoice* choice) {
@@ -150,6 +159,8 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
                              }};
         // Without a signed length, the run's total grows by each file's length as its first answer tells it.
         if (!request.fingerprint && request.pendingIndex >= 0) ask.totalCounted = &counted;
+        // Where another host could take the file, a silent one is left after the list hosts' first-byte bound.
+        if (host >= 0 && OtherHostLeft(host)) ask.limits.firstByteSeconds = ListHostFirstByteSeconds;
         TransportResult answer;
         const ULONGLONG started = GetTickCount64();
         Transport(ask, &answer);
