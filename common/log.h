@@ -22,6 +22,10 @@ void LogLine(const char* message);
 // Appends one timestamped line to Launcher_log.txt only.
 void AppendLogFile(const char* message);
 
+// While into is set, the lines the calling thread logs go there instead of the file and the listener (other
+// threads log as usual); null ends it. Start-up uses it to ask a list host whose lines are told only if it answers.
+void CaptureLogLines(std::vector<std::string>* into);
+
 // Told after a line was queued; queueWasEmpty is true for the first line of a batch. Runs on the
 // thread that logged the line, outside the log's lock.
 typedef void (*LogListener)(bool queueWasEmpty);

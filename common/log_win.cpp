@@ -16,6 +16,8 @@ struct LogLock {
 
 std::vector<std::string> Queue;
 LogListener Listener;
+std::vector<std::string>* Captured;
+DWORD CapturingThread;
 
 // Appends one timestamped line to Launcher_log.txt; the caller holds the lock. The file is opened
 // per line and closed at once, so other programs can read it at any time.
@@ -53,8 +55,20 @@ void AppendLogFile(const char* message) {
     LeaveCriticalSection(&Lock.section);
 }
 
+void CaptureLogLines(std::vector<std::string>* into) {
+    EnterCriticalSection(&Lock.section);
+    Captured = into;
+    CapturingThread = GetCurrentThreadId();
+    LeaveCriticalSection(&Lock.section);
+}
+
 void LogLine(const char* message) {
     EnterCriticalSection(&Lock.section);
+    if (Captured && CapturingThread == GetCurrentThreadId()) {
+        Captured->push_back(message);
+        LeaveCriticalSection(&Lock.section);
+        return;
+    }
     AppendFileLine(message);
     LogListener listener = Listener;
     bool first = Queue.empty();

@@ -17,11 +17,18 @@ add_custom_target(test_publisher_key DEPENDS ${TEST_KEY}.pub)
 
 # The product: the 32-bit program, always built.
 # Each Windows build is configured from its preset, pointed at the test server.
+# The programs with several list hosts ask the test host, then the same port on 127.0.0.2.
+if(LAUNCHER_TEST_HOST MATCHES ":([0-9]+)$")
+  set(TEST_LIST_HOSTS "${LAUNCHER_TEST_HOST},127.0.0.2:${CMAKE_MATCH_1}")
+else()
+  set(TEST_LIST_HOSTS "${LAUNCHER_TEST_HOST},127.0.0.2")
+endif()
 ExternalProject_Add(windows_i686
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${PROJECT_BINARY_DIR}/windows-i686
   CONFIGURE_COMMAND ${CMAKE_COMMAND} --preset windows-i686 -S <SOURCE_DIR> -B <BINARY_DIR>
     -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+    -DLAUNCHER_TEST_LIST_HOSTS=${TEST_LIST_HOSTS}
     -DLAUNCHER_TIMEOUT_SECONDS=${LAUNCHER_TEST_TIMEOUT_SECONDS}
     -DLAUNCHER_TEST_MANIFEST_KEY=${TEST_KEY}.pub
   DEPENDS test_publisher_key
@@ -42,6 +49,7 @@ else()
     BINARY_DIR ${WINDOWS_BUILD_DIR}
     CONFIGURE_COMMAND ${CMAKE_COMMAND} --preset windows-x86_64 -S <SOURCE_DIR> -B <BINARY_DIR>
       -DLAUNCHER_UPDATE_HOST=${LAUNCHER_TEST_HOST}
+      -DLAUNCHER_TEST_LIST_HOSTS=${TEST_LIST_HOSTS}
     -DLAUNCHER_TIMEOUT_SECONDS=${LAUNCHER_TEST_TIMEOUT_SECONDS}
       -DLAUNCHER_TEST_MANIFEST_KEY=${TEST_KEY}.pub
     DEPENDS test_publisher_key

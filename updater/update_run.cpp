@@ -21,6 +21,7 @@
 #include "updater/sha1.h"
 #include "common/file.h"
 #include "updater/net/downloader.h"
+#include "updater/net/host_choice.h"
 #include "updater/net/progress.h"
 #include "updater/helper_thread.h"
 #include "updater/manifest.h"
@@ -302,9 +303,26 @@ int Run::FetchPending() {
 void Run::DownloadPending() {
     for (const char* directory : DataDirectories) MakeDirectory(directory);
     LogLine("Checking for updates...");
+    // Several hosts share the files by their measured rates, starting from the last run's ranking; those start-up
+    // passed over start as hosts that failed. One host needs no choice: every file goes to it, as it always did.
+    const bool severalHosts = plan.hosts.size() > 1;
+    HostChoice hosts(plan.hosts, (int)pending.size());
+    if (severalHosts) {
+        hosts.Seed(LoadHostRanking(HostRankingName));
+        std::vector<HostRate> passedOver;
+        for (const std::string& base : plan.hostsPassedOver) passedOver.push_back({base, 0});
+        hosts.Seed(passedOver);
+        UseRunHosts(&hosts);
+    }
     // A run that cannot fit downloads nothing, so that no file is left half replaced on a full disk.
     int failed = SpaceEnough() ? FetchPending() : (int)pending.size();
+    UseRunHosts(nullptr);
     RemoveStagingFolder([this](const char* digest) { return IsListedDigest(digest); });
+    // The ranking stays in the staging folder for the next start; the folder then holds it alone.
+    if (severalHosts && !pending.empty()) {
+        MakeDirectory(StagingFolder);
+        SaveHostRanking(HostRankingName, hosts.Ranking());
+    }
 
     // Success is claimed only when the file list arrived whole and every pending file was installed.
     if (!plan.listFetched) {

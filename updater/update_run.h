@@ -1,6 +1,7 @@
 // The update as a plan and a run: PrepareUpdate fetches, checks and reads the file list at start-up (main thread);
 // RunUpdate digests every entry and fetches what differs (the UpdateWorker thread), reporting to an observer.
 #pragma once
+#include <string>
 #include <vector>
 
 #include "updater/manifest.h"
@@ -22,6 +23,11 @@ struct UpdatePlan {
     // The entry of the running program when it had to be replaced but the self-update failed; -1 otherwise. The
     // run does not fetch it, since a running program's file cannot be replaced, and counts it as not updated.
     int runningProgramEntry = -1;
+    // The run's hosts' base URLs: the build's, the origin first, then the checked mirror list's (MergeHosts); empty:
+    // every file from the transport's UpdateBaseUrl.
+    std::vector<std::string> hosts;
+    // Those of them that start-up passed over for the list: they start the run as hosts that failed.
+    std::vector<std::string> hostsPassedOver;
     // Transfers in flight during a run; 1 fetches one file after another.
     int transferSlots = MaxTransferSlots;
     // A new launcher was started in this program's place: the process ends without a run.
@@ -46,9 +52,11 @@ protected:
 void RunUpdate(const UpdatePlan& plan, UpdateObserver& observer);
 
 #ifdef _WIN32
-// Start-up's half (update_win.cpp): removes what an earlier start left, fetches "update.cfg" and whatever the build
-// checks it with, purges the URL cache, reads the list, logs "Total files to check: %d", deletes the list and runs
-// the self-update when the list names a new launcher (plan.restarting is then set).
+// Start-up's half (update_win.cpp): asks the build's list hosts in turn (ChooseListHost) for "update.cfg" and whatever
+// the build checks it with, each but the last within a first-byte bound and told by one line when passed over;
+// takes the mirror list of the host that answered; purges the URL cache, reads the list, logs
+// "Total files to check: %d", deletes the list and runs the self-update when the list names a new launcher
+// (plan.restarting is then set).
 UpdatePlan PrepareUpdate();
 // Starts a run of plan on a new UpdateWorker thread (start-up, and Repair once the first run has ended). Both
 // must outlive the run.

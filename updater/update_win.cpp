@@ -3,14 +3,25 @@
 #include <process.h>
 #include <stdio.h>
 
+#include <string>
+#include <vector>
+
 #include "common/log.h"
 #include "updater/net/downloader.h"
+#include "updater/net/host_choice.h"
+#include "updater/net/hosts.h"
 #include "updater/self_update.h"
 #include "updater/trust/manifest_trust.h"
 #include "updater/update_run.h"
 
-UpdatePlan PrepareUpdate() {
-    UpdatePlan plan;
+namespace {
+
+// Asks the list host at base for the list and what the build checks it with, and reads it into plan; null when it
+// gave a whole, valid answer, else why not, in a few words.
+const char* FetchListFrom(const char* base, unsigned firstByteSeconds, UpdatePlan& plan,
+                          const std::vector<std::string>& lines) {
+    UseListHost(base, firstByteSeconds);
+    plan = UpdatePlan();
     PrepareManifestFetch();
     plan.listFetched = DownloadFile("update.cfg", MaxManifestBytes);
     plan.listRefused = !ManifestTrusted(plan.listFetched);
@@ -23,6 +34,50 @@ UpdatePlan PrepareUpdate() {
         plan.listRefused = true;
         plan.manifest.entries.clear();
     }
+    if (!plan.listFetched) return LastDownloadProblem();
+    if (!plan.listRefused) return nullptr;
+    // The refusal's own words, without their "Manifest refused: ".
+    static const char Refused[] = "Manifest refused: ";
+    for (size_t i = lines.size(); i-- > 0;) {
+        if (lines[i].compare(0, sizeof Refused - 1, Refused) == 0) return lines[i].c_str() + sizeof Refused - 1;
+    }
+    return "the list was refused";
+}
+
+}  // namespace
+
+UpdatePlan PrepareUpdate() {
+    UpdatePlan plan;
+    std::vector<std::string> bases;
+    for (int i = 0; i < ListHostCount(); ++i) bases.push_back(ListHostBaseUrl(i));
+    // Every host but the last is asked quietly, within a first-byte bound: its lines are told only if it answers,
+    // and one line tells that it was passed over otherwise. The last host is asked as a build with one host always
+    // asked its only one, its lines told whatever it answers.
+    std::vector<std::string> quiet, passedOver;
+    std::vector<std::string> others(bases.begin(), bases.end() - 1);
+    int chosen = ChooseListHost(
+        others,
+        [&](int host) -> const char* {
+            quiet.clear();
+            CaptureLogLines(&quiet);
+            const char* problem = FetchListFrom(bases[host].c_str(), ListHostFirstByteSeconds, plan, quiet);
+            CaptureLogLines(nullptr);
+            return problem;
+        },
+        passedOver);
+    for (const std::string& line : passedOver) LogLine(line.c_str());
+    std::vector<std::string> passed(bases.begin(), bases.begin() + (chosen < 0 ? (int)others.size() : chosen));
+    if (chosen >= 0) {
+        for (const std::string& line : quiet) LogLine(line.c_str());
+    } else {
+        chosen = (int)bases.size() - 1;
+        FetchListFrom(bases[chosen].c_str(), 0, plan, quiet);
+    }
+    plan.hostsPassedOver = passed;
+    // The rest comes from the host that answered, with the whole time-out: the mirror list, and a new launcher.
+    UseListHost(bases[chosen].c_str(), 0);
+    bool accepted = plan.listFetched && !plan.listRefused;
+    plan.hosts = MergeHosts(bases, accepted ? TrustedMirrors() : std::vector<std::string>());
     snprintf(LogMessageBuffer, LogMessageBufferSize, "Total files to check: %d", (int)plan.manifest.entries.size());
     LogLine(LogMessageBuffer);
     remove("update.cfg");

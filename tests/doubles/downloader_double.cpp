@@ -51,7 +51,13 @@ void EmptyStagingFolder(const std::function<bool(const char*)>&) { RecordedEvent
 void RemoveStagingFolder(const std::function<bool(const char*)>&) { RecordedEvents.push_back("staging: removed"); }
 
 // No test file reaches the patch threshold: a range or an install asked for is a fault of the test.
-const char* FetchRange(const char*, const ByteRange&, uint64_t, const char*) { return "no ranges in the tests"; }
+const char* FetchRange(const char*, const char*, const ByteRange&, uint64_t, const char*) {
+    return "no ranges in the tests";
+}
+
+void UseRunHosts(HostChoice*) {}
+
+std::string PreferredBase(const FetchRequest& request) { return request.base ? request.base : ""; }
 
 AttemptVerdict InstallChecked(const FetchRequest&, const char*, const char*, char*, long* lastError) {
     *lastError = 0;

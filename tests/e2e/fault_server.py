@@ -2,7 +2,7 @@
 """Fault-injecting update server for the end-to-end tests: serves a folder on 127.0.0.1 and, for chosen
 paths, answers what a plain web server will not do on request.
 
-    fault_server.py --root GAME --port 18460 [--prefix /Quorvane/] [--fault PATH=KIND[:COUNT|@NUMBER]]...
+    fault_server.py --root GAME --port 18460 [--host 127.0.0.1] [--prefix /Quorvane/] [--fault PATH=KIND[:COUNT|@NUMBER]]...
                     [--control FILE] [--log FILE] [--port-file FILE]
 
 KIND is one of
@@ -302,6 +302,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--root", required=True, help="folder served under the prefix")
     parser.add_argument("--port", type=int, default=18460)
+    parser.add_argument("--host", default="127.0.0.1", help="loopback address to listen on")
     parser.add_argument("--prefix", default="/Quorvane/")
     parser.add_argument("--fault", action="append", default=[], metavar="PATH=KIND[:COUNT|@NUMBER]")
     parser.add_argument("--control", help="rules file read again on every request")
@@ -309,7 +310,7 @@ def main():
     parser.add_argument("--port-file", help="file that receives the port once listening")
     args = parser.parse_args()
 
-    server = Server(("127.0.0.1", args.port), Handler)
+    server = Server((args.host, args.port), Handler)
     server.root = os.path.realpath(args.root)
     server.prefix = args.prefix
     server.rules = Rules(args.fault, args.control)

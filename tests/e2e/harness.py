@@ -356,6 +356,16 @@ class Driver:
 
 # ---- Files the launcher writes -------------------------------------------------------------------------------------
 
+# Every start of an unsigned program asks for the mirror list beside update.cfg, published or not.
+MIRROR_LIST = "update.cfg.mirrors"
+
+
+def without_mirror_list(requests):
+    """requests (paths, or tuples holding a path) but those of the mirror list."""
+    return [r for r in requests if not any(str(part).endswith(MIRROR_LIST) for part in
+                                           (r if isinstance(r, tuple) else (r,)))]
+
+
 def read_log_lines(game_dir):
     """Launcher_log.txt as a list of lines; every line must end with CR LF (text mode on Windows)."""
     data = (Path(game_dir) / LOG_FILE).read_bytes()
@@ -452,9 +462,9 @@ class ServerProcess:
     """An HTTP server started as a command (nginx, tests/e2e/fault_server.py) that listens on the test host's
     port; it owns the process and stops it."""
 
-    def __init__(self, argv, work_dir, port=None, output_name="server.out"):
-        self.host, default_port = test_host()
-        self.port = port or default_port
+    def __init__(self, argv, work_dir, port=None, output_name="server.out", host=None):
+        default_host, default_port = test_host()
+        self.host, self.port = host or default_host, port or default_port
         if not port_is_free(self.host, self.port):
             raise RuntimeError(f"{self.host}:{self.port} is already in use")
         Path(work_dir).mkdir(parents=True, exist_ok=True)
@@ -477,9 +487,9 @@ class ServerProcess:
 class Nginx(ServerProcess):
     """Debian's nginx on 127.0.0.1:port with a configuration of the test's own, serving root under /Quorvane/."""
 
-    def __init__(self, root, work_dir, port=None):
-        host, default_port = test_host()
-        self.host, self.port = host, port or default_port
+    def __init__(self, root, work_dir, port=None, host=None):
+        default_host, default_port = test_host()
+        self.host, self.port = host or default_host, port or default_port
         self.work_dir = Path(work_dir)
         self.work_dir.mkdir(parents=True, exist_ok=True)
         for sub in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"):
@@ -514,7 +524,7 @@ http {{
         block = block.replace("/srv/quorvane/game/", f"{Path(root).resolve()}/")
         (self.work_dir / "server.conf").write_text(block)
         super().__init__(["/usr/sbin/nginx", "-p", self.work_dir, "-c", config], self.work_dir, self.port,
-                         "nginx.out")
+                         "nginx.out", self.host)
 
     def requests(self):
         """(method, path, status) of every request so far."""
@@ -580,15 +590,15 @@ class FaultServer(ServerProcess):
     """tests/e2e/fault_server.py on the test host's port, serving root, with "PATH=KIND" faults (see that file).
     The rules can be changed while it runs: set_rules() replaces them, release() lets every held response go."""
 
-    def __init__(self, root, work_dir, *faults):
+    def __init__(self, root, work_dir, *faults, host=None):
         work_dir = Path(work_dir)
         work_dir.mkdir(parents=True, exist_ok=True)
         self.requests_file = work_dir / "requests.log"
         self.control = work_dir / "rules.txt"
         self.set_rules(*faults)
         argv = [sys.executable, str(FAULT_SERVER), "--root", root, "--port", test_host()[1], "--log", self.requests_file,
-                "--control", self.control]
-        super().__init__([str(a) for a in argv], work_dir, output_name="fault_server.out")
+                "--control", self.control, "--host", host or test_host()[0]]
+        super().__init__([str(a) for a in argv], work_dir, output_name="fault_server.out", host=host)
 
     def set_rules(self, *faults):
         self.faults = list(faults)
@@ -681,9 +691,10 @@ class LauncherTestCase(unittest.TestCase):
 
     # Another build's tests may be serving the test port, and the launcher under test always asks that
     # port, so each server waits until it is free.
-    def serve_nginx(self, root):
-        wait_port_free()
-        server = Nginx(root, self.work / "nginx")
+    # host and port: another loopback address, or the next port, for a second update host.
+    def serve_nginx(self, root, host=None, port=None):
+        wait_port_free(host, port)
+        server = Nginx(root, self.work / f"nginx-{host or ''}{port or ''}".rstrip("-"), port, host)
         self.addCleanup(server.stop)
         return server
 
@@ -697,10 +708,10 @@ class LauncherTestCase(unittest.TestCase):
         self.addCleanup(edge.stop)
         return server
 
-    def serve_faults(self, root, *faults):
-        """Serves root with tests/e2e/fault_server.py and the given "PATH=KIND" faults."""
-        wait_port_free()
-        server = FaultServer(root, self.work / "server", *faults)
+    def serve_faults(self, root, *faults, host=None):
+        """Serves root with tests/e2e/fault_server.py and the given "PATH=KIND" faults (on host, when given)."""
+        wait_port_free(host)
+        server = FaultServer(root, self.work / f"server-{host or ''}".rstrip("-"), *faults, host=host)
         self.addCleanup(server.stop)
         return server
 

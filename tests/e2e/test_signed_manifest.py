@@ -268,6 +268,39 @@ class SignedManifestTest(UpdateTestCase):
                 self.assertFalse(self.game_file_exists("update.cfg") or self.game_file_exists("update.cfg.sig")
                                  or self.game_file_exists("update.cfg.files"))
 
+    def test_list_hosts_and_the_signed_mirror_list(self):
+        game, second_site = self.work / "game-source", self.work / "second-site"
+        make_game(game)
+        port = harness.test_host()[1]
+        origin, mirror = f"http://127.0.0.1:{port}/Quorvane/", f"http://127.0.0.3:{port}/Quorvane/"
+
+        with self.subTest("an older signed list on the origin: passed over, the list from the second list host"):
+            shutil.copy2(self.bin_dir / "signed-hosts" / "Launcher.exe", self.game_dir / "Launcher.exe")
+            (self.game_dir / VERSION_FILE).write_text("200\n")
+            self.serve(game, "--version", "100")
+            shutil.copytree(game, second_site)
+            harness.publish(second_site, "--sign", self.key, "--version", "300")
+            self.serve_nginx(second_site, host="127.0.0.2")
+            lines = self.run_signed_update()
+            self.assertEqual(lines[:5], [
+                f"Update server {origin} passed over: version 100 is older than the installed version 200.",
+                "Download: update.cfg complete.", "Download: update.cfg.sig complete.", LISTING_LINE, READING])
+            self.assertEqual(lines[-1], "All files up to date")
+            self.assertEqual((self.game_dir / VERSION_FILE).read_text(), "300\n")
+
+        with self.subTest("a mirror list changed after signing: refused, the files from the build's host"):
+            self.install_launcher()
+            (game / "Client.exe").write_bytes(b"MZ" + b"third" * 100)
+            entries = self.serve(game, "--version", "400", "--mirror", mirror)
+            (self.site / harness.MIRROR_LIST).write_text(f"http://127.0.0.2:{port}/Quorvane/\n")
+            lines = self.run_signed_update()
+            self.assertEqual(lines, [
+                "Download: update.cfg complete.", "Download: update.cfg.sig complete.", LISTING_LINE, READING,
+                "Mirror list refused: update.cfg.mirrors is not the one the signature names",
+                f"Total files to check: {len(entries)}", "Checking files...", "File Client.exe needs updating",
+                "Checking for updates...", "Download: Client.exe complete.", "All files up to date"])
+            self.assertEqual((self.game_dir / "Client.exe").read_bytes(), (game / "Client.exe").read_bytes())
+
     def test_publisher_refuses_what_launchers_would_refuse(self):
         """Publishing a signed folder without --sign, or with the --sign key inside it, writes nothing."""
         game = self.work / "game-source"

@@ -8,6 +8,7 @@ import hashlib
 import os
 import random
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -85,7 +86,7 @@ class UpdateFaultTest(UpdateTestCase):
 
     def requested(self):
         """Paths the server was asked for, in order, as /Quorvane/PATH."""
-        return ["/Quorvane/" + path for path in self.server.requested()]
+        return ["/Quorvane/" + path for path in harness.without_mirror_list(self.server.requested())]
 
     def test_http_errors_cut_and_bad_bodies_keep_what_was_there(self):
         files = {
@@ -450,7 +451,7 @@ class UpdateFaultTest(UpdateTestCase):
                 "All files up to date"])
             for path, data in files.items():
                 self.assertEqual((self.game_dir / path).read_bytes(), data, path)
-            self.assertEqual(sorted(proxy.requests()), sorted(
+            self.assertEqual(sorted(harness.without_mirror_list(proxy.requests())), sorted(
                 f"GET {base}{path}" for path in ("update.cfg", "data/small.dat", "data/big.dat", "data/big.dat")))
             big = [line for line in self.server.log_lines() if line.startswith("GET /Quorvane/data/big.dat ")]
             self.assertEqual(big, ["GET /Quorvane/data/big.dat 200-cut 200000",
@@ -634,6 +635,84 @@ class UpdateFaultTest(UpdateTestCase):
             self.assertEqual((self.game_dir / path).read_bytes(), data, path)
         self.assertIn("GET /Quorvane/data/big.dat 206 176544 range=123456-", self.server.log_lines())
         self.assertEqual(temp_leftovers(self.game_dir), [], "the interrupted run's staging files are gone")
+
+    # Several update hosts: a list host passed over at start-up (bin/hosts asks 127.0.0.1, then 127.0.0.2), and the
+    # published mirrors sharing the files and taking over a file that failed, one of them by its host name.
+
+    def host_url(self, host, port=None):
+        return f"http://{host}:{port or harness.test_host()[1]}/Quorvane/"
+
+    def ranking(self):
+        """(bytes per second, base URL) of the ranking kept for the next start."""
+        text = (self.game_dir / STAGING_FOLDER / "host ranking.txt").read_text()
+        return [(int(line.split(" ")[0]), line.split(" ")[1]) for line in text.splitlines()]
+
+    def test_a_dead_or_silent_origin_is_passed_over(self):
+        shutil.copy2(self.bin_dir / "hosts" / "Launcher.exe", self.game_dir / "Launcher.exe")
+        files = {f"data/f{i}.dat": content(f"f{i}", 20000) for i in range(4)}
+        site, _ = self.publish_files(files)
+        origin, second = self.host_url("127.0.0.1"), self.host_url("127.0.0.2")
+        fallback = self.serve_faults(site, host="127.0.0.2")
+        start = ["Download: update.cfg complete.", "Try to reading update.cfg", "Total files to check: 4"]
+
+        with self.subTest("origin down: the list and every file from the second host"):
+            blocker = harness.PortBlocker()
+            lines = update_lines(self.run_update())
+            blocker.stop()
+            self.assertEqual(lines[:4], [f"Update server {origin} passed over: connection refused."] + start)
+            self.assertEqual(lines[lines.index("Checking for updates...") + 1:],
+                             [f"Download: {path} complete." for path in files] + ["All files up to date"])
+            self.assertEqual(sorted(p for p in fallback.requested() if p.startswith("data/")), sorted(files))
+            # The origin failed at start-up: it ranks last, at 0, for the next start.
+            self.assertEqual([(base, rate > 0) for rate, base in self.ranking()], [(second, True), (origin, False)])
+
+        with self.subTest("origin silent: passed over without waiting for the whole time-out"):
+            (self.game_dir / "data" / "f2.dat").unlink()
+            origin_server = self.serve_faults(site, "update.cfg=silent")
+            lines = update_lines(self.run_update())
+            self.assertEqual(lines[:4], [f"Update server {origin} passed over: timed out."] + start)
+            self.assertEqual(lines[-2:], ["Download: data/f2.dat complete.", "All files up to date"])
+            self.assertNotIn("data/f2.dat", origin_server.requested())
+        for path, data in files.items():
+            self.assertEqual((self.game_dir / path).read_bytes(), data, path)
+
+    def test_mirrors_share_the_files_and_take_over_a_failed_one(self):
+        files = {f"data/f{i:02}.dat": content(f"m{i}", 30000) for i in range(12)}
+        site, _ = self.publish_files(files)
+        port = harness.test_host()[1]
+        origin, named = self.host_url("127.0.0.1"), f"http://localhost:{port + 1}/Quorvane/"
+        (site / harness.MIRROR_LIST).write_text(named + "\n")
+        mirror = self.serve_nginx(site, port=port + 1)
+        origin_server = self.serve_nginx(site)
+        tail = lambda lines: lines[lines.index("Checking for updates...") + 1:]  # noqa: E731
+
+        with self.subTest("two hosts share the transfers"):
+            lines = update_lines(self.run_update())
+            self.assertEqual(tail(lines), [f"Download: {path} complete." for path in files] + ["All files up to date"])
+            for server in (origin_server, mirror):
+                self.assertTrue([path for _, path, _ in server.requests() if "/data/" in path], server.requests())
+            self.assertEqual(sorted(base for _, base in self.ranking()), sorted([origin, named]))
+        origin_server.stop()
+
+        # Without a ranking, a file goes to the origin first: the fault is on the origin.
+        for name, fault, reason, asked in (
+                ("a cut file resumed on the mirror", "cut", "cut short", 206),
+                ("wrong bytes: the file fetched again from the mirror", "corrupt", "wrong content", 200),
+                ("a silent host: the file fetched from the mirror", "silent", "timed out", 200)):
+            with self.subTest(name):
+                path = f"data/{fault}.dat"
+                files[path] = content(fault, 400000)
+                site, _ = self.publish_files(files)
+                (self.game_dir / STAGING_FOLDER / "host ranking.txt").unlink()
+                faulty = self.serve_faults(site, f"{path}={fault}")
+                lines = update_lines(self.run_update())
+                self.assertEqual(tail(lines), [f"Download: {path} failed at {origin} ({reason}), trying {named}.",
+                                               f"Download: {path} complete.", "All files up to date"])
+                self.assertEqual((self.game_dir / path).read_bytes(), files[path])
+                self.assertIn(("GET", f"/Quorvane/{path}", asked), mirror.requests())
+                faulty.stop()
+        # The staging folder stays with the ranking alone.
+        self.assertEqual([p.name for p in (self.game_dir / STAGING_FOLDER).iterdir()], ["host ranking.txt"])
 
 
 if __name__ == "__main__":

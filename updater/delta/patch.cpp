@@ -93,8 +93,9 @@ std::mutex PatchLock;
 // new ranges, waits for those in flight and removes every part.
 class RangeFetcher {
 public:
-    RangeFetcher(const char* path, const std::vector<ByteRange>& ranges, uint64_t fileLength, const char* staging)
-        : path_(path), ranges_(ranges), fileLength_(fileLength), done_(ranges.size(), false) {
+    RangeFetcher(const char* base, const char* path, const std::vector<ByteRange>& ranges, uint64_t fileLength,
+                 const char* staging)
+        : base_(base), path_(path), ranges_(ranges), fileLength_(fileLength), done_(ranges.size(), false) {
         for (size_t i = 0; i < ranges.size(); ++i) {
             parts_.push_back(std::string(staging) + "." + std::to_string(i));
             remove(parts_.back().c_str());
@@ -145,7 +146,7 @@ private:
                 if (next_ >= ranges_.size() || problem_) return;
                 i = next_++;
             }
-            const char* failed = FetchRange(path_, ranges_[i], fileLength_, parts_[i].c_str());
+            const char* failed = FetchRange(base_, path_, ranges_[i], fileLength_, parts_[i].c_str());
             if (!failed && FileLength(parts_[i].c_str()) != (long long)ranges_[i].length) {
                 failed = "the ranges arrived cut short";
             }
@@ -158,6 +159,7 @@ private:
         }
     }
 
+    const char* base_;
     const char* path_;
     const std::vector<ByteRange>& ranges_;
     const uint64_t fileLength_;
@@ -188,6 +190,7 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     // never retried; its lines are not logged, since a missing index is told by the fallback line.
     FetchRequest indexRequest{indexPath, nullptr, nullptr, names.index,
                               ManifestLimits(MaxBlockIndexBytes, DownloadTimeoutSeconds), 0};
+    indexRequest.base = request.base;
     std::vector<std::string> indexLines;
     if (!FetchFile(indexRequest, indexLines)) return "its block index could not be fetched";
     std::string data;
@@ -214,7 +217,7 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
 
     files.built = fopen(names.built, "wb");
     if (!files.built) return "the staging folder refused the file";
-    RangeFetcher fetcher(request.path, ranges, index.fileLength, names.ranges);
+    RangeFetcher fetcher(request.base, request.path, ranges, index.fileLength, names.ranges);
     files.fetcher = &fetcher;
     BlockBuildIo io{&files, ReadLocal, ReadFetchedRange, WriteBuilt};
     char built[DigestTextSize];
@@ -245,7 +248,11 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
 
 bool PatchOrFetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     if (PatchApplies(FileLength(request.path))) {
-        const char* problem = PatchFile(request, lines);
+        // The block index and the ranges come from the host the file would be fetched from.
+        const std::string base = PreferredBase(request);
+        FetchRequest patch = request;
+        patch.base = base.c_str();
+        const char* problem = PatchFile(patch, lines);
         if (!problem) return true;
         char line[UrlBufferSize + 160];
         FormatPatchFallbackLine(line, sizeof line, request.path, problem);

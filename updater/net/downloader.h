@@ -28,7 +28,28 @@ struct FetchRequest {
     int occurrence;                      // among the pending files that list the same digest, for its partial's name
     int pendingIndex = -1;               // its place among a run's pending files; -1 outside a run
     const char* query = nullptr;         // added to the request's URL after "?", not to the logged URL; null: none
+    // The host's base URL; null: the list host (UseListHost). A run's file (pendingIndex 0 or more) takes its host per attempt
+    // from the run's hosts instead, when UseRunHosts set them.
+    const char* base = nullptr;
+    char* problem = nullptr;             // when set, why the last attempt failed (FormatHostProblem, ProblemTextSize)
 };
+
+enum { ProblemTextSize = 80 };
+
+class HostChoice;
+
+// The run's hosts for its files, or null; the update run sets them for its transfers and clears them before its
+// end. FetchFile calls into the choice under a lock of its own, since HostChoice has none.
+void UseRunHosts(HostChoice* choice);
+// The base URL the next attempt of request would go to, without counting it: the run's choice for a run's file,
+// else request.base or the list host. A patch fetches its block index and ranges there.
+std::string PreferredBase(const FetchRequest& request);
+
+// The host start-up asks for the list and the files beside it (DownloadFile), and the first-byte bound of each
+// answer where another host could be asked instead (0: none); main thread. Until called: UpdateBaseUrl, no bound.
+void UseListHost(const char* base, unsigned firstByteSeconds);
+// Why the last DownloadFile failed, in a few words (FormatHostProblem); main thread.
+const char* LastDownloadProblem();
 
 // Fetches one file through the staging folder within the request's bounds, retrying and resuming as
 // they allow, and moves it into place once it passed every check. Appends its log lines (one per
@@ -38,10 +59,11 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines);
 
 struct ByteRange;
 
-// Fetches the bytes of range of path with one closed Range request ("bytes=FIRST-LAST"), bounded by the range's
+// Fetches from the host of base (null: the list host) the bytes of range of path with one closed Range request ("bytes=FIRST-LAST"), bounded by the range's
 // length and the game-file time bounds, never retried, and appends them to the file into. The answer must be a
 // 206 for exactly that range of a file of fileLength bytes. Returns null, or what went wrong. Safe on any thread.
-const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLength, const char* into);
+const char* FetchRange(const char* base, const char* path, const ByteRange& range, uint64_t fileLength,
+                       const char* into);
 
 // The step every fetched or rebuilt file ends in: checks the staged file against the request's listed digest
 // (knownDigest when the caller computed it already, otherwise computed here; the digest found goes into arrived,
@@ -50,11 +72,13 @@ const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLe
 AttemptVerdict InstallChecked(const FetchRequest& request, const char* staged, const char* knownDigest, char* arrived,
                               long* lastError);
 
-// Fetches one file on the calling thread, never retried, at most maxBytes long (0: no bound) and
-// whole within the transfer time-out of its request, and logs its lines. True when it was installed.
+// Fetches one file from the list host (UseListHost) on the calling thread, never retried, at most maxBytes long
+// (0: no bound) and whole within the transfer time-out of its request, and logs its lines (or, when lines is
+// given, appends them there). True when it was installed.
 // query, when given, is added to the request (for example "sha256=<digest>", so that no cache on the
 // way can answer with a copy it holds under the plain URL).
-bool DownloadFile(const char* path, uint64_t maxBytes, const char* query = nullptr);
+bool DownloadFile(const char* path, uint64_t maxBytes, const char* query = nullptr,
+                  std::vector<std::string>* lines = nullptr);
 
 // Deletes every non-cookie entry of the URL cache; silent.
 void PurgeUrlCache();

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "updater/delta/block_index.h"
 #include "updater/sha1.h"
 #include "updater/net/downloader.h"
+#include "updater/net/host_choice.h"
 #include "updater/net/progress.h"
 #include "updater/net/transport.h"
 #include "updater/trust/sha256.h"
@@ -58,12 +60,71 @@ AttemptVerdict InstallChecked(const FetchRequest& request, const char* staged, c
     return {TransferDone, LineComplete};
 }
 
+namespace {
+
+// The run's hosts, set by the update run for its transfers; every call into the choice is made under ChoiceLock.
+HostChoice* RunHosts;
+std::mutex ChoiceLock;
+
+// The list host of start-up: written on the main thread before any transfer thread starts, read by all.
+std::string ListBase = UpdateBaseUrl;
+unsigned ListFirstByteSeconds;
+char ListProblem[ProblemTextSize];
+
+// The host of the next attempt of a run's file: -1 when the file has no host left (or is fetched outside a run).
+int BeginOnHost(const FetchRequest& request) {
+    std::lock_guard<std::mutex> guard(ChoiceLock);
+    return RunHosts && request.pendingIndex >= 0 ? RunHosts->Begin(request.pendingIndex) : -1;
+}
+
+// Whether a host of the run besides host is still in use.
+bool OtherHostLeft(int host) {
+    std::lock_guard<std::mutex> guard(ChoiceLock);
+    for (int other = 0; other < RunHosts->HostCount(); ++other) {
+        if (other != host && !RunHosts->Dropped(other)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void UseRunHosts(HostChoice* choice) {
+    std::lock_guard<std::mutex> guard(ChoiceLock);
+    RunHosts = choice;
+}
+
+std::string PreferredBase(const FetchRequest& request) {
+    std::lock_guard<std::mutex> guard(ChoiceLock);
+    if (RunHosts && request.pendingIndex >= 0) {
+        int host = RunHosts->Begin(request.pendingIndex);
+        if (host >= 0) {
+            RunHosts->Abandoned(request.pendingIndex, host);
+            return RunHosts->Base(host);
+        }
+    }
+    return request.base ? request.base : ListBase;
+}
+
+void UseListHost(const char* base, unsigned firstByteSeconds) {
+    ListBase = base ? base : UpdateBaseUrl;
+    ListFirstByteSeconds = firstByteSeconds;
+}
+
+const char* LastDownloadProblem() { return ListProblem; }
+
 bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
+    // A run's file goes to the host its run chooses per attempt; anything else to the request's base.
+    int host = BeginOnHost(request);
+    std::string base = request.base ? request.base : ListBase;
+    if (host >= 0) {
+        std::lock_guard<std::mutex> guard(ChoiceLock);
+        base = RunHosts->Base(host);
+    }
     char url[UrlBufferSize];
-    snprintf(url, sizeof url, "%s%s", UpdateBaseUrl, request.path);
+    snprintf(url, sizeof url, "%s%s", base.c_str(), request.path);
 
     // A listed file's body waits under its digest's name, so that what arrived before a cut is
-    // resumed, in this run or the next. Anything else starts afresh under its path's name.
+    // resumed, in this run or the next, from whichever host. Anything else starts afresh under its path's name.
     char partial[UrlBufferSize];
     bool resumable = MakePartialName(request.expectedDigest, request.occurrence, partial, sizeof partial);
     if (!resumable) MakeDownloadTempName(request.path, request.pendingIndex, partial, sizeof partial);
@@ -81,6 +142,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
              request.query ? request.query : "");
     AttemptVerdict end{};
     long lastError = 0;
+    int lastStatus = 0;
     bool counted = false;
     for (int attempt = 1;; ++attempt) {
         long long waiting = resumable ? FileSizeOf(partial) : -1;
@@ -97,9 +159,14 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
                              }};
         // Without a signed length, the run's total grows by each file's length as its first answer tells it.
         if (!request.fingerprint && request.pendingIndex >= 0) ask.totalCounted = &counted;
+        // Where another host could take the file, a silent one is left after the list hosts' first-byte bound.
+        if (host >= 0 && OtherHostLeft(host)) ask.limits.firstByteSeconds = ListHostFirstByteSeconds;
         TransportResult answer;
+        const ULONGLONG started = GetTickCount64();
         Transport(ask, &answer);
+        const double seconds = (double)(GetTickCount64() - started) / 1000;
         lastError = answer.lastError;
+        lastStatus = answer.status;
         if (answer.paused) {
             // Paused by the player: what arrived waits in the partial, and the same attempt goes on with Range
             // once resumed. Closing the launcher meanwhile loses nothing: the next start resumes it.
@@ -113,11 +180,61 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
                            answer.writeFailed, answer.diskLow};
         end = JudgeAttempt(facts);
         if (end.failure == TransferDone) end = InstallChecked(request, partial, nullptr, arrived, &lastError);
+        HostFailure hostFailure;
+        bool hostFailed = HostFailureOf(end.failure, &hostFailure);
+        if (host >= 0) {
+            std::lock_guard<std::mutex> guard(ChoiceLock);
+            if (end.failure == TransferDone) {
+                RunHosts->Succeeded(request.pendingIndex, host, answer.stored, seconds);
+            } else if (!hostFailed) {
+                RunHosts->Abandoned(request.pendingIndex, host);
+            } else if (RunHosts->Failed(request.pendingIndex, host, hostFailure, answer.stored, seconds)) {
+                char line[UrlBufferSize + 100];
+                FormatDroppedLine(line, sizeof line, base.c_str());
+                lines.push_back(line);
+            }
+        }
         if (end.failure == TransferDone) break;
         if (end.failure == TransferDigestMismatch || end.failure == TransferTooLarge) DeleteFileA(partial);
 
         RetryAction action = NextAttempt(end.failure, attempt, request.limits.retries, refetched);
-        if (action == GiveUp) break;
+        int next = host >= 0 && hostFailed ? BeginOnHost(request) : -1;
+        std::string nextBase;
+        bool retried = false;  // next failed this file before: a retry there, which waits as retries wait
+        if (next >= 0) {
+            std::lock_guard<std::mutex> guard(ChoiceLock);
+            nextBase = RunHosts->Base(next);
+            retried = RunHosts->FailedBefore(request.pendingIndex, next);
+        }
+        if (next >= 0 && !retried) {
+            // Another host: at once, resuming what arrived (a partial is named by its digest, not its host).
+            if (action == RetryFromStart && end.failure != TransferDigestMismatch) DeleteFileA(partial);
+            char reason[ProblemTextSize];
+            FormatHostProblem(reason, sizeof reason, end.failure, answer.status, lastError);
+            char line[2 * UrlBufferSize + ProblemTextSize + 100];
+            FormatFailoverLine(line, sizeof line, request.path, base.c_str(), reason, nextBase.c_str());
+            lines.push_back(line);
+            host = next;
+            base = nextBase;
+            snprintf(url, sizeof url, "%s%s", base.c_str(), request.path);
+            snprintf(requestUrl, sizeof requestUrl, "%s", url);
+            continue;
+        }
+        // The same host again follows the transport's retries; a host left is tried within the budget.
+        if (host >= 0 && (next < 0 || (next == host && action == GiveUp))) {
+            if (next >= 0) {
+                std::lock_guard<std::mutex> guard(ChoiceLock);
+                RunHosts->Abandoned(request.pendingIndex, next);
+            }
+            break;
+        }
+        if (host < 0 && action == GiveUp) break;
+        if (next >= 0 && next != host) {
+            host = next;
+            base = nextBase;
+            snprintf(url, sizeof url, "%s%s", base.c_str(), request.path);
+            snprintf(requestUrl, sizeof requestUrl, "%s", url);
+        }
         if (action == RetryFromStart) DeleteFileA(partial);
         if (end.failure == TransferDigestMismatch) {
             // Once more from the start, with a query that names the digest, so that no cache on the
@@ -135,6 +252,10 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     // start, which resumes it; after any other failure nothing of it is worth keeping.
     bool keep = IsTransientFailure(end.failure) || end.failure == TransferDiskFull;
     if (end.failure != TransferDone && (!resumable || !keep)) DeleteFileA(partial);
+    if (request.problem) {
+        if (end.failure == TransferDone) request.problem[0] = '\0';
+        else FormatHostProblem(request.problem, ProblemTextSize, end.failure, lastStatus, lastError);
+    }
 
     char line[LogFileLineSize + UrlBufferSize];
     DownloadLineArgs args = {request.path, url, lastError, arrived, request.expectedDigest, maxBytes};
@@ -143,9 +264,10 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     return end.failure == TransferDone;
 }
 
-const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLength, const char* into) {
+const char* FetchRange(const char* base, const char* path, const ByteRange& range, uint64_t fileLength,
+                       const char* into) {
     char url[UrlBufferSize];
-    snprintf(url, sizeof url, "%s%s", UpdateBaseUrl, path);
+    snprintf(url, sizeof url, "%s%s", base ? base : ListBase.c_str(), path);
     uint64_t first = range.offset, last = range.offset + range.length - 1;
     // Only a 206 for exactly that range is stored; a server that ignores the range is not read on.
     TransportRequest ask{url, first, last, true, true, range.length, GameFileLimits(DownloadTimeoutSeconds), into,
@@ -172,11 +294,14 @@ const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLe
     return problem;
 }
 
-bool DownloadFile(const char* path, uint64_t maxBytes, const char* query) {
+bool DownloadFile(const char* path, uint64_t maxBytes, const char* query, std::vector<std::string>* into) {
     FetchRequest request{path, nullptr, nullptr, nullptr, ManifestLimits(maxBytes, DownloadTimeoutSeconds), 0};
+    request.limits.firstByteSeconds = ListFirstByteSeconds;
     request.query = query;
+    request.base = ListBase.c_str();
+    request.problem = ListProblem;
     std::vector<std::string> lines;
-    bool installed = FetchFile(request, lines);
+    bool installed = FetchFile(request, into ? *into : lines);
     for (const std::string& line : lines) LogLine(line.c_str());
     return installed;
 }
@@ -187,6 +312,8 @@ void EmptyStagingFolder(const std::function<bool(const char* digest)>& keepDiges
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        // The hosts' ranking is kept from run to run.
+        if (_stricmp(found.cFileName, HostRankingName + sizeof StagingFolder) == 0) continue;
         char digest[DigestTextSize];
         if (keepDigest && PartialNameDigest(found.cFileName, digest) && keepDigest(digest)) continue;
         char name[MAX_PATH + sizeof StagingFolder + 1];

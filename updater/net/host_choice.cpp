@@ -90,9 +90,9 @@ int HostChoice::Begin(int file) {
         }
     }
     // Else the best share of a rate; one whose measurement is under way counts as the average of the others, or as
-    // equal to all when none is known.
+    // equal to all when none is known (or every one known failed: a host that failed never wins over one that may not).
     if (best < 0) {
-        const double assumed = knownCount ? known / knownCount : 1;
+        const double assumed = knownCount && known > 0 ? known / knownCount : 1;
         double bestShare = -1;
         for (int i = 0; i < HostCount(); ++i) {
             if (!(candidates >> i & 1)) continue;
@@ -116,6 +116,12 @@ void HostChoice::Succeeded(int file, int host, uint64_t bytes, double seconds) {
     h.bytes += bytes;
     h.seconds += seconds > 0 ? seconds : 0;
     h.failuresInARow = 0;
+}
+
+void HostChoice::Abandoned(int file, int host) {
+    if (host < 0 || host >= HostCount() || file < 0 || file >= (int)files_.size()) return;
+    if (hosts_[host].inFlight > 0) --hosts_[host].inFlight;
+    if (files_[file].attempts > 0) --files_[file].attempts;
 }
 
 bool HostChoice::Failed(int file, int host, HostFailure failure, uint64_t bytes, double seconds) {
@@ -199,6 +205,27 @@ int ChooseListHost(const std::vector<std::string>& bases, const std::function<co
         lines.push_back(line);
     }
     return -1;
+}
+
+void FormatHostProblem(char* buffer, size_t size, TransferFailure failure, int httpStatus, long lastError) {
+    // WinINet's error for a name that did not resolve; the value is the same on every platform's headers.
+    const long NameNotResolved = 12007;
+    if (httpStatus >= 400) {
+        snprintf(buffer, size, "HTTP %d", httpStatus);
+        return;
+    }
+    switch (failure) {
+    case TransferTimedOut: snprintf(buffer, size, "timed out"); return;
+    case TransferTooLarge: snprintf(buffer, size, "too large"); return;
+    case TransferDigestMismatch: snprintf(buffer, size, "wrong content"); return;
+    case TransferRangeRefused: snprintf(buffer, size, "range refused"); return;
+    default: break;
+    }
+    if (httpStatus == 0) {
+        snprintf(buffer, size, lastError == NameNotResolved ? "the name did not resolve" : "connection refused");
+    } else {
+        snprintf(buffer, size, "cut short");
+    }
 }
 
 void FormatPassedOverLine(char* buffer, size_t size, const char* base, const char* reason) {

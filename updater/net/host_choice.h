@@ -78,6 +78,9 @@ public:
     // The attempt failed after bytes in seconds, which count in the host's rate (a slow or stalled host falls
     // behind); true when the host was dropped for the rest of the run by this failure.
     bool Failed(int file, int host, HostFailure failure, uint64_t bytes = 0, double seconds = 0);
+    // The attempt of file on host, begun by Begin, was not made or ended for a reason of the player's side (a patch
+    // that did not apply, a full disk): it counts neither against the file's budget nor in the host's rate.
+    void Abandoned(int file, int host);
     // Whether host failed file before: an attempt Begin gives there is a retry, which waits as the transport's
     // retries wait; an attempt on another host starts at once.
     bool FailedBefore(int file, int host) const {
@@ -129,6 +132,10 @@ bool SaveHostRanking(const char* path, const std::vector<HostRate>& ranking);
 // Appends one line per host passed over (FormatPassedOverLine) and returns the host that answered, -1 when none did.
 int ChooseListHost(const std::vector<std::string>& bases, const std::function<const char*(int host)>& fetch,
                    std::vector<std::string>& lines);
+
+// Why a host's transfer failed, in a few words, for the passed-over and failover lines: "connection refused",
+// "the name did not resolve", "timed out", "HTTP 503", "cut short", "too large", "wrong content".
+void FormatHostProblem(char* buffer, size_t size, TransferFailure failure, int httpStatus, long lastError);
 
 // "Update server %s passed over: %s."
 void FormatPassedOverLine(char* buffer, size_t size, const char* base, const char* reason);

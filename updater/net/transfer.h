@@ -15,6 +15,9 @@ struct TransferLimits {
     unsigned rateWindowSeconds; // a transfer that receives less than minWindowBytes in any such window is
     uint64_t minWindowBytes;    // abandoned as timed out; 0: no bound
     int retries;                // further attempts after a transient failure
+    // The answer's head must arrive this long after the request, connection included; 0: only the silence bound.
+    // Set where another host can be asked instead, so that a host that accepts and says nothing costs little.
+    unsigned firstByteSeconds = 0;
 };
 
 enum {

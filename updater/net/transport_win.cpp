@@ -48,6 +48,7 @@ struct Flight {
     volatile LONG received = 0;                         // body bytes so far
     volatile LONG timedOut = 0;                         // set once by the watchdog
     volatile LONG closed = 0;                           // the request handle was closed (by whichever came first)
+    volatile LONG answered = 0;                         // the answer's head arrived
 
     void Touch() { InterlockedExchange(&lastActivity, (LONG)GetTickCount()); }
     // Closing the handle is the one way to stop a blocking call on another thread; done once.
@@ -74,8 +75,8 @@ struct Session {
 
 // A silence is ended by the network layer itself, since a close from another thread need not stop a blocked
 // receive (under Wine it does not); Wine gives new handles none of the session's time-outs, so each gets them.
-void SetSilenceTimeouts(HINTERNET handle) {
-    DWORD silence = DownloadTimeoutSeconds * 1000u;
+void SetSilenceTimeouts(HINTERNET handle, unsigned seconds = DownloadTimeoutSeconds) {
+    DWORD silence = seconds * 1000u;
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
         InternetSetOptionA(handle, option, &silence, sizeof silence);
     }
@@ -153,6 +154,7 @@ struct Watch {
     Flight* flight;           // null when the entry is free
     DWORD whole;              // milliseconds for the whole body from the request; 0: no bound
     DWORD window;             // milliseconds of the minimum-rate window; 0: no bound
+    DWORD firstByte;          // milliseconds for the answer's head from the request; 0: no bound
     DWORD minWindowBytes;
     DWORD started, windowStart, windowBytes;
     bool aborting;            // the watchdog is closing it outside the lock; the entry stays until that returned
@@ -181,7 +183,8 @@ DWORD WINAPI WatchTransfers(void*) {
                 any = true;
                 DWORD now = GetTickCount();
                 bool late = now - (DWORD)flight->lastActivity >= silence ||
-                            (watch.whole && now - watch.started >= watch.whole);
+                            (watch.whole && now - watch.started >= watch.whole) ||
+                            (watch.firstByte && !flight->answered && now - watch.started >= watch.firstByte);
                 if (watch.window && now - watch.windowStart >= watch.window) {
                     DWORD bytes = (DWORD)flight->received;
                     if (bytes - watch.windowBytes < watch.minWindowBytes) late = true;
@@ -219,7 +222,7 @@ Watch* StartWatching(Flight& flight, const TransferLimits& limits) {
         if (Watchdogs.started && !watch.flight && !watch.aborting) {
             DWORD now = GetTickCount();
             watch = Watch{&flight, limits.wholeSeconds * 1000u, limits.rateWindowSeconds * 1000u,
-                          (DWORD)limits.minWindowBytes, now, now, 0, false};
+                          limits.firstByteSeconds * 1000u, (DWORD)limits.minWindowBytes, now, now, 0, false};
             found = &watch;
             break;
         }
@@ -342,6 +345,9 @@ void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* resu
         return;
     }
     flight.Touch();
+    InterlockedExchange(&flight.answered, 1);
+    // The head is here: the body has the usual silence bound.
+    if (ask.limits.firstByteSeconds) SetSilenceTimeouts(flight.request);
     // The status is judged before anything else, from the answer itself.
     DWORD status = 0, size = sizeof status;
     if (!HttpQueryInfoA(flight.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
@@ -416,7 +422,9 @@ void Transport(const TransportRequest& ask, TransportResult* result) {
     if (!flight.request) {
         result->lastError = (long)GetLastError();
     } else {
-        SetSilenceTimeouts(flight.request);
+        // The network layer ends a silent host itself, since the watchdog's close need not stop a blocked call.
+        SetSilenceTimeouts(flight.request, ask.limits.firstByteSeconds ? ask.limits.firstByteSeconds
+                                                                        : (unsigned)DownloadTimeoutSeconds);
         Watch* watch = StartWatching(flight, ask.limits);
         Exchange(ask, flight, result);
         StopWatching(watch, flight);
@@ -428,8 +436,10 @@ void Transport(const TransportRequest& ask, TransportResult* result) {
     const long SocketTimedOut = 10060;
     DWORD quiet = GetTickCount() - (DWORD)flight.lastActivity;
     bool unfinished = !result->ended || (result->announced >= 0 && result->stored != (uint64_t)result->announced);
+    const DWORD silence = (ask.limits.firstByteSeconds && !flight.answered ? ask.limits.firstByteSeconds
+                                                                             : (unsigned)DownloadTimeoutSeconds) * 1000u;
     if (flight.timedOut || result->lastError == ERROR_INTERNET_TIMEOUT || result->lastError == SocketTimedOut ||
-        (unfinished && !result->tooLarge && !result->writeFailed && quiet + 1000 >= DownloadTimeoutSeconds * 1000u)) {
+        (unfinished && !result->tooLarge && !result->writeFailed && quiet + 1000 >= silence)) {
         result->timedOut = true;
     }
     GiveBackSlot(connect, slot);

@@ -2,6 +2,7 @@
 // manifest_trust_signed_win.cpp (the list's signature, checked with the built-in keys, and the signed
 // listing of every file's SHA-256 and length), an unsigned build manifest_trust_unsigned.cpp (every list is used).
 #pragma once
+#include <string>
 #include <vector>
 
 #include "updater/manifest.h"
@@ -19,3 +20,10 @@ bool ManifestTrusted(bool manifestFetched);
 // fingerprints with one per entry (a signed build; an unsigned one leaves it empty). Returns false, after
 // logging why, when the list must not be used after all. Leaves no proof file behind.
 bool ManifestEntriesTrusted(const Manifest& manifest, std::vector<FileFingerprint>& fingerprints);
+
+// Called once the list was accepted: the mirrors the list host publishes beside it (update.cfg.mirrors), fetched
+// without a line of their own. A signed build fetches the list only when the signature names one, and takes it
+// only when it matches; an unsigned build takes what reads. A list that is refused is told with one line,
+// "Mirror list refused: update.cfg.mirrors <why>", and the run goes on with the build's hosts alone: the files are
+// still checked against the accepted list, so the player loses only the mirrors, not the update.
+std::vector<std::string> TrustedMirrors();

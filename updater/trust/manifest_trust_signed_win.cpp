@@ -78,6 +78,8 @@ void PrepareManifestFetch() {
     remove("update.cfg");
     remove(SignatureFileName);
     remove(FileListingName);
+    remove(MirrorListName);
+    AcceptedSignature = SignatureFile{};
 }
 
 bool ManifestTrusted(bool manifestFetched) {
@@ -108,4 +110,40 @@ bool ManifestEntriesTrusted(const Manifest& manifest, std::vector<FileFingerprin
     // Only a list that passed both checks raises the version this folder accepts.
     RecordAcceptedVersion(AcceptedSignature.version);
     return true;
+}
+
+std::vector<std::string> TrustedMirrors() {
+    std::vector<std::string> bases, lines;
+    // A format 2 signature names no mirror list: none is asked for, whatever the host serves.
+    if (!AcceptedSignature.hasMirrorList) return bases;
+    char problem[LogFileLineSize] = "could not be downloaded";
+    std::string text;
+    bool matched = false;
+    auto read = [&] {
+        text.clear();
+        return ReadSmallFile(MirrorListName, MaxMirrorListSize, text) || text.size() > MaxMirrorListSize;
+    };
+    if (DownloadFile(MirrorListName, MaxMirrorListSize, nullptr, &lines)) {
+        uint8_t digest[Sha256Size];
+        bool readable = read();
+        if (readable) DigestOf(text, digest);
+        // A cache on the way may hold another copy: asked once more under the digest the signature names.
+        if (readable && memcmp(digest, AcceptedSignature.mirrorListSha256, Sha256Size) != 0) {
+            char query[8 + 2 * Sha256Size + 1] = "sha256=";
+            EncodeHex(AcceptedSignature.mirrorListSha256, Sha256Size, query + 7);
+            if (DownloadFile(MirrorListName, MaxMirrorListSize, query, &lines) && (readable = read())) {
+                DigestOf(text, digest);
+            }
+        }
+        if (!readable) snprintf(problem, sizeof problem, "could not be read");
+        matched = readable && MatchMirrorList(text.data(), text.size(), digest, AcceptedSignature, &bases, problem,
+                                              sizeof problem);
+    }
+    remove(MirrorListName);
+    if (!matched) {
+        bases.clear();
+        snprintf(LogMessageBuffer, LogMessageBufferSize, "Mirror list refused: " MirrorListName " %s", problem);
+        LogLine(LogMessageBuffer);
+    }
+    return bases;
 }

@@ -14,7 +14,7 @@ const std::string A = "http://127.0.0.1:18760/Quorvane/", B = "http://127.0.0.2:
                   C = "http://127.0.0.3:18760/Quorvane/", D = "http://localhost:18760/Quorvane/",
                   E = "http://cdn.example.com/q/";
 
-enum Op { Start, Done, Fail };
+enum Op { Start, Done, Fail, Skip };
 
 struct Step {
     Op op;
@@ -44,6 +44,9 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
          {{Start, 0, 0}, Bad(0, 0, HostTimedOut), {Start, 0, 0}, Bad(0, 0, HostRefused), {Start, 0, 0},
           Bad(0, 0, HostBadBody), {Start, 0, 0}, Bad(0, 0, HostServerError), {Start, 0, -1}}},
         {"one host: no retry after a 4xx", {A}, {}, {{Start, 0, 0}, Bad(0, 0, HostClientError), {Start, 0, -1}}},
+        {"an abandoned attempt (a patch that did not apply) costs nothing of the budget", {A}, {},
+         {{Start, 0, 0}, Bad(0, 0, HostCut), {Start, 0, 0}, {Skip, 0, 0}, {Start, 0, 0}, Bad(0, 0, HostCut),
+          {Start, 0, 0}, Bad(0, 0, HostCut), {Start, 0, 0}, Bad(0, 0, HostCut), {Start, 0, -1}}},
         {"one host is never dropped", {A}, {},
          {{Start, 0, 0}, Bad(0, 0, HostCut), {Start, 1, 0}, Bad(1, 0, HostCut), {Start, 2, 0}, Bad(2, 0, HostCut),
           {Start, 3, 0}, Bad(3, 0, HostCut), {Start, 4, 0}}},
@@ -85,6 +88,8 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
         {"the last run's ranking: known hosts by rate, a failed one last, an unknown one measured first",
          {A, B, C}, {{B, 5000000}, {A, 0}, {E, 9000000}},
          {{Start, 0, 2}, {Start, 1, 1}, {Start, 2, 1}, {Start, 3, 1}, Bad(0, 2, HostRefused), {Start, 0, 1}}},
+        {"a host passed over at start-up stays behind one being measured", {A, B}, {{A, 0}},
+         {{Start, 0, 1}, {Start, 1, 1}, {Start, 2, 1}, Ok(0, 1, 1), {Start, 3, 1}}},
         {"this run's measure overrides the last run's", {A, B}, {{A, 1000000}, {B, 2000000}},
          {{Start, 0, 1}, Ok(0, 1, 0.1), {Start, 1, 0}, {Start, 2, 0}}},
     };
@@ -97,6 +102,9 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
                 ASSERT_EQ(step.host, choice.Begin(step.file)) << c.what << ", step " << i;
             } else if (step.op == Done) {
                 choice.Succeeded(step.file, step.host, 1000000, 1 / step.rate);
+            } else if (step.op == Skip) {
+                choice.Abandoned(step.file, step.host);
+                EXPECT_EQ(0, choice.InFlight(step.host)) << c.what << ", step " << i;
             } else {
                 ASSERT_EQ(step.dropped, choice.Failed(step.file, step.host, (HostFailure)(int)step.rate,
                                                       step.seconds > 0 ? 100000 : 0, step.seconds))
@@ -204,4 +212,24 @@ TEST(ListHosts, FirstWholeValidAnswerWinsAndEachPassedOverHostIsSaid) {
     char line[300];
     FormatFailoverLine(line, sizeof line, "data/a.spr", A.c_str(), "HTTP 404", B.c_str());
     EXPECT_STREQ(("Download: data/a.spr failed at " + A + " (HTTP 404), trying " + B + ".").c_str(), line);
+}
+
+TEST(ListHosts, SaysWhyAHostFailedInAFewWords) {
+    const struct {
+        TransferFailure failure;
+        int status;
+        long lastError;
+        const char* said;
+    } cases[] = {
+        // Refused, timed out, cut short and wrong content are seen end to end.
+        {TransferCut, 0, 12007, "the name did not resolve"},
+        {TransferServerError, 503, 0, "HTTP 503"},
+        {TransferTooLarge, 200, 0, "too large"},
+        {TransferRangeRefused, 416, 0, "HTTP 416"},
+    };
+    for (const auto& c : cases) {
+        char said[ProblemTextSize];
+        FormatHostProblem(said, sizeof said, c.failure, c.status, c.lastError);
+        EXPECT_STREQ(c.said, said) << c.failure << " " << c.status;
+    }
 }
