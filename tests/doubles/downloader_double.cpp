@@ -52,6 +52,9 @@ void RemoveStagingFolder(const std::function<bool(const char*)>&) { RecordedEven
 
 // No test file reaches the patch threshold: a range or an install asked for is a fault of the test.
 const char* FetchRange(const char*, const ByteRange&, uint64_t, const char*) { return "no ranges in the tests"; }
+const char* FetchRangesAtOnce(const char*, const ByteRange*, size_t, uint64_t, RangeOutput&, bool*) {
+    return "no ranges in the tests";
+}
 
 AttemptVerdict InstallChecked(const FetchRequest&, const char*, const char*, char*, long* lastError) {
     *lastError = 0;

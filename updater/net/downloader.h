@@ -43,6 +43,16 @@ struct ByteRange;
 // 206 for exactly that range of a file of fileLength bytes. Returns null, or what went wrong. Safe on any thread.
 const char* FetchRange(const char* path, const ByteRange& range, uint64_t fileLength, const char* into);
 
+struct RangeOutput;
+
+// Fetches count ranges of path (in file order, apart, 2 to MaxRangesPerRequest) with one request for all of them,
+// bounded like FetchRange; each range's bytes go to out as they arrive. Returns null, or what went wrong. Sets
+// *oneByOne when the server does not send several ranges in one answer: the ranges out was not told are Done are
+// then to be fetched one per request, and the server is remembered for the run, so that later calls to it set
+// *oneByOne at once without a request. Safe on any thread.
+const char* FetchRangesAtOnce(const char* path, const ByteRange* ranges, size_t count, uint64_t fileLength,
+                              RangeOutput& out, bool* oneByOne);
+
 // The step every fetched or rebuilt file ends in: checks the staged file against the request's listed digest
 // (knownDigest when the caller computed it already, otherwise computed here; the digest found goes into arrived,
 // DigestTextSize bytes), then against its signed length and SHA-256 when there is a fingerprint, and moves it into
