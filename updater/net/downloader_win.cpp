@@ -200,13 +200,17 @@ void RememberOneRange(const std::string& host) {
     }
 }
 
-// The ranges of one request, numbered from 0, told to the caller's output under the caller's numbers.
+// The ranges of one request, numbered from 0, told to the caller's output under the caller's numbers. The run's
+// meter counts their bytes, as the patch's share of the total does, not the multipart framing around them.
 struct RenumberedOutput : RangeOutput {
     RangeOutput& out;
     const std::vector<size_t>& numbers;
     RenumberedOutput(RangeOutput& o, const std::vector<size_t>& n) : out(o), numbers(n) {}
     bool Start(size_t range) override { return out.Start(numbers[range]); }
-    bool Write(size_t range, const char* data, size_t size) override { return out.Write(numbers[range], data, size); }
+    bool Write(size_t range, const char* data, size_t size) override {
+        RunMeter.Add(size);
+        return out.Write(numbers[range], data, size);
+    }
     bool Done(size_t range) override { return out.Done(numbers[range]); }
 };
 

@@ -9,7 +9,8 @@
 
 #include "updater/net/transfer.h"
 
-// Takes an answer's body in place of a staging file: a request for several ranges at once.
+// Takes an answer's body in place of a staging file: a request for several ranges at once. The pause and the
+// download limit hold its body as any other; the run's meter is left to the sink, which counts what it keeps.
 struct BodySink {
     // Given the answer's status and head ("Name: value" lines ended by CR LF), whether its body is to be read.
     virtual bool Begin(int status, const char* headers) = 0;

@@ -301,7 +301,7 @@ void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, Tr
             }
         }
         result->stored += got;
-        RunMeter.Add(got);
+        if (!sink) RunMeter.Add(got);  // a sink counts what it keeps
         InterlockedExchange(&flight.received, (LONG)result->stored);
         // No write takes the volume below its reserve: the file fails, what arrived waits, nothing is replaced.
         if ((file != INVALID_HANDLE_VALUE || sink) && (writtenSinceCheck += got) >= SpaceCheckBytes) {
