@@ -22,8 +22,8 @@ download limit and prints the rate the launcher kept over 10 s.
 
 The delta section (--only delta, not in the default run) updates a game folder holding an old 256 MB pack on the
 home line: the launcher patching it from its block index beside zsync with 4 KiB blocks (bytes from nginx's log,
-time), once for 20 scattered 64 KiB changes and a 10 KiB insertion and once for a pack with no block in common;
-then tools/bench_block_scan on a 256 MB and a 4 GiB pack natively and under Wine (about 13 GB written under --work and removed).
+time), once for 20 scattered 64 KiB changes and a 10 KiB insertion, once for 1000 changes of 100 bytes spread
+evenly and once for a pack with no block in common (--delta-packs chooses); then tools/bench_block_scan on a 256 MB and a 4 GiB pack natively and under Wine (about 13 GB written under --work and removed).
 
 Times: native commands by wall clock; digests under Wine as the program measures them (without Wine's start);
 the update from starting Launcher.exe to its last log line, and the bare URLDownloadToFileA loop from starting its
@@ -593,26 +593,46 @@ def changed_pack(old):
     return bytes(new)
 
 
+def scattered_pack(old):
+    """The old pack with 1000 changes of 100 bytes spread evenly, from a fixed seed: each its own range to fetch."""
+    rng, new, spacing = random.Random(1000), bytearray(old), len(old) // 1000
+    for i in range(1000):
+        start = i * spacing + spacing // 2
+        new[start:start + 100] = rng.randbytes(100)
+    return bytes(new)
+
+
+DELTA_PACKS = {"changed": changed_pack, "fresh": lambda old: random.Random(257).randbytes(DELTA_BYTES),
+               "scattered": scattered_pack}
+
+
 def delta_sites(native_bin, work):
-    """The old 256 MB pack in a game folder of its own, and two published sites: the pack changed in a few places
-    and the pack replaced by new random bytes (no block in common). Each site is published with the old pack
-    first, then republished with the new one, as a publisher would. Made once and kept."""
+    """The old 256 MB pack in a game folder of its own, and three published sites: the pack changed in a few
+    places, changed in 1000 small places, and replaced by new random bytes (no block in common). Each site is
+    published with the old pack first, then republished with the new one, as a publisher would. Made once and
+    kept (a site added later is made beside the others)."""
     root = work / "delta"
     if not (root / ".made").exists():
-        note("making the delta packs (256 MB of random bytes, a changed copy, an unrelated one) and publishing them")
         shutil.rmtree(root, ignore_errors=True)
-        old = random.Random(256).randbytes(DELTA_BYTES)
-        (root / "old" / "data").mkdir(parents=True)
-        (root / "old" / DELTA_PATH).write_bytes(old)
+    old = None
+    for name, make in DELTA_PACKS.items():
+        site = root / name
+        if (site / ".made").exists() or ((root / ".made").exists() and name != "scattered"):
+            continue
+        note(f"making the delta pack {name} (from 256 MB of random bytes) and publishing it")
+        if old is None:
+            old = random.Random(256).randbytes(DELTA_BYTES)
+            (root / "old" / "data").mkdir(parents=True, exist_ok=True)
+            (root / "old" / DELTA_PATH).write_bytes(old)
         os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
-        for name, new in (("changed", changed_pack(old)), ("fresh", random.Random(257).randbytes(DELTA_BYTES))):
-            site = root / name
-            (site / "data").mkdir(parents=True)
-            (site / DELTA_PATH).write_bytes(old)
-            harness.publish(site)
-            (site / DELTA_PATH).write_bytes(new)
-            harness.publish(site)
-        (root / ".made").write_text("ok\n")
+        shutil.rmtree(site, ignore_errors=True)
+        (site / "data").mkdir(parents=True)
+        (site / DELTA_PATH).write_bytes(old)
+        harness.publish(site)
+        (site / DELTA_PATH).write_bytes(make(old))
+        harness.publish(site)
+        (site / ".made").write_text("ok\n")
+    (root / ".made").write_text("ok\n")
     return root
 
 
@@ -636,8 +656,12 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
     prefix = wine_prefix(work / "prefix", display, template, [])
     zsync_dir = root / "zsync-run"
     try:
-        for offset, (name, title) in enumerate((("changed", "20 scattered 64 KiB changes and a 10 KiB insertion"),
-                                                 ("fresh", "no block in common (new random bytes)"))):
+        packs = (("changed", "20 scattered 64 KiB changes and a 10 KiB insertion"),
+                 ("fresh", "no block in common (new random bytes)"),
+                 ("scattered", "1000 changes of 100 bytes spread evenly"))
+        for offset, (name, title) in enumerate(packs):
+            if name not in args.delta_packs.split(","):
+                continue
             site = root / name
             entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
             size = (site / DELTA_PATH).stat().st_size
@@ -722,7 +746,8 @@ def delta_section(args, native_bin, windows_bin, display, template, work):
     finally:
         prefix.stop()
         prefix.remove()
-    block_scan_section(native_bin, windows_bin, display, template, work)
+    if "scan" in args.delta_packs.split(","):
+        block_scan_section(native_bin, windows_bin, display, template, work)
 
 
 def block_scan_section(native_bin, windows_bin, display, template, work):
@@ -772,6 +797,8 @@ def main():
     parser.add_argument("--profiles", default="home",
                         help="line profiles of the net section: home, far, and cut (64 MB cut once at 48 MB)")
     parser.add_argument("--net-runs", type=int, default=1, help="runs per line profile")
+    parser.add_argument("--delta-packs", default="changed,fresh,scattered,scan",
+                        help="the delta section's packs (changed, fresh, scattered) and the block scan (scan)")
     args = parser.parse_args()
     sections = set(args.only.split(","))
     build_dir = args.build.resolve()

@@ -3,13 +3,14 @@
 # of seconds (default 60) from its seed corpus; prints each target's executions. Exits non-zero on a finding,
 # whose input is kept in the build folder.
 #
-#   bash tools/fuzz.sh [SECONDS] [TARGET...]     TARGET: manifest, settings, headers, block_index (default: all)
+#   bash tools/fuzz.sh [SECONDS] [TARGET...]     TARGET: manifest, settings, headers, block_index, multipart
+#                                               (default: all)
 set -euo pipefail
 
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(manifest settings headers block_index)
+[ ${#targets[@]} -gt 0 ] || targets=(manifest settings headers block_index multipart)
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$repo/build-fuzz}
 

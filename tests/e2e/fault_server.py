@@ -19,6 +19,8 @@ KIND is one of
              it starts holding, so a test can see the request arrive without relying on timing
     late     wait 1.5 s, then serve the file
     norange  ignore a Range header: answer 200 with the whole file
+    onerange answer a Range of several ranges with 206 and the first of them alone
+    nomulti  answer a Range of several ranges with 200 and the whole file
     badrange answer a Range request with 206 and the whole file, labelled as starting at byte 0
     trickle  announce the full length, then send 1 KB a second
     endless  answer 200 without a length and send bytes until the client goes (64 MB at most)
@@ -26,7 +28,8 @@ KIND is one of
     redirect answer 302 with the same path and "?moved" as its Location (with :1, served there)
 Without a fault (and for cut), "Range: bytes=N-" and "bytes=A-B" are answered as a static server does: 206
 with the rest from N or bytes A to B, or 416 when they are not inside the file; the log line then ends in
-" range=N-" or " range=A-B".
+" range=N-" or " range=A-B". Several closed ranges ("bytes=A-B,C-D,...") are answered with a
+multipart/byteranges 206, one part per range.
 COUNT, when given, limits the fault to the first COUNT requests of that path; later requests are
 served normally. @NUMBER limits it to that one request of the path (1 for the first). PATH is relative to the prefix ("update.cfg", "sprites/ui/x.bmp") or "*" for all.
 
@@ -46,8 +49,8 @@ import urllib.parse
 
 HOLD_LIMIT = 120  # seconds a held, stalled or silent response waits at most
 HUGE_SIZE = 20 * 1024 * 1024
-KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded", "late", "norange", "badrange",
-         "trickle", "endless", "chunked", "redirect")
+KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded", "late", "norange", "onerange",
+         "nomulti", "badrange", "trickle", "endless", "chunked", "redirect")
 
 
 class Rules:
@@ -121,6 +124,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return int(first), int(last) if last else None
         return None, None
 
+    def several_ranges(self, size):
+        """[(A, B), ...] for a Range of two or more closed ranges inside a file of size bytes, or None."""
+        pairs = [item.strip().partition("-") for item in self.headers.get("Range", "").removeprefix("bytes=").split(",")]
+        if len(pairs) < 2 or not all(a.isdigit() and b.isdigit() and int(a) <= int(b) < size for a, _, b in pairs):
+            return None
+        return [(int(a), int(b)) for a, _, b in pairs]
+
     def send_body(self, status, body, length=None, close=False, padding=0, content_range=None):
         self.send_response(status)
         if content_range:
@@ -158,6 +168,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault == "late":
             time.sleep(1.5)
             fault = None
+        several = self.several_ranges(len(data)) if fault in (None, "onerange", "nomulti") else None
+        if several and fault == "nomulti":
+            self.send_body(200, data)
+            self.record("200-nomulti", len(data))
+            return
+        if several and fault == "onerange":
+            a, b = several[0]
+            self.send_body(206, data[a:b + 1], content_range=f"bytes {a}-{b}/{len(data)}")
+            self.record("206-onerange", b + 1 - a)
+            return
+        if several:
+            body = b"".join(b"\r\n--B0UND\r\nContent-Type: application/octet-stream\r\n"
+                            + f"Content-Range: bytes {a}-{b}/{len(data)}\r\n\r\n".encode() + data[a:b + 1]
+                            for a, b in several) + b"\r\n--B0UND--\r\n"
+            self.send_response(206)
+            self.send_header("Content-Type", "multipart/byteranges; boundary=B0UND")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            self.record(206, len(body))
+            return
+        if fault in ("onerange", "nomulti"):
+            fault = None  # anything but several ranges is served as it is without a fault
         start, last = self.range_asked()
         if fault in (None, "cut") and start is not None:
             if start >= len(data) or (last is not None and last < start):

@@ -506,7 +506,9 @@ pid {w}/nginx.pid;
 error_log {self.error_log} info;
 events {{ worker_connections 256; }}
 http {{
-    access_log {self.access_log};
+    log_format ranged '$remote_addr - $remote_user [$time_local] "$request" $status $body_bytes_sent "$http_range" '
+                      '"$http_user_agent"';
+    access_log {self.access_log} ranged;
     client_body_temp_path {w}/client_body;
     proxy_temp_path {w}/proxy;
     fastcgi_temp_path {w}/fastcgi;
@@ -536,6 +538,11 @@ http {{
             if match:
                 found.append((match.group(1), match.group(2), int(match.group(3))))
         return found
+
+    def ranges(self, path):
+        """The Range header ("-" when none) of every request for path (as in the request line), in order."""
+        text = self.access_log.read_text(errors="replace") if self.access_log.exists() else ""
+        return re.findall(r'"\w+ ' + re.escape(path) + r' [^"]*" \d{3} \d+ "([^"]*)"', text)
 
 
 class CachingEdge(ServerProcess):

@@ -501,12 +501,16 @@ class SignedManifestTest(UpdateTestCase):
         self.assertEqual(after, before)
 
     def test_patched_pack_meets_the_signed_listing(self):
-        """A changed pack is patched from its block index and lands as the signed listing has it; an index that
-        names the listed digest but another length than the signed one falls back to the whole file."""
+        """A pack changed in many places is patched from its block index, several ranges to a request, and lands as
+        the signed listing has it; an index that names the listed digest but another length than the signed one
+        falls back to the whole file."""
         game = self.work / "game-source"
         make_game(game)
         old = random.Random(9).randbytes(2 << 20)
-        new = old[:0x80000] + random.Random(10).randbytes(0x10000) + old[0x90000:]
+        new = bytearray(old[:0x80000] + random.Random(10).randbytes(0x10000) + old[0x90000:])
+        for offset in [0x10000, 0x30000, 0x50000] + [0x100000 + i * 0x18000 for i in range(10)]:
+            new[offset:offset + 100] = random.Random(offset).randbytes(100)
+        new = bytes(new)
         (game / "contents/pack.dat").write_bytes(new)
         self.serve(game, "--version", "10")
         index = next(self.site.glob("contents/pack.dat.*.blocks"))
@@ -523,11 +527,16 @@ class SignedManifestTest(UpdateTestCase):
                 index.write_bytes(data)
                 (self.game_dir / "contents").mkdir(exist_ok=True)
                 (self.game_dir / "contents/pack.dat").write_bytes(old)
+                before = len(self.server.ranges("/Quorvane/contents/pack.dat"))
                 lines = [line for line in self.run_signed_update() if "contents/pack.dat" in line]
                 self.assertEqual(lines[0], "File contents/pack.dat needs updating")
                 self.assertEqual(lines[1], first)
                 if data is good:
                     self.assertRegex(lines[2], r"^Patched contents/pack\.dat: 0\.[1-9] of 2\.0 MB fetched\.$")
+                    # nginx sends several ranges in one answer: a few requests, each for several of the 14 ranges.
+                    asked = self.server.ranges("/Quorvane/contents/pack.dat")[before:]
+                    self.assertTrue(asked and all(re.fullmatch(r"bytes=\d+-\d+(,\d+-\d+)+", r) for r in asked), asked)
+                    self.assertLess(3 * len(asked), sum(r.count(",") + 1 for r in asked), asked)
                 self.assertEqual((self.game_dir / "contents/pack.dat").read_bytes(), new)
                 self.assertEqual(temp_leftovers(self.game_dir), [])
 

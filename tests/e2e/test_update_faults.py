@@ -246,8 +246,9 @@ class UpdateFaultTest(UpdateTestCase):
         self.assertEqual(fetched, ["/Quorvane/data/pack.dat", f"/Quorvane/data/pack.dat?sha1={sha1_bytes(new)}"])
 
     def test_large_file_patched_from_its_block_index(self):
-        """A 3 MiB pack changed in a few places is patched from its block index; a server that ignores Range, a
-        missing index and an index that lies each fall back to the whole file, never to a wrong one."""
+        """A 3 MiB pack changed in a few places is patched from its block index, several ranges to a request; a
+        server that sends one range where several were asked gets one range per request; a server that ignores
+        Range, a missing index and an index that lies each fall back to the whole file, never to a wrong one."""
         site = self.work / "site"
         (site / "data").mkdir(parents=True)
         old = random.Random(5).randbytes(3 << 20)
@@ -257,6 +258,8 @@ class UpdateFaultTest(UpdateTestCase):
         new = bytearray(old)
         for offset in (0x40000, 0x130000, 0x260000):  # scattered 64 KiB regions, block-aligned
             new[offset:offset + 0x10000] = random.Random(offset).randbytes(0x10000)
+        for offset in (0xa1234, 0xe0000, 0x1c0000, 0x210000, 0x2b5678):  # 100 bytes, in one block or across two
+            new[offset:offset + 100] = random.Random(offset).randbytes(100)
         new[0x180000:0x180000] = random.Random(7).randbytes(10 << 10)
         new = bytes(new)
         (site / "data/pack.dat").write_bytes(new)
@@ -271,7 +274,10 @@ class UpdateFaultTest(UpdateTestCase):
         lying_index = good_index[:entry] + old_index[entry:entry + size] + good_index[entry + size:]
 
         fallback = "Patch of data/pack.dat not used: {}; downloading the whole file."
+        one_by_one = "Patch of data/pack.dat: the server sends one range per request."
         rows = [("patched", [], good_index, None),
+                ("a server that sends the first of several ranges", ["data/pack.dat=onerange"], good_index, None),
+                ("a server that sends the whole file for several ranges", ["data/pack.dat=nomulti"], good_index, None),
                 ("a server that ignores Range", ["data/pack.dat=norange"], good_index,
                  "the server ignores Range requests"),
                 ("no index", [], None, "its block index could not be fetched"),
@@ -297,14 +303,22 @@ class UpdateFaultTest(UpdateTestCase):
                     whole = [fields[2:] for fields in sent if len(fields) == 4]
                     self.assertEqual(whole, [["200", str(len(new))]], "then the whole file, once")
                     continue
+                refused = bool(rules)
                 self.assertEqual(outcome[0], "Download: data/pack.dat complete.")
-                self.assertRegex(outcome[1], r"^Patched data/pack\.dat: 0\.[1-9] of 3\.0 MB fetched\.$")
-                self.assertEqual(outcome[2:], ["All files up to date"])
+                self.assertEqual(outcome[1:-2], [one_by_one] if refused else [])
+                self.assertRegex(outcome[-2], r"^Patched data/pack\.dat: 0\.[1-9] of 3\.0 MB fetched\.$")
+                self.assertEqual(outcome[-1], "All files up to date")
                 ranges = [" ".join(fields[4:]) for fields in sent]
-                self.assertTrue(ranges and all(re.fullmatch(r"range=\d+-\d+", r) for r in ranges), ranges)
+                self.assertTrue(ranges and all(re.fullmatch(r"range=\d+-\d+(,\d+-\d+)*", r) for r in ranges), ranges)
+                several = [r for r in ranges if "," in r]
+                self.assertTrue(several, "several ranges to a request")
+                if refused:
+                    # Once refused, one range per request for what is left.
+                    self.assertNotIn(",", ranges[-1], ranges)
+                    continue
                 fetched = sum(int(fields[3]) for fields in sent)
                 self.assertLess(fetched, len(new) // 8, "only the changed parts travel")
-                harness.log(f"patch: {fetched} of {len(new)} bytes in {len(sent)} ranges, index {len(good_index)}")
+                harness.log(f"patch: {fetched} of {len(new)} bytes in {len(sent)} requests, index {len(good_index)}")
 
     def test_hostile_manifests(self):
         """Hostile manifests, one launcher run each: a table of refused lines (told apart by their log lines)

@@ -23,7 +23,7 @@ ExternalProject_Add(fuzzers
   BUILD_ALWAYS ON
   INSTALL_COMMAND "")
 
-foreach(name manifest settings headers block_index)
+foreach(name manifest settings headers block_index multipart)
   # New inputs go to a corpus folder in the build; the seed corpus in the repository is only read.
   add_test(NAME fuzz.${name}
     COMMAND sh -c "mkdir -p \"$1\" && exec \"$0\" -max_total_time=30 -print_final_stats=1 -artifact_prefix=\"$1/../\" \"$1\" \"$2\""

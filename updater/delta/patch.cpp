@@ -11,6 +11,7 @@
 
 #include "common/file.h"
 #include "updater/helper_thread.h"
+#include "updater/net/multipart.h"
 #include "updater/net/progress.h"
 #include "updater/trust/signature.h"
 #include "updater/net/transfer.h"
@@ -37,6 +38,10 @@ void FormatPatchedLine(char* buffer, size_t size, const char* path, uint64_t fet
 
 void FormatPatchFallbackLine(char* buffer, size_t size, const char* path, const char* reason) {
     snprintf(buffer, size, "Patch of %s not used: %s; downloading the whole file.", path, reason);
+}
+
+void FormatOneRangeLine(char* buffer, size_t size, const char* path) {
+    snprintf(buffer, size, "Patch of %s: the server sends one range per request.", path);
 }
 
 namespace {
@@ -81,21 +86,24 @@ struct StagingNames {
     }
 };
 
-// Ranges of one file in flight at once, each on a kept-alive slot of the transport: each request costs a round
+// Requests of one file in flight at once, each on a kept-alive slot of the transport: each request costs a round
 // trip, so several at a time hide most of it (the rebuild copies the local blocks meanwhile).
 const size_t RangesInFlight = 4;
 
 std::mutex PatchLock;
 
-// Fetches every range, up to RangesInFlight at once in file order, each into a file of its own beside the
-// staging name, while the rebuild goes on: it reads a range once that range has arrived whole (Read waits
-// for it), so building the file from the local blocks overlaps the round trips. The destructor stops taking
-// new ranges, waits for those in flight and removes every part.
+// Fetches every range, up to RangesInFlight requests at once in file order, each range into a file of its own
+// beside the staging name, while the rebuild goes on: it reads a range once that range has arrived whole (Read
+// waits for it), so building the file from the local blocks overlaps the round trips. Consecutive ranges are asked
+// for together, up to MaxRangesPerRequest in one request, spread so that every request in flight has its share; a
+// server that does not send several ranges in one answer gets one range per request from then on. The destructor
+// stops taking new ranges, waits for those in flight and removes every part.
 class RangeFetcher {
 public:
     RangeFetcher(const char* base, const char* path, const std::vector<ByteRange>& ranges, uint64_t fileLength,
                  const char* staging)
-        : base_(base), path_(path), ranges_(ranges), fileLength_(fileLength), done_(ranges.size(), false) {
+        : base_(base), path_(path), ranges_(ranges), fileLength_(fileLength), done_(ranges.size(), false),
+          perRequest_(std::min((ranges.size() + RangesInFlight - 1) / RangesInFlight, (size_t)MaxRangesPerRequest)) {
         for (size_t i = 0; i < ranges.size(); ++i) {
             parts_.push_back(std::string(staging) + "." + std::to_string(i));
             remove(parts_.back().c_str());
@@ -136,26 +144,88 @@ public:
         return problem_;
     }
 
+    // Whether the server sent one range per request where several were asked for.
+    bool OneByOne() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return oneByOne_;
+    }
+
 private:
+    // The ranges of one request, from first on, each into its part file.
+    struct PartWriter : RangeOutput {
+        RangeFetcher& fetcher;
+        size_t first;
+        FILE* file = nullptr;
+        PartWriter(RangeFetcher& f, size_t from) : fetcher(f), first(from) {}
+        ~PartWriter() {
+            if (file) fclose(file);
+        }
+        bool Start(size_t range) override {
+            if (file) fclose(file);
+            file = fopen(fetcher.parts_[first + range].c_str(), "wb");
+            return file != nullptr;
+        }
+        bool Write(size_t, const char* data, size_t size) override { return file && FileWrite(file, data, size); }
+        bool Done(size_t range) override {
+            bool closed = file && fclose(file) == 0;
+            file = nullptr;
+            if (closed) fetcher.Arrived(first + range, nullptr);
+            return closed;
+        }
+    };
+
+    void Arrived(size_t i, const char* failed) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (failed && !problem_) problem_ = failed;
+            if (!failed) done_[i] = true;
+        }
+        arrived_.notify_all();
+    }
+
+    void FetchOne(size_t i) {
+        const char* failed = FetchRange(base_, path_, ranges_[i], fileLength_, parts_[i].c_str());
+        if (!failed && FileLength(parts_[i].c_str()) != (long long)ranges_[i].length) {
+            failed = "the ranges arrived cut short";
+        }
+        Arrived(i, failed);
+    }
+
     static void Run(void* self) { static_cast<RangeFetcher*>(self)->Fetch(); }
     void Fetch() {
         for (;;) {
-            size_t i;
+            size_t first, count;
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 if (next_ >= ranges_.size() || problem_) return;
-                i = next_++;
+                first = next_;
+                count = std::min(oneByOne_ ? 1 : perRequest_, ranges_.size() - first);
+                next_ += count;
             }
-            const char* failed = FetchRange(base_, path_, ranges_[i], fileLength_, parts_[i].c_str());
-            if (!failed && FileLength(parts_[i].c_str()) != (long long)ranges_[i].length) {
-                failed = "the ranges arrived cut short";
+            if (count == 1) {
+                FetchOne(first);
+                continue;
             }
+            PartWriter writer(*this, first);
+            bool oneByOne = false;
+            const char* failed = FetchRangesAtOnce(base_, path_, &ranges_[first], count, fileLength_, writer, &oneByOne);
+            if (failed) {
+                Arrived(first, failed);
+                return;
+            }
+            if (!oneByOne) continue;
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                if (failed && !problem_) problem_ = failed;
-                done_[i] = !failed;
+                oneByOne_ = true;
             }
-            arrived_.notify_all();
+            for (size_t i = first; i < first + count && !Problem(); ++i) {
+                bool done;
+                {
+                    std::lock_guard<std::mutex> guard(lock_);
+                    done = done_[i];
+                }
+                if (!done) FetchOne(i);
+            }
         }
     }
 
@@ -168,7 +238,9 @@ private:
     std::mutex lock_;
     std::condition_variable arrived_;
     std::vector<bool> done_;
+    const size_t perRequest_;
     size_t next_ = 0;
+    bool oneByOne_ = false;
     const char* problem_ = nullptr;
 };
 
@@ -241,6 +313,10 @@ const char* PatchFile(const FetchRequest& request, std::vector<std::string>& lin
     DownloadLineArgs args = {request.path, "", 0, built, request.expectedDigest, 0};
     FormatDownloadLine(line, sizeof line, LineComplete, args);
     lines.push_back(line);
+    if (fetcher.OneByOne()) {
+        FormatOneRangeLine(line, sizeof line, request.path);
+        lines.push_back(line);
+    }
     FormatPatchedLine(line, sizeof line, request.path, data.size() + TotalLength(ranges), index.fileLength);
     lines.push_back(line);
     return nullptr;

@@ -31,6 +31,8 @@ bool PatchWorthIt(uint64_t fileLength, uint64_t indexBytes, uint64_t fetchBytes)
 
 // "Patched PATH: F of W MB fetched.", MB of 2^20 bytes with one decimal.
 void FormatPatchedLine(char* buffer, size_t size, const char* path, uint64_t fetched, uint64_t whole);
+// "Patch of PATH: the server sends one range per request." where it did not send several ranges in one answer.
+void FormatOneRangeLine(char* buffer, size_t size, const char* path);
 // "Patch of PATH not used: REASON; downloading the whole file."
 void FormatPatchFallbackLine(char* buffer, size_t size, const char* path, const char* reason);
 

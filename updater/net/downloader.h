@@ -59,11 +59,21 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines);
 
 struct ByteRange;
 
-// Fetches from the host of base (null: the list host) the bytes of range of path with one closed Range request ("bytes=FIRST-LAST"), bounded by the range's
-// length and the game-file time bounds, never retried, and appends them to the file into. The answer must be a
-// 206 for exactly that range of a file of fileLength bytes. Returns null, or what went wrong. Safe on any thread.
+// Fetches from the host of base (null: the list host) the bytes of range of path with one closed Range request
+// ("bytes=FIRST-LAST"), bounded by the range's length and the game-file time bounds, never retried, and appends them
+// to the file into. The answer must be a 206 for exactly that range of a file of fileLength bytes. Returns null, or what went wrong. Safe on any thread.
 const char* FetchRange(const char* base, const char* path, const ByteRange& range, uint64_t fileLength,
                        const char* into);
+
+struct RangeOutput;
+
+// Fetches from the host of base (null: the list host) count ranges of path (in file order, apart, 2 to
+// MaxRangesPerRequest) with one request for all of them, bounded like FetchRange; each range's bytes go to out as
+// they arrive. Returns null, or what went wrong. Sets *oneByOne when the server does not send several ranges in one
+// answer: the ranges that out was not told are done are then to be fetched one per request, and the server is
+// remembered for the run, so that later calls to it set *oneByOne at once without a request. Safe on any thread.
+const char* FetchRangesAtOnce(const char* base, const char* path, const ByteRange* ranges, size_t count,
+                              uint64_t fileLength, RangeOutput& out, bool* oneByOne);
 
 // The step every fetched or rebuilt file ends in: checks the staged file against the request's listed digest
 // (knownDigest when the caller computed it already, otherwise computed here; the digest found goes into arrived,

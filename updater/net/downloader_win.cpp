@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "updater/sha1.h"
 #include "updater/net/downloader.h"
 #include "updater/net/host_choice.h"
+#include "updater/net/multipart.h"
 #include "updater/net/progress.h"
 #include "updater/net/transport.h"
 #include "updater/trust/sha256.h"
@@ -292,6 +294,116 @@ const char* FetchRange(const char* base, const char* path, const ByteRange& rang
         problem = "a range arrived cut short";
     }
     return problem;
+}
+
+namespace {
+
+// The hosts ("host:port") that answered a request for several ranges with anything but several ranges, in this run.
+std::mutex OneRangeHostsLock;
+std::vector<std::string> OneRangeHosts;
+
+std::string HostOf(const char* url) {
+    char host[256];
+    unsigned port;
+    const char* object;
+    return SplitHttpUrl(url, host, sizeof host, &port, &object) ? std::string(host) + ":" + std::to_string(port) : url;
+}
+
+bool SendsOneRange(const std::string& host) {
+    std::lock_guard<std::mutex> guard(OneRangeHostsLock);
+    return std::find(OneRangeHosts.begin(), OneRangeHosts.end(), host) != OneRangeHosts.end();
+}
+
+void RememberOneRange(const std::string& host) {
+    std::lock_guard<std::mutex> guard(OneRangeHostsLock);
+    if (std::find(OneRangeHosts.begin(), OneRangeHosts.end(), host) == OneRangeHosts.end()) {
+        OneRangeHosts.push_back(host);
+    }
+}
+
+// The ranges of one request, numbered from 0, told to the caller's output under the caller's numbers. The run's
+// meter counts their bytes, as the patch's share of the total does, not the multipart framing around them.
+struct RenumberedOutput : RangeOutput {
+    RangeOutput& out;
+    const std::vector<size_t>& numbers;
+    RenumberedOutput(RangeOutput& o, const std::vector<size_t>& n) : out(o), numbers(n) {}
+    bool Start(size_t range) override { return out.Start(numbers[range]); }
+    bool Write(size_t range, const char* data, size_t size) override {
+        RunMeter.Add(size);
+        return out.Write(numbers[range], data, size);
+    }
+    bool Done(size_t range) override { return out.Done(numbers[range]); }
+};
+
+// Hands the answer's head and body to the reader.
+struct ReaderSink : BodySink {
+    RangesAnswerReader& reader;
+    RangesAnswerReader::Kind kind = RangesAnswerReader::Unusable;
+    explicit ReaderSink(RangesAnswerReader& r) : reader(r) {}
+    bool Begin(int status, const char* headers) override {
+        std::string type, range;
+        if (const char* value = HeaderValue(headers, "content-type:")) type.assign(value, strcspn(value, "\r\n"));
+        if (const char* value = HeaderValue(headers, "content-range:")) range.assign(value, strcspn(value, "\r\n"));
+        kind = reader.Begin(status, type.c_str(), range.empty() ? nullptr : range.c_str());
+        return kind != RangesAnswerReader::Unusable;
+    }
+    bool Take(const char* data, size_t size) override { return reader.Feed(data, size); }
+};
+
+}  // namespace
+
+const char* FetchRangesAtOnce(const char* base, const char* path, const ByteRange* ranges, size_t count,
+                              uint64_t fileLength, RangeOutput& out, bool* oneByOne) {
+    char url[UrlBufferSize];
+    snprintf(url, sizeof url, "%s%s", base ? base : ListBase.c_str(), path);
+    std::string host = HostOf(url);
+    *oneByOne = SendsOneRange(host);
+    if (*oneByOne) return nullptr;
+    std::vector<size_t> pending;
+    for (size_t i = 0; i < count && i < (size_t)MaxRangesPerRequest; ++i) pending.push_back(i);
+    for (;;) {
+        std::vector<ByteRange> asked;
+        for (size_t i : pending) asked.push_back(ranges[i]);
+        char value[MaxRangesPerRequest * 42 + 8];  // "A-B," with two 19-digit offsets per range, and "bytes="
+        if (!FormatRangeHeader(asked.data(), asked.size(), value, sizeof value)) return "a range request failed";
+        RenumberedOutput renumbered(out, pending);
+        RangesAnswerReader reader(asked.data(), asked.size(), fileLength, renumbered);
+        ReaderSink sink(reader);
+        TransportRequest ask{url, 0, 0, false, false, 0, GameFileLimits(DownloadTimeoutSeconds), nullptr, nullptr};
+        ask.rangeHeader = value;
+        ask.sink = &sink;
+        TransportResult answer;
+        Transport(ask, &answer);
+        std::vector<size_t> left;
+        for (size_t k = 0; k < pending.size(); ++k) {
+            if (!reader.Arrived(k)) left.push_back(pending[k]);
+        }
+        // A pause stops the request; the ranges that did not arrive whole are asked for again once resumed.
+        if (answer.paused) {
+            while (!TransferControl.WaitWhilePaused(1000)) {
+            }
+            pending = left;
+            if (pending.empty()) return nullptr;
+            continue;
+        }
+        if (const char* problem = reader.Problem()) return problem;
+        if (answer.status == 0 || answer.timedOut) return answer.timedOut ? "a range timed out" : "a range request failed";
+        if (sink.kind == RangesAnswerReader::Unusable) {
+            RememberOneRange(host);
+            *oneByOne = true;
+            return nullptr;
+        }
+        if (answer.diskLow || answer.writeFailed) return "the staging folder refused the file";
+        if (!answer.ended) return "a range arrived cut short";
+        if (const char* problem = reader.End()) return problem;
+        // One range for several: what it held whole is kept, the rest is asked for one range per request, as is
+        // everything later, since a server that coalesces sends the gaps between the ranges too.
+        if (sink.kind == RangesAnswerReader::OneRange) {
+            RememberOneRange(host);
+            *oneByOne = true;
+        }
+        return nullptr;
+    }
 }
 
 bool DownloadFile(const char* path, uint64_t maxBytes, const char* query, std::vector<std::string>* into) {

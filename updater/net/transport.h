@@ -1,12 +1,22 @@
 // Transport: one HTTP GET into a staging file over the process's WinINet session (transport_win.cpp); any
 // transfer thread, up to MaxTransferSlots at once plus the start-up's.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include <functional>
 #include <string>
 
 #include "updater/net/transfer.h"
+
+// Takes an answer's body in place of a staging file: a request for several ranges at once. The pause and the
+// download limit hold its body as any other; the run's meter is left to the sink, which counts what it keeps.
+struct BodySink {
+    // Given the answer's status and head ("Name: value" lines ended by CR LF), whether its body is to be read.
+    virtual bool Begin(int status, const char* headers) = 0;
+    // The next piece of the body; false stops the transfer there.
+    virtual bool Take(const char* data, size_t size) = 0;
+};
 
 struct TransportRequest {
     const char* url;          // "http://host[:port]/..."
@@ -23,6 +33,10 @@ struct TransportRequest {
     // A run's file without a signed length: its length is added to the run's total from the first answer that
     // tells it (set once it did), so that the status line knows the total while the body arrives. Null: not counted.
     bool* totalCounted = nullptr;
+    // Several ranges: "Range: bytes=..." sent as given in place of rangeFirst and rangeLast, and the body handed to
+    // sink (unbounded here: the sink bounds it) instead of stored in into. Null: a plain request.
+    const char* rangeHeader = nullptr;
+    BodySink* sink = nullptr;
 };
 
 struct TransportResult {

@@ -258,8 +258,9 @@ std::string RawHeaders(HINTERNET request) {
     return headers;
 }
 
-// Reads the body into file (or drops it when file is INVALID_HANDLE_VALUE) within limit bytes.
-void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, TransportResult* result) {
+// Reads the body into file, or hands it to sink, or drops it when there is neither, within limit bytes.
+void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, TransportResult* result,
+              BodySink* sink = nullptr) {
     std::vector<char> buffer(ReadBufferSize);
     uint64_t writtenSinceCheck = SpaceCheckBytes;  // the first piece is checked
     const uint64_t started = NowMs();
@@ -291,6 +292,10 @@ void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, Tr
             got = (DWORD)(limit - result->stored);
             result->tooLarge = true;
         }
+        if (sink && got && !sink->Take(buffer.data(), got)) {
+            result->writeFailed = true;
+            return;
+        }
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             if (got && (!WriteFile(file, buffer.data(), got, &written, nullptr) || written != got)) {
@@ -300,10 +305,10 @@ void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, Tr
             }
         }
         result->stored += got;
-        RunMeter.Add(got);
+        if (!sink) RunMeter.Add(got);  // a sink counts what it keeps
         InterlockedExchange(&flight.received, (LONG)result->stored);
         // No write takes the volume below its reserve: the file fails, what arrived waits, nothing is replaced.
-        if (file != INVALID_HANDLE_VALUE && (writtenSinceCheck += got) >= SpaceCheckBytes) {
+        if ((file != INVALID_HANDLE_VALUE || sink) && (writtenSinceCheck += got) >= SpaceCheckBytes) {
             writtenSinceCheck = 0;
             uint64_t free = 0;
             if (FreeDiskSpace(".", &free) && free < DiskReserveBytes) {
@@ -333,8 +338,11 @@ HANDLE OpenStagingFile(const char* name, int64_t offset) {
 
 // Runs the request whose handle flight holds: sends it, reads the head and streams the body.
 void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* result) {
-    char headers[80] = "";
-    if (ask.closedRange) {
+    // Several ranges take up to about MaxRangesPerRequest times 40 characters.
+    char headers[3072] = "";
+    if (ask.rangeHeader) {
+        snprintf(headers, sizeof headers, "Range: %s\r\n", ask.rangeHeader);
+    } else if (ask.closedRange) {
         snprintf(headers, sizeof headers, "Range: bytes=%llu-%llu\r\n", (unsigned long long)ask.rangeFirst,
                  (unsigned long long)ask.rangeLast);
     } else if (ask.rangeFirst) {
@@ -359,6 +367,20 @@ void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* resu
     result->announced = ExpectedBodyLength(head.c_str());
     if (const char* range = HeaderValue(head.c_str(), "content-range:")) {
         result->contentRange.assign(range, strcspn(range, "\r\n"));
+    }
+    if (ask.sink) {
+        // Not read on when the sink refuses the answer; a short body is read away to keep the connection.
+        if (ask.sink->Begin(result->status, head.c_str())) {
+            ReadBody(flight.request, INVALID_HANDLE_VALUE, UINT64_MAX, flight, result, ask.sink);
+            if (result->ended && result->announced >= 0 && result->stored != (uint64_t)result->announced) {
+                SetLastError(ERROR_INTERNET_CONNECTION_RESET);
+                result->lastError = ERROR_INTERNET_CONNECTION_RESET;
+            }
+        } else if (result->announced >= 0 && result->announced <= DrainBytes) {
+            ReadBody(flight.request, INVALID_HANDLE_VALUE, DrainBytes, flight, result);
+            result->stored = 0;
+        }
+        return;
     }
     int64_t offset = ask.place(result->status, result->contentRange.empty() ? nullptr : result->contentRange.c_str());
     if (ask.totalCounted && !*ask.totalCounted && offset >= 0 && result->announced >= 0) {

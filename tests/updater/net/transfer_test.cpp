@@ -1,8 +1,10 @@
 // Transfer policy without the network: which failures are retried and how, retry delays, answers to a resumed request, partial names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "updater/net/multipart.h"
 #include "updater/net/transfer.h"
 
 TEST(TransferPolicy, RetriesTransientFailuresOnlyAndAMismatchOnce) {
@@ -106,6 +108,105 @@ TEST(TransferPolicy, ReadsTheAnswerToAClosedRange) {
         EXPECT_EQ(c.usable, JudgeClosedRangeAnswer(1000, 1999, 5000, c.status, c.contentRange) == nullptr)
             << c.status << " " << (c.contentRange ? c.contentRange : "-");
     }
+}
+
+// The file's byte at offset, so that any byte of any range tells where it came from.
+static char FileByte(uint64_t offset) {
+    return (char)('a' + offset % 26);
+}
+
+// Keeps each range's bytes and whether it was told done; refuses a write outside a started range.
+struct RecordedRanges : RangeOutput {
+    std::string bytes[3];
+    bool done[3] = {};
+    int started = -1;
+    bool Start(size_t range) override { return bytes[started = (int)range].empty(); }
+    bool Write(size_t range, const char* data, size_t size) override {
+        bytes[range].append(data, size);
+        return (int)range == started && !done[range];
+    }
+    bool Done(size_t range) override { return done[range] = true; }
+};
+
+TEST(TransferPolicy, ReadsSeveralRangesFromOneAnswerStrictly) {
+    const ByteRange asked[] = {{10, 5}, {100, 3}, {200, 4}};
+    auto data = [](uint64_t first, uint64_t last) {
+        std::string text;
+        for (uint64_t o = first; o <= last; ++o) text += FileByte(o);
+        return text;
+    };
+    auto part = [&](uint64_t first, uint64_t last, uint64_t total = 1000, const char* eol = "\r\n") {
+        return std::string(eol) + "--XyZ" + eol + "Content-Type: application/octet-stream" + eol +
+               "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+               std::to_string(total) + eol + eol + data(first, last);
+    };
+    const std::string a = part(10, 14), b = part(100, 102), c = part(200, 203), end = "\r\n--XyZ--\r\n";
+    const char* multipart = "multipart/byteranges; boundary=XyZ";
+    struct Case {
+        const char* name;
+        int status;
+        const char* type;
+        const char* range;
+        std::string body;
+        const char* problem;  // what End or Feed says; null: every arrived range is whole
+        const char* arrived;  // which of the asked ranges arrived whole
+    } cases[] = {
+        {"in order", 206, multipart, nullptr, "preamble\r\n" + a + b + c + end, nullptr, "111"},
+        {"out of order", 206, "Multipart/ByteRanges; charset=x; boundary=\"XyZ\"", nullptr, c + a + b + end, nullptr, "111"},
+        {"LF line ends", 206, multipart, nullptr,
+         part(10, 14, 1000, "\n") + part(100, 102, 1000, "\n") + part(200, 203, 1000, "\n") + "\n--XyZ-- \n",
+         "the multipart answer is malformed", "000"},
+        {"a range not asked", 206, multipart, nullptr, a + part(100, 103) + c + end, "the server answered another range", "100"},
+        {"another file length", 206, multipart, nullptr, a + part(100, 102, 999),
+         "the server's file has another length than its block index", "100"},
+        {"a range twice", 206, multipart, nullptr, a + a, "the server answered a range twice", "100"},
+        {"a part one byte short", 206, multipart, nullptr, a + b.substr(0, b.size() - 1) + c + end,
+         "a part of the multipart answer has another length than its range", "100"},
+        {"a part two bytes short", 206, multipart, nullptr, a + b.substr(0, b.size() - 2) + c + end,
+         "a part of the multipart answer has another length than its range", "100"},
+        {"a range left out", 206, multipart, nullptr, a + c + end, "the server left out a range asked for", "101"},
+        {"no final boundary", 206, multipart, nullptr, a + b + c + "\r\n", "the multipart answer has no final boundary", "111"},
+        {"cut inside a part", 206, multipart, nullptr, a + b.substr(0, b.size() - 1), "a range arrived cut short", "100"},
+        {"coalesced", 206, nullptr, "bytes 10-203/1000", data(10, 203), nullptr, "111"},
+        {"only the first", 206, nullptr, "bytes 10-14/1000", data(10, 14), nullptr, "100"},
+        {"coalesced, cut", 206, nullptr, "bytes 10-203/1000", data(10, 150), "a range arrived cut short", "110"},
+        {"coalesced, too long", 206, nullptr, "bytes 10-203/1000", data(10, 204), "the server answered another range", "111"},
+    };
+    for (const Case& row : cases) {
+        // Fed whole, then a byte at a time, then in pieces of 7: a boundary or a header split anywhere.
+        for (size_t piece : {row.body.size(), (size_t)1, (size_t)7}) {
+            RecordedRanges out;
+            RangesAnswerReader reader(asked, 3, 1000, out);
+            EXPECT_EQ(row.type ? RangesAnswerReader::Multipart : RangesAnswerReader::OneRange,
+                      reader.Begin(row.status, row.type, row.range)) << row.name;
+            const char* problem = nullptr;
+            for (size_t at = 0; at < row.body.size() && !problem; at += piece) {
+                if (!reader.Feed(row.body.data() + at, std::min(piece, row.body.size() - at))) problem = reader.Problem();
+            }
+            if (!problem) problem = reader.End();
+            EXPECT_STREQ(row.problem, problem) << row.name << " in pieces of " << piece;
+            for (int i = 0; i < 3; ++i) {
+                std::string whole;
+                for (uint64_t o = asked[i].offset; o < asked[i].offset + asked[i].length; ++o) whole += FileByte(o);
+                EXPECT_EQ(row.arrived[i] == '1', out.done[i] && reader.Arrived(i)) << row.name << " range " << i;
+                if (out.done[i]) {
+                    EXPECT_EQ(whole, out.bytes[i]) << row.name << " range " << i;
+                }
+            }
+        }
+    }
+    // Neither several ranges nor one from the first asked byte: not read, the ranges are then asked one by one.
+    RecordedRanges out;
+    RangesAnswerReader reader(asked, 3, 1000, out);
+    EXPECT_EQ(RangesAnswerReader::Unusable, reader.Begin(200, "application/octet-stream", nullptr));
+    EXPECT_EQ(RangesAnswerReader::Unusable, reader.Begin(206, nullptr, "bytes 100-102/1000"));
+    EXPECT_EQ(RangesAnswerReader::Unusable, reader.Begin(206, nullptr, "bytes 10-300/1000"));
+    EXPECT_EQ(RangesAnswerReader::Unusable, reader.Begin(206, "multipart/byteranges", nullptr));
+    EXPECT_EQ(RangesAnswerReader::Unusable, reader.Begin(416, nullptr, "bytes */1000"));
+    char header[64];
+    EXPECT_TRUE(FormatRangeHeader(asked, 3, header, sizeof header));
+    EXPECT_STREQ("bytes=10-14,100-102,200-203", header);
+    EXPECT_FALSE(FormatRangeHeader(asked, 3, header, 20));
 }
 
 TEST(TransferPolicy, PartialNamesCarryTheListedDigest) {
