@@ -3,7 +3,7 @@
 min / median / max over the runs with ratios. It asserts nothing and never runs in the tests.
 
 Usage: tools/bench.py [--runs N] [--work DIR] [--build DIR] [--host 127.0.0.1:PORT]
-                      [--only digest,update,signature,net,delta,limit] [--profiles home,far] [--net-runs N]
+                      [--only digest,update,signature,net,delta,limit,mirrors] [--profiles home,far] [--net-runs N]
 
 It builds what it needs from the CMake presets (release for the native programs, windows-i686 for the Windows
 ones, or windows-x86_64 where this machine cannot run 32-bit programs) under --build (default build-bench/), makes
@@ -19,6 +19,10 @@ any CPU.
 
 The limit section (--only limit) holds one 80 MB transfer on loopback at 2 and 5 MB/s with the settings file's
 download limit and prints the rate the launcher kept over 10 s.
+
+The mirrors section (--only mirrors) installs the client-shaped game from several hosts on 127.0.0.1-3, each
+behind a line of its own: the origin dead or silent with one good mirror, one slow mirror and one good, a mirror
+serving the previous release, two good mirrors; against the good mirror alone and aria2c given every URI.
 
 The delta section (--only delta, not in the default run) updates a game folder holding an old 256 MB pack on the
 home line: the launcher patching it from its block index beside zsync with 4 KiB blocks (bytes from nginx's log,
@@ -577,6 +581,101 @@ def limit_section(args, native_bin, windows_bin, display, template, work):
         nginx.stop()
 
 
+# Round-trip ms, Mbit/s down, Mbit/s up of each simulated host in the mirrors section.
+MIRROR_LINE = (60, 100, 20)
+SLOW_LINE = PROFILES["far"]
+
+
+def mirrors_section(args, native_bin, windows_bin, display, template, work):
+    """A first install of the client-shaped game from several hosts, each behind its own simulated line on its own
+    loopback address and port --host: the origin 127.0.0.1 and the build's second list host 127.0.0.2 (the program
+    built with both, bin/hosts), and 127.0.0.3; the mirrors are those of update.cfg.mirrors, written per case. The
+    good mirror alone (the origin, no mirror list) is the anchor; aria2c gets every URI of each file."""
+    site = client_game(native_bin, work)
+    entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
+    total = sum((site / path).stat().st_size for path, _ in entries)
+    stale = work / "mirrors-stale-site"
+    if not (stale / "update.cfg").exists():
+        # The previous release: every file of the same path, other bytes.
+        shutil.rmtree(stale, ignore_errors=True)
+        for path, _ in entries:
+            (stale / path).parent.mkdir(parents=True, exist_ok=True)
+            data = bytearray((site / path).read_bytes())
+            data[0] ^= 0xFF
+            (stale / path).write_bytes(bytes(data))
+        shutil.copy2(site / "update.cfg", stale / "update.cfg")
+    _, port = harness.test_host()
+    bin_dir = windows_bin / "hosts"
+    shutil.copy2(windows_bin / "driver.exe", bin_dir / "driver.exe")
+    mirrors_file = site / "update.cfg.mirrors"
+    base = {n: f"http://127.0.0.{n}:{port}/Quorvane/" for n in (1, 2, 3)}
+    # Each case: its hosts as (address number, line, served site or "silent"), and the mirror list.
+    cases = {
+        "good mirror alone (the anchor)": ([(1, MIRROR_LINE, site)], []),
+        "origin dead, one good mirror": ([(2, MIRROR_LINE, site)], [2]),
+        "origin silent, one good mirror": ([(1, MIRROR_LINE, "silent"), (2, MIRROR_LINE, site)], [2]),
+        "one slow mirror (far line) and one good": ([(1, MIRROR_LINE, site), (3, SLOW_LINE, site)], [3]),
+        "a mirror serving the previous release": ([(1, MIRROR_LINE, site), (3, MIRROR_LINE, stale)], [3]),
+        "two good mirrors of 100 Mbit/s each": ([(1, MIRROR_LINE, site), (3, MIRROR_LINE, site)], [3]),
+    }
+    aria2_cases = ("one slow mirror (far line) and one good", "two good mirrors of 100 Mbit/s each")
+    nginx = {site: harness.Nginx(site, work / "mirrors-nginx", port + 1),
+             stale: harness.Nginx(stale, work / "mirrors-stale-nginx", port + 2)}
+    prefix = wine_prefix(work / "mirrors-prefix", display, template, [])
+    table = Table(f"Mirrors: first install of {len(entries)} files, {total / 1e6:.0f} MB, each host behind a line of "
+                  f"its own ({MIRROR_LINE[0]} ms, {MIRROR_LINE[1]} Mbit/s; the slow one {SLOW_LINE[0]} ms, "
+                  f"{SLOW_LINE[1]} Mbit/s); seconds with Wine's start; ratio to the good mirror alone or to aria2c "
+                  f"with every URI; {args.net_runs} run(s) per row", "s")
+    anchor = "launcher: good mirror alone (the anchor)"
+    try:
+        for name, (hosts, mirrors) in cases.items():
+            if mirrors:
+                mirrors_file.write_text("".join(f"{base[n]}\n" for n in mirrors))
+            elif mirrors_file.exists():
+                mirrors_file.unlink()
+            lines = [LineSim(port, port + (2 if served is stale else 1), *line, listen_host=f"127.0.0.{n}",
+                             silent=served == "silent") for n, line, served in hosts]
+            times, visible, wrong, aria2 = [], [], 0, []
+            try:
+                for i in range(args.net_runs):
+                    clear_url_cache(prefix)
+                    run = launcher_run(prefix, [], bin_dir, work, 60 + i, entries)
+                    times.append(run[0])
+                    visible.append(run[2])
+                    wrong += run[5]
+                    if name in aria2_cases:
+                        out = work / "mirrors-aria2"
+                        shutil.rmtree(out, ignore_errors=True)
+                        uris = [n for n, _, _ in hosts]
+                        listing = work / "mirrors-aria2.list"
+                        listing.write_text("".join("\t".join(f"{base[n]}{path}" for n in uris) + f"\n  out={path}\n"
+                                                   for path, _ in entries))
+                        aria2.append(timed(["aria2c", "--input-file", listing, "--dir", out, "-j8",
+                                            "--uri-selector=adaptive", "--no-proxy=127.0.0.1,127.0.0.2,127.0.0.3",
+                                            "--file-allocation=none", "--auto-save-interval=0",
+                                            "--allow-overwrite=true", "--auto-file-renaming=false", "--quiet"],
+                                           work))
+            finally:
+                for line in lines:
+                    line.stop()
+            label = f"launcher: {name}"
+            table.row(label, times, ratio_to=None if label == anchor else anchor, faster_is_higher=False,
+                      note_text=f"{wrong} files wrong" if wrong else "")
+            if name.startswith("origin"):
+                table.row(f"  window visible (ms): {name}", visible)
+            if aria2:
+                table.row(f"aria2c, every URI, adaptive: {name}", aria2)
+                table.row(f"  launcher / aria2c: {name}", times, ratio_to=f"aria2c, every URI, adaptive: {name}",
+                          faster_is_higher=False)
+    finally:
+        if mirrors_file.exists():
+            mirrors_file.unlink()
+        prefix.stop()
+        prefix.remove()
+        for server in nginx.values():
+            server.stop()
+
+
 DELTA_BYTES = 256_000_000
 DELTA_PATH = "data/pack.dat"
 
@@ -812,10 +911,13 @@ def main():
     work.mkdir(parents=True, exist_ok=True)
     key = bench_key(native_bin, work)
     windows = "windows-i686" if can_run_32() else "windows-x86_64"
-    windows_bin = build(windows, build_dir / windows, ["Launcher", "Launcher_signed", "driver", "bench_digest",
+    list_hosts = f"{args.host},127.0.0.2:{args.host.rsplit(':', 1)[1]}"
+    windows_bin = build(windows, build_dir / windows, ["Launcher", "Launcher_signed", "Launcher_hosts", "driver",
+                                                       "bench_digest",
                                                        "bench_fetch", "bench_fetch_wininet", "bench_signature",
                                                        "bench_block_scan"],
-                        f"-DLAUNCHER_UPDATE_HOST={args.host}", f"-DLAUNCHER_TEST_MANIFEST_KEY={key}.pub")
+                        f"-DLAUNCHER_UPDATE_HOST={args.host}", f"-DLAUNCHER_TEST_MANIFEST_KEY={key}.pub",
+                        f"-DLAUNCHER_TEST_LIST_HOSTS={list_hosts}")
     template = build_dir / "wine-template"
     prepare_template(template)
     work.mkdir(parents=True, exist_ok=True)
@@ -840,6 +942,8 @@ def main():
             delta_section(args, native_bin, windows_bin, xvfb.display, template, work)
         if "limit" in sections:
             limit_section(args, native_bin, windows_bin, xvfb.display, template, work)
+        if "mirrors" in sections:
+            mirrors_section(args, native_bin, windows_bin, xvfb.display, template, work)
     finally:
         xvfb.stop()
     print(f"\nLoad average at the end: {load_average()}")
