@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,19 +72,28 @@ static void MakeDirectory(const char* path) {
 #endif
 }
 
-// Creates the missing parent directories of a relative path, one level at a time. Manifest paths
-// were checked when the manifest was read, so these all lie inside the game folder.
-static void MakeParentDirectories(const char* path) {
-    char prefix[PathSlotSize];
-    size_t length = strnlen(path, PathSlotSize - 1);
-    for (size_t i = 0; i < length; ++i) {
-        if ((path[i] == '/' || path[i] == '\\') && i > 0 && path[i - 1] != '/' && path[i - 1] != '\\') {
-            memcpy(prefix, path, i);
-            prefix[i] = '\0';
-            MakeDirectory(prefix);
+// The directories a run made or found already, so that each is asked for once per run rather than once per file:
+// under Wine every create costs a request to its server, which every transfer waits on.
+struct MadeDirectories {
+    std::mutex lock;
+    std::set<std::string> made;
+
+    // Creates the missing parent directories of a relative path, one level at a time. Manifest paths
+    // were checked when the manifest was read, so these all lie inside the game folder.
+    void MakeParentsOf(const char* path) {
+        char prefix[PathSlotSize];
+        size_t length = strnlen(path, PathSlotSize - 1);
+        for (size_t i = 0; i < length; ++i) {
+            if ((path[i] == '/' || path[i] == '\\') && i > 0 && path[i - 1] != '/' && path[i - 1] != '\\') {
+                memcpy(prefix, path, i);
+                prefix[i] = '\0';
+                // Made under the lock, so that no other file's transfer takes it as made before it is.
+                std::lock_guard<std::mutex> guard(lock);
+                if (made.insert(prefix).second) MakeDirectory(prefix);
+            }
         }
     }
-}
+};
 
 namespace {
 
@@ -94,6 +104,7 @@ struct Run {
     std::vector<ManifestEntry> const& entries;
     std::vector<std::string> localDigests;
     std::vector<int> pending;
+    mutable MadeDirectories directories;
 
     Run(const UpdatePlan& p, UpdateObserver& o) : plan(p), observer(o), entries(p.manifest.entries) {}
 
@@ -201,7 +212,7 @@ bool Run::FetchPendingFile(int i, std::vector<std::string>& lines) const {
         lines.push_back(line);
         return false;
     }
-    MakeParentDirectories(path);
+    directories.MakeParentsOf(path);
     // A large local copy is patched from the file's block index when it can be; any problem falls back, once,
     // to the whole file.
     return PatchOrFetchFile(PendingRequest(i), lines);

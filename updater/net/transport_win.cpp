@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,23 @@
 
 namespace {
 
-// The free space of the game folder's volume is asked again after this much was written.
+// The free space of the game folder's volume is asked again after this much was written by all transfers together,
+// and at a transfer's first write while the volume was last found short: under Wine each question costs requests to
+// its server, which every transfer waits on, so asking once per file would cost a first install of many small
+// files dearly.
 const uint64_t SpaceCheckBytes = 4u << 20;
+std::atomic<uint64_t> WrittenSinceSpaceCheck{SpaceCheckBytes};  // the process's first write asks
+std::atomic<bool> SpaceShort{false};
+
+// Whether the volume is below its reserve, after got more bytes were written.
+bool VolumeShort(uint64_t got, bool firstWrite) {
+    if (WrittenSinceSpaceCheck.fetch_add(got) + got >= SpaceCheckBytes || (firstWrite && SpaceShort)) {
+        WrittenSinceSpaceCheck = 0;
+        uint64_t free = 0;
+        SpaceShort = FreeDiskSpace(".", &free) && free < DiskReserveBytes;
+    }
+    return SpaceShort;
+}
 
 uint64_t NowMs() {
     return GetTickCount64();
@@ -262,7 +278,7 @@ std::string RawHeaders(HINTERNET request) {
 void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, TransportResult* result,
               BodySink* sink = nullptr) {
     std::vector<char> buffer(ReadBufferSize);
-    uint64_t writtenSinceCheck = SpaceCheckBytes;  // the first piece is checked
+    bool firstWrite = true;
     const uint64_t started = NowMs();
     for (;;) {
         // What has arrived, or what the body brings in a moment at its rate, is asked for: a read of the whole
@@ -308,14 +324,11 @@ void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, Tr
         if (!sink) RunMeter.Add(got);  // a sink counts what it keeps
         InterlockedExchange(&flight.received, (LONG)result->stored);
         // No write takes the volume below its reserve: the file fails, what arrived waits, nothing is replaced.
-        if ((file != INVALID_HANDLE_VALUE || sink) && (writtenSinceCheck += got) >= SpaceCheckBytes) {
-            writtenSinceCheck = 0;
-            uint64_t free = 0;
-            if (FreeDiskSpace(".", &free) && free < DiskReserveBytes) {
-                result->diskLow = true;
-                return;
-            }
+        if ((file != INVALID_HANDLE_VALUE || sink) && VolumeShort(got, firstWrite)) {
+            result->diskLow = true;
+            return;
         }
+        firstWrite = false;
         if (result->tooLarge) return;
     }
     if (!result->ended) result->lastError = (long)GetLastError();
@@ -323,8 +336,9 @@ void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, Tr
 
 // Opens the staging file with its first offset bytes kept and nothing beyond them.
 HANDLE OpenStagingFile(const char* name, int64_t offset) {
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return file;
+    HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, offset ? OPEN_ALWAYS : CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || offset == 0) return file;
     LARGE_INTEGER at;
     at.QuadPart = offset;
     if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
