@@ -498,15 +498,20 @@ def net_section(args, native_bin, windows_bin, display, template, work):
         nginx.stop()
 
 
+def one_file_site(native_bin, site, path, size, seed):
+    """A published site of one file of random bytes from seed, made once and kept under --work."""
+    if not (site / "update.cfg").exists():
+        (site / path).parent.mkdir(parents=True, exist_ok=True)
+        (site / path).write_bytes(random.Random(seed).randbytes(size))
+        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
+        harness.publish(site)
+    return site
+
+
 def cut_section(native_bin, windows_bin, work, prefix, port):
     """One 64 MB file on the home line whose first connection is cut at 48 MB: the time of the run, whether it
     ended up to date, and the bytes the server sent, against the file's size."""
-    site = work / "net-cut-site"
-    if not (site / "update.cfg").exists():
-        (site / "data").mkdir(parents=True, exist_ok=True)
-        (site / "data" / "pack.dat").write_bytes(random.Random(48).randbytes(64_000_000))
-        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
-        harness.publish(site)
+    site = one_file_site(native_bin, work / "net-cut-site", "data/pack.dat", 64_000_000, 48)
     entries = [tuple(line.split(" ")[:2]) for line in (site / "update.cfg").read_text().splitlines()]
     rtt, down, up = PROFILES["home"]
     nginx = harness.Nginx(site, work / "net-cut-nginx", port + 2)
@@ -531,16 +536,12 @@ def cut_section(native_bin, windows_bin, work, prefix, port):
               note_text=f"{'up to date' if run[0] is not None and not run[5] else 'NOT up to date'}; "
                         f"{sent / 64e6:.3f}x the file fetched")
 
+
 def limit_section(args, native_bin, windows_bin, display, template, work):
     """The download limit kept in the settings file, on loopback: one 80 MB file fetched by the launcher for each
     limit, the bytes that reached its staging file sampled every 100 ms, and the rate over 10 s from the second
     second on (so the first answer's burst stays out of it), against the limit."""
-    site = work / "limit-site"
-    if not (site / "update.cfg").exists():
-        (site / "data").mkdir(parents=True, exist_ok=True)
-        (site / "data" / "big.dat").write_bytes(random.Random(77).randbytes(80_000_000))
-        os.environ["LAUNCHER_NATIVE_BIN_DIR"] = str(native_bin)
-        harness.publish(site)
+    site = one_file_site(native_bin, work / "limit-site", "data/big.dat", 80_000_000, 77)
     host, port = harness.test_host()
     nginx = harness.Nginx(site, work / "limit-nginx", port)
     prefix = wine_prefix(work / "limit-prefix", display, template, [])
