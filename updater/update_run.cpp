@@ -244,12 +244,23 @@ int Run::FetchPending() {
         return failed;
     }
 
+    // Each host that works has transferSlots transfers of its own, so that two mirrors give nearly twice one; a
+    // thread beyond what the hosts still in use allow ends before its next file.
+    int hostsAtStart = std::max(1, (int)plan.hosts.size() - (int)plan.hostsPassedOver.size());
+    int threadCount = std::min({plan.transferSlots * hostsAtStart, (int)MaxTransfersInFlight, count});
+    threadCount = std::max(threadCount, std::min(plan.transferSlots, count));
     std::vector<Outcome> outcomes(count);
     std::mutex lock;
     std::condition_variable changed;
-    int next = 0, finished = 0;
+    int next = 0, finished = 0, started = 0;
     auto transfer = [&] {
+        int order;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            order = started++;
+        }
         for (;;) {
+            if (order >= plan.transferSlots && order >= plan.transferSlots * RunHostsInUse()) return;
             int i;
             {
                 std::lock_guard<std::mutex> guard(lock);
@@ -270,7 +281,7 @@ int Run::FetchPending() {
     };
     std::vector<HelperThread*> threads;
     auto runTransfers = [](void* argument) { (*(decltype(transfer)*)argument)(); };
-    for (int t = 0; t < std::min(plan.transferSlots, count); ++t) {
+    for (int t = 0; t < threadCount; ++t) {
         if (HelperThread* thread = StartHelperThread(runTransfers, &transfer)) threads.push_back(thread);
     }
     // Without any thread the files are fetched here, one after another.
@@ -319,6 +330,7 @@ void Run::DownloadPending() {
     const bool severalHosts = plan.hosts.size() > 1;
     HostChoice hosts(plan.hosts, (int)pending.size());
     if (severalHosts) {
+        hosts.LimitSlotsPerHost(plan.transferSlots);
         hosts.Seed(LoadHostRanking(HostRankingName));
         std::vector<HostRate> passedOver;
         for (const std::string& base : plan.hostsPassedOver) passedOver.push_back({base, 0});

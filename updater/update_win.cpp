@@ -50,29 +50,31 @@ UpdatePlan PrepareUpdate() {
     UpdatePlan plan;
     std::vector<std::string> bases;
     for (int i = 0; i < ListHostCount(); ++i) bases.push_back(ListHostBaseUrl(i));
-    // Every host but the last is asked quietly, within a first-byte bound: its lines are told only if it answers,
-    // and one line tells that it was passed over otherwise. The last host is asked as a build with one host always
-    // asked its only one, its lines told whatever it answers.
-    std::vector<std::string> quiet, passedOver;
-    std::vector<std::string> others(bases.begin(), bases.end() - 1);
+    // Each host is asked quietly, its lines told only if it answers, and one line tells that it was passed over
+    // otherwise; the one asked last of all is asked as a build with one host always asked its only one, its lines
+    // told whatever it answers.
+    std::vector<std::string> quiet;
+    std::vector<int> passedOver;
+    bool toldAsItCame = false;
+    int lastAsked = (int)bases.size() - 1;
     int chosen = ChooseListHost(
-        others,
-        [&](int host) -> const char* {
+        bases,
+        [&](int host, bool hurried, bool last) -> const char* {
             quiet.clear();
-            CaptureLogLines(&quiet);
-            const char* problem = FetchListFrom(bases[host].c_str(), ListHostFirstByteSeconds, plan, quiet);
+            toldAsItCame = last;
+            lastAsked = host;
+            if (!last) CaptureLogLines(&quiet);
+            const char* problem = FetchListFrom(bases[host].c_str(), hurried ? ListHostFirstByteMs : 0, plan, quiet);
             CaptureLogLines(nullptr);
             return problem;
         },
-        passedOver);
-    for (const std::string& line : passedOver) LogLine(line.c_str());
-    std::vector<std::string> passed(bases.begin(), bases.begin() + (chosen < 0 ? (int)others.size() : chosen));
-    if (chosen >= 0) {
+        [](const char* line) { LogLine(line); }, passedOver);
+    if (chosen >= 0 && !toldAsItCame) {
         for (const std::string& line : quiet) LogLine(line.c_str());
-    } else {
-        chosen = (int)bases.size() - 1;
-        FetchListFrom(bases[chosen].c_str(), 0, plan, quiet);
     }
+    if (chosen < 0) chosen = lastAsked;
+    std::vector<std::string> passed;
+    for (int host : passedOver) passed.push_back(bases[host]);
     plan.hostsPassedOver = passed;
     // The rest comes from the host that answered, with the whole time-out: the mirror list, and a new launcher.
     UseListHost(bases[chosen].c_str(), 0);

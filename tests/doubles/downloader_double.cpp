@@ -56,6 +56,7 @@ const char* FetchRange(const char*, const char*, const ByteRange&, uint64_t, con
 }
 
 void UseRunHosts(HostChoice*) {}
+int RunHostsInUse() { return 1; }
 
 std::string PreferredBase(const FetchRequest& request) { return request.base ? request.base : ""; }
 const char* FetchRangesAtOnce(const char*, const char*, const ByteRange*, size_t, uint64_t, RangeOutput&, bool*) {

@@ -41,13 +41,15 @@ class HostChoice;
 // The run's hosts for its files, or null; the update run sets them for its transfers and clears them before its
 // end. FetchFile calls into the choice under a lock of its own, since HostChoice has none.
 void UseRunHosts(HostChoice* choice);
+// The run's hosts not dropped for the run; 1 when UseRunHosts set none.
+int RunHostsInUse();
 // The base URL the next attempt of request would go to, without counting it: the run's choice for a run's file,
 // else request.base or the list host. A patch fetches its block index and ranges there.
 std::string PreferredBase(const FetchRequest& request);
 
 // The host start-up asks for the list and the files beside it (DownloadFile), and the first-byte bound of each
 // answer where another host could be asked instead (0: none); main thread. Until called: UpdateBaseUrl, no bound.
-void UseListHost(const char* base, unsigned firstByteSeconds);
+void UseListHost(const char* base, unsigned firstByteMs);
 // Why the last DownloadFile failed, in a few words (FormatHostProblem); main thread.
 const char* LastDownloadProblem();
 

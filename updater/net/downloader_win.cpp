@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -70,13 +71,22 @@ std::mutex ChoiceLock;
 
 // The list host of start-up: written on the main thread before any transfer thread starts, read by all.
 std::string ListBase = UpdateBaseUrl;
-unsigned ListFirstByteSeconds;
+unsigned ListFirstByteMs;
 char ListProblem[ProblemTextSize];
 
-// The host of the next attempt of a run's file: -1 when the file has no host left (or is fetched outside a run).
+// Told when an attempt on a run's host ended, so that a file waiting for a free slot asks again.
+std::condition_variable HostFreed;
+
+// The host of the next attempt of a run's file, once one has a free slot: -1 when the file has no host left (or is
+// fetched outside a run).
 int BeginOnHost(const FetchRequest& request) {
-    std::lock_guard<std::mutex> guard(ChoiceLock);
-    return RunHosts && request.pendingIndex >= 0 ? RunHosts->Begin(request.pendingIndex) : -1;
+    std::unique_lock<std::mutex> guard(ChoiceLock);
+    if (!RunHosts || request.pendingIndex < 0) return -1;
+    for (;;) {
+        int host = RunHosts->Begin(request.pendingIndex);
+        if (host != HostChoice::NoHostFree) return host;
+        HostFreed.wait(guard);
+    }
 }
 
 // Whether a host of the run besides host is still in use.
@@ -95,21 +105,27 @@ void UseRunHosts(HostChoice* choice) {
     RunHosts = choice;
 }
 
+int RunHostsInUse() {
+    std::lock_guard<std::mutex> guard(ChoiceLock);
+    return RunHosts ? RunHosts->HostsInUse() : 1;
+}
+
 std::string PreferredBase(const FetchRequest& request) {
     std::lock_guard<std::mutex> guard(ChoiceLock);
     if (RunHosts && request.pendingIndex >= 0) {
         int host = RunHosts->Begin(request.pendingIndex);
         if (host >= 0) {
             RunHosts->Abandoned(request.pendingIndex, host);
+            HostFreed.notify_all();
             return RunHosts->Base(host);
         }
     }
     return request.base ? request.base : ListBase;
 }
 
-void UseListHost(const char* base, unsigned firstByteSeconds) {
+void UseListHost(const char* base, unsigned firstByteMs) {
     ListBase = base ? base : UpdateBaseUrl;
-    ListFirstByteSeconds = firstByteSeconds;
+    ListFirstByteMs = firstByteMs;
 }
 
 const char* LastDownloadProblem() { return ListProblem; }
@@ -162,7 +178,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
         // Without a signed length, the run's total grows by each file's length as its first answer tells it.
         if (!request.fingerprint && request.pendingIndex >= 0) ask.totalCounted = &counted;
         // Where another host could take the file, a silent one is left after the list hosts' first-byte bound.
-        if (host >= 0 && OtherHostLeft(host)) ask.limits.firstByteSeconds = ListHostFirstByteSeconds;
+        if (host >= 0 && OtherHostLeft(host)) ask.limits.firstByteMs = FileHostFirstByteMs;
         TransportResult answer;
         const ULONGLONG started = GetTickCount64();
         Transport(ask, &answer);
@@ -195,6 +211,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
                 FormatDroppedLine(line, sizeof line, base.c_str());
                 lines.push_back(line);
             }
+            HostFreed.notify_all();
         }
         if (end.failure == TransferDone) break;
         if (end.failure == TransferDigestMismatch || end.failure == TransferTooLarge) DeleteFileA(partial);
@@ -227,6 +244,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
             if (next >= 0) {
                 std::lock_guard<std::mutex> guard(ChoiceLock);
                 RunHosts->Abandoned(request.pendingIndex, next);
+                HostFreed.notify_all();
             }
             break;
         }
@@ -408,7 +426,7 @@ const char* FetchRangesAtOnce(const char* base, const char* path, const ByteRang
 
 bool DownloadFile(const char* path, uint64_t maxBytes, const char* query, std::vector<std::string>* into) {
     FetchRequest request{path, nullptr, nullptr, nullptr, ManifestLimits(maxBytes, DownloadTimeoutSeconds), 0};
-    request.limits.firstByteSeconds = ListFirstByteSeconds;
+    request.limits.firstByteMs = ListFirstByteMs;
     request.query = query;
     request.base = ListBase.c_str();
     request.problem = ListProblem;

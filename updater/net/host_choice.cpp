@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "common/file.h"
 #include "common/text.h"
@@ -63,6 +64,17 @@ double HostChoice::Rate(int index) const {
     return host.failedUnmeasured ? 0 : host.seededRate;
 }
 
+int HostChoice::Slots(int index) const {
+    if (slotsPerHost_ >= 1 << 30) return slotsPerHost_;
+    double rate = Rate(index), best = 0;
+    if (rate < 0) return std::min(2, slotsPerHost_);
+    for (int i = 0; i < HostCount(); ++i) {
+        if (!hosts_[i].dropped) best = std::max(best, Rate(i));
+    }
+    if (rate >= best) return slotsPerHost_;
+    return (int)std::ceil(slotsPerHost_ * rate / best);
+}
+
 int HostChoice::Begin(int file) {
     if (file < 0 || file >= (int)files_.size() || hosts_.empty()) return -1;
     File& state = files_[file];
@@ -75,6 +87,16 @@ int HostChoice::Begin(int file) {
     }
     uint32_t candidates = untried ? untried : state.attempts < HostAttemptBudget ? retryable : 0;
     if (!candidates) return -1;
+    uint32_t roomy = 0;
+    for (int i = 0; i < HostCount(); ++i) {
+        if ((candidates >> i & 1) && hosts_[i].inFlight < Slots(i)) roomy |= 1u << i;
+    }
+    // Where none has room, the file waits for the end of an attempt in flight, which frees a slot; a host known to
+    // have failed has no slot while another works, yet takes a file that no other host is left for.
+    bool busy = false;
+    for (int i = 0; i < HostCount(); ++i) busy |= (candidates >> i & 1) && hosts_[i].inFlight > 0;
+    if (roomy) candidates = roomy;
+    else if (busy) return NoHostFree;
 
     // A host with no rate that carries nothing is measured first, in the list's order.
     int best = -1;
@@ -109,6 +131,12 @@ int HostChoice::Begin(int file) {
     return best;
 }
 
+int HostChoice::HostsInUse() const {
+    int alive = 0;
+    for (const Host& host : hosts_) alive += !host.dropped;
+    return alive;
+}
+
 void HostChoice::Succeeded(int file, int host, uint64_t bytes, double seconds) {
     if (host < 0 || host >= HostCount() || file < 0 || file >= (int)files_.size()) return;
     Host& h = hosts_[host];
@@ -136,9 +164,7 @@ bool HostChoice::Failed(int file, int host, HostFailure failure, uint64_t bytes,
     }
     if (failure == HostClientError) files_[file].refused |= 1u << host;
     if (h.dropped || ++h.failuresInARow < DropAfterFailuresInARow) return false;
-    int alive = 0;
-    for (const Host& other : hosts_) alive += !other.dropped;
-    if (alive <= 1) return false;  // the last host stays, as the only host of a build always did
+    if (HostsInUse() <= 1) return false;  // the last host stays, as the only host of a build always did
     h.dropped = true;
     return true;
 }
@@ -195,17 +221,40 @@ bool SaveHostRanking(const char* path, const std::vector<HostRate>& ranking) {
     return ReplaceFileContents(path, text.data(), text.size());
 }
 
-int ChooseListHost(const std::vector<std::string>& bases, const std::function<const char*(int host)>& fetch,
-                   std::vector<std::string>& lines) {
+int ChooseListHost(const std::vector<std::string>& bases,
+                   const std::function<const char*(int host, bool hurried, bool last)>& fetch,
+                   const std::function<void(const char* line)>& say, std::vector<int>& passedOver) {
+    const int count = (int)bases.size();
+    if (count == 0) return -1;
     char line[UrlBufferSize + 200];  // a base URL and a short reason
-    for (int host = 0; host < (int)bases.size(); ++host) {
-        const char* problem = fetch(host);
+    std::vector<int> unhurried;      // the last host, then those that only were slow to answer
+    for (int host = 0; host + 1 < count; ++host) {
+        const char* problem = fetch(host, true, false);
         if (!problem) return host;
         FormatPassedOverLine(line, sizeof line, bases[host].c_str(), problem);
-        lines.push_back(line);
+        say(line);
+        passedOver.push_back(host);
+        if (strcmp(problem, TimedOutProblem) == 0) unhurried.push_back(host);
+    }
+    unhurried.insert(unhurried.begin(), count - 1);
+    for (size_t i = 0; i < unhurried.size(); ++i) {
+        const int host = unhurried[i];
+        const bool last = i + 1 == unhurried.size();
+        const char* problem = fetch(host, false, last);
+        if (!problem) {
+            passedOver.erase(std::remove(passedOver.begin(), passedOver.end(), host), passedOver.end());
+            return host;
+        }
+        if (!last) {
+            FormatPassedOverLine(line, sizeof line, bases[host].c_str(), problem);
+            say(line);
+        }
+        if (host == count - 1) passedOver.push_back(host);
     }
     return -1;
 }
+
+const char TimedOutProblem[] = "timed out";
 
 void FormatHostProblem(char* buffer, size_t size, TransferFailure failure, int httpStatus, long lastError) {
     // WinINet's error for a name that did not resolve; the value is the same on every platform's headers.
@@ -215,7 +264,7 @@ void FormatHostProblem(char* buffer, size_t size, TransferFailure failure, int h
         return;
     }
     switch (failure) {
-    case TransferTimedOut: snprintf(buffer, size, "timed out"); return;
+    case TransferTimedOut: snprintf(buffer, size, "%s", TimedOutProblem); return;
     case TransferTooLarge: snprintf(buffer, size, "too large"); return;
     case TransferDigestMismatch: snprintf(buffer, size, "wrong content"); return;
     case TransferRangeRefused: snprintf(buffer, size, "range refused"); return;

@@ -29,8 +29,12 @@ enum {
     HostAttemptBudget = 4,
     DropAfterFailuresInARow = 3,
     // A list host that accepted the connection has this long to send the first byte of its answer before the next
-    // list host is asked, so that a silent host does not hold the window back for the whole transfer time-out.
-    ListHostFirstByteSeconds = 4,
+    // list host is asked, so that a silent host holds the window back for a second, not the whole time-out; one
+    // that only timed out so is asked again with the whole time-out when no later host gave the list. The test
+    // build gives more, so that a loaded machine does not pass over a host that answers.
+    ListHostFirstByteMs = LAUNCHER_LIST_FIRST_BYTE_MS,
+    // While another host could take a file, its attempt has this long to its first byte.
+    FileHostFirstByteMs = 4000,
     // "<bytes per second> <base URL>\n" per host: 20 digits, a blank, the URL and the LF.
     MaxRankingFileSize = MaxRunHosts * (20 + 1 + MaxBaseUrlLength + 1),
 };
@@ -67,12 +71,21 @@ public:
     // bases: the run's hosts (MergeHosts); files: the pending files, numbered from 0.
     HostChoice(const std::vector<std::string>& bases, int files);
 
+    // At most slots attempts in flight on the fastest host, and on a slower one in proportion to its rate (none on
+    // one known to have failed), so that each host that works has slots of its own, as a build with one host gives its one host, while
+    // few files wait long on a slow line. A host not yet measured has two until it is. Unbounded until called.
+    void LimitSlotsPerHost(int slots) { slotsPerHost_ = slots; }
+    // Hosts not dropped for the run.
+    int HostsInUse() const;
+
     // Takes the last run's rates for the hosts it names (ReadHostRanking); a host of rate 0 is known to have failed.
     void Seed(const std::vector<HostRate>& ranking);
 
     // The host for the next attempt of file, counted as in flight and against the file's budget; -1 when the file is
-    // given up: no host is left that has not failed it, and no retry is allowed on those that have.
+    // given up: no host is left that has not failed it, and no retry is allowed on those that have; NoHostFree when
+    // every host left for it has all its slots in flight: ask again once an attempt ended.
     int Begin(int file);
+    enum { NoHostFree = -2 };
     // The attempt of file on host, begun by Begin, completed with bytes in seconds.
     void Succeeded(int file, int host, uint64_t bytes, double seconds);
     // The attempt failed after bytes in seconds, which count in the host's rate (a slow or stalled host falls
@@ -112,8 +125,10 @@ private:
         int attempts = 0;
     };
     double Rate(int host) const;  // -1 when unknown
+    int Slots(int host) const;
     std::vector<Host> hosts_;
     std::vector<File> files_;
+    int slotsPerHost_ = 1 << 30;
 };
 
 // Reads a ranking file: "<bytes per second> <base URL>\n" lines, at most MaxRunHosts, from the first
@@ -126,16 +141,21 @@ std::vector<HostRate> LoadHostRanking(const char* path);
 // Replaces the file at path with ranking in one step; false when it could not be written.
 bool SaveHostRanking(const char* path, const std::vector<HostRate>& ranking);
 
-// Asks the build's list hosts for the file list in order: fetch(host) fetches and checks update.cfg (and, signed, its
-// signature and listing) from bases[host] within ListHostFirstByteSeconds to its first byte, and returns null when
-// it gave a whole, valid answer, else why not ("connection refused", "HTTP 404", "the signature is not valid").
-// Appends one line per host passed over (FormatPassedOverLine) and returns the host that answered, -1 when none did.
-int ChooseListHost(const std::vector<std::string>& bases, const std::function<const char*(int host)>& fetch,
-                   std::vector<std::string>& lines);
+// Asks the build's list hosts for the file list: fetch(host, hurried, last) fetches and checks update.cfg (and,
+// signed, its signature and listing) from bases[host], hurried: within ListHostFirstByteMs to its first byte, and
+// returns null when it gave a whole, valid answer, else why not ("connection refused", "timed out", "HTTP 404", "the
+// signature is not valid"). Every host but the last is asked hurried, in order; then the last, and after it those
+// that only timed out, with the whole time-out. The one asked last of all is told so (last): its own lines say why
+// it failed. Each other host that fails is passed over with a line to say (FormatPassedOverLine), and its index
+// goes to passedOver unless a later ask chose it. Returns the host that answered, -1 when none did.
+int ChooseListHost(const std::vector<std::string>& bases,
+                   const std::function<const char*(int host, bool hurried, bool last)>& fetch,
+                   const std::function<void(const char* line)>& say, std::vector<int>& passedOver);
 
 // Why a host's transfer failed, in a few words, for the passed-over and failover lines: "connection refused",
 // "the name did not resolve", "timed out", "HTTP 503", "cut short", "too large", "wrong content".
 void FormatHostProblem(char* buffer, size_t size, TransferFailure failure, int httpStatus, long lastError);
+extern const char TimedOutProblem[];  // "timed out"
 
 // "Update server %s passed over: %s."
 void FormatPassedOverLine(char* buffer, size_t size, const char* base, const char* reason);

@@ -17,7 +17,7 @@ struct TransferLimits {
     int retries;                // further attempts after a transient failure
     // The answer's head must arrive this long after the request, connection included; 0: only the silence bound.
     // Set where another host can be asked instead, so that a host that accepts and says nothing costs little.
-    unsigned firstByteSeconds = 0;
+    unsigned firstByteMs = 0;
 };
 
 enum {
@@ -27,6 +27,8 @@ enum {
     MinimumRateBytes = 64 * 1024,
     // Transfers in flight at most, all to the one update server; chosen with the benchmark.
     MaxTransferSlots = LAUNCHER_TRANSFER_SLOTS,
+    // With several hosts each host that works has MaxTransferSlots of its own, up to this many in all.
+    MaxTransfersInFlight = 2 * MaxTransferSlots,
 };
 
 // The list and its signature: whole within the time-out of their request, bounded, never retried, so

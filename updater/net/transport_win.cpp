@@ -49,7 +49,7 @@ enum {
     // An unusable answer's body up to this long is read and dropped, so that its connection stays usable.
     DrainBytes = 64 * 1024,
     // The update run's transfers, a patch's ranges in flight and the start-up's own.
-    SlotCount = 2 * MaxTransferSlots + 2,
+    SlotCount = MaxTransfersInFlight + 2,
 };
 
 // Requests of every transfer: keep the body out of the URL cache, ask caches on the way for a fresh copy, and keep
@@ -91,8 +91,7 @@ struct Session {
 
 // A silence is ended by the network layer itself, since a close from another thread need not stop a blocked
 // receive (under Wine it does not); Wine gives new handles none of the session's time-outs, so each gets them.
-void SetSilenceTimeouts(HINTERNET handle, unsigned seconds = DownloadTimeoutSeconds) {
-    DWORD silence = seconds * 1000u;
+void SetSilenceTimeouts(HINTERNET handle, DWORD silence = DownloadTimeoutSeconds * 1000u) {
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
         InternetSetOptionA(handle, option, &silence, sizeof silence);
     }
@@ -218,7 +217,7 @@ DWORD WINAPI WatchTransfers(void*) {
             watch.flight = nullptr;  // closed: nothing more to watch
             LeaveCriticalSection(&Watchdogs.lock);
         }
-        WaitForSingleObject(Watchdogs.wake, any ? 200 : INFINITE);
+        WaitForSingleObject(Watchdogs.wake, any ? 100 : INFINITE);
     }
 }
 
@@ -238,7 +237,7 @@ Watch* StartWatching(Flight& flight, const TransferLimits& limits) {
         if (Watchdogs.started && !watch.flight && !watch.aborting) {
             DWORD now = GetTickCount();
             watch = Watch{&flight, limits.wholeSeconds * 1000u, limits.rateWindowSeconds * 1000u,
-                          limits.firstByteSeconds * 1000u, (DWORD)limits.minWindowBytes, now, now, 0, false};
+                          limits.firstByteMs, (DWORD)limits.minWindowBytes, now, now, 0, false};
             found = &watch;
             break;
         }
@@ -369,7 +368,7 @@ void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* resu
     flight.Touch();
     InterlockedExchange(&flight.answered, 1);
     // The head is here: the body has the usual silence bound.
-    if (ask.limits.firstByteSeconds) SetSilenceTimeouts(flight.request);
+    if (ask.limits.firstByteMs) SetSilenceTimeouts(flight.request);
     // The status is judged before anything else, from the answer itself.
     DWORD status = 0, size = sizeof status;
     if (!HttpQueryInfoA(flight.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
@@ -459,8 +458,8 @@ void Transport(const TransportRequest& ask, TransportResult* result) {
         result->lastError = (long)GetLastError();
     } else {
         // The network layer ends a silent host itself, since the watchdog's close need not stop a blocked call.
-        SetSilenceTimeouts(flight.request, ask.limits.firstByteSeconds ? ask.limits.firstByteSeconds
-                                                                        : (unsigned)DownloadTimeoutSeconds);
+        SetSilenceTimeouts(flight.request, ask.limits.firstByteMs ? ask.limits.firstByteMs
+                                                                   : DownloadTimeoutSeconds * 1000u);
         Watch* watch = StartWatching(flight, ask.limits);
         Exchange(ask, flight, result);
         StopWatching(watch, flight);
@@ -472,8 +471,8 @@ void Transport(const TransportRequest& ask, TransportResult* result) {
     const long SocketTimedOut = 10060;
     DWORD quiet = GetTickCount() - (DWORD)flight.lastActivity;
     bool unfinished = !result->ended || (result->announced >= 0 && result->stored != (uint64_t)result->announced);
-    const DWORD silence = (ask.limits.firstByteSeconds && !flight.answered ? ask.limits.firstByteSeconds
-                                                                             : (unsigned)DownloadTimeoutSeconds) * 1000u;
+    const DWORD silence = ask.limits.firstByteMs && !flight.answered ? ask.limits.firstByteMs
+                                                                      : DownloadTimeoutSeconds * 1000u;
     if (flight.timedOut || result->lastError == ERROR_INTERNET_TIMEOUT || result->lastError == SocketTimedOut ||
         (unfinished && !result->tooLarge && !result->writeFailed && quiet + 1000 >= silence)) {
         result->timedOut = true;

@@ -2,6 +2,7 @@
 // file; the list-host loop and its lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
         std::vector<std::string> hosts;
         std::vector<HostRate> seed;
         std::vector<Step> steps;
+        int slotsPerHost = 0;  // 0: unbounded
     } cases[] = {
         {"one host: 4 attempts of a file, as the transport's retries", {A}, {},
          {{Start, 0, 0}, Bad(0, 0, HostTimedOut), {Start, 0, 0}, Bad(0, 0, HostRefused), {Start, 0, 0},
@@ -92,9 +94,17 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
          {{Start, 0, 1}, {Start, 1, 1}, {Start, 2, 1}, Ok(0, 1, 1), {Start, 3, 1}}},
         {"this run's measure overrides the last run's", {A, B}, {{A, 1000000}, {B, 2000000}},
          {{Start, 0, 1}, Ok(0, 1, 0.1), {Start, 1, 0}, {Start, 2, 0}}},
+        {"the fastest host has every slot, a slower one a share by its rate; a file waits for a free slot on a "
+         "host that has not failed it",
+         {A, B}, {},
+         {{Start, 0, 0}, {Start, 1, 1}, Ok(0, 0, 10), Ok(1, 1, 1), {Start, 2, 0}, {Start, 3, 0}, {Start, 4, 1},
+          {Start, 5, HostChoice::NoHostFree}, Bad(4, 1, HostCut), {Start, 4, HostChoice::NoHostFree}, Ok(2, 0, 10),
+          {Start, 4, 0}},
+         2},
     };
     for (const auto& c : cases) {
         HostChoice choice(c.hosts, 10);
+        if (c.slotsPerHost) choice.LimitSlotsPerHost(c.slotsPerHost);
         choice.Seed(c.seed);
         for (size_t i = 0; i < c.steps.size(); ++i) {
             const Step& step = c.steps[i];
@@ -183,32 +193,81 @@ TEST_F(HostRankingFile, KeepsTheRankingForTheNextStartAndIgnoresAnOverlongFile) 
 
 TEST(ListHosts, FirstWholeValidAnswerWinsAndEachPassedOverHostIsSaid) {
     const std::vector<std::string> bases = {A, B, C};
+    struct Ask {
+        int host;
+        bool hurried, last;
+        const char* answer;  // null for a whole, valid list, else why not
+    };
+    const char* timedOut = TimedOutProblem;
     const struct {
-        std::vector<const char*> answers;  // per host: null for a whole, valid list, else why not
+        const char* what;
+        std::vector<Ask> asks;  // in the order expected
         int chosen;
         std::vector<std::string> lines;
+        std::vector<int> passedOver;
     } cases[] = {
-        {{nullptr, "never asked", "never asked"}, 0, {}},
-        {{"connection refused", nullptr, "never asked"}, 1,
-         {"Update server " + A + " passed over: connection refused."}},
-        {{"no answer within 4 s", "the signature is not valid", nullptr}, 2,
-         {"Update server " + A + " passed over: no answer within 4 s.",
-          "Update server " + B + " passed over: the signature is not valid."}},
-        {{"HTTP 404", "HTTP 503", "version 5 is older than the installed version 6"}, -1,
-         {"Update server " + A + " passed over: HTTP 404.", "Update server " + B + " passed over: HTTP 503.",
-          "Update server " + C + " passed over: version 5 is older than the installed version 6."}},
+        {"the origin answers", {{0, true, false, nullptr}}, 0, {}, {}},
+        {"the next host after a refusal", {{0, true, false, "connection refused"}, {1, true, false, nullptr}}, 1,
+         {"Update server " + A + " passed over: connection refused."}, {0}},
+        {"the last host has the whole time-out, and is not the last ask while a host only timed out",
+         {{0, true, false, timedOut}, {1, true, false, "the signature is not valid"}, {2, false, false, nullptr}}, 2,
+         {"Update server " + A + " passed over: timed out.",
+          "Update server " + B + " passed over: the signature is not valid."},
+         {0, 1}},
+        {"none answers: the last host's own lines say why",
+         {{0, true, false, "HTTP 404"}, {1, true, false, "HTTP 503"},
+          {2, false, true, "version 5 is older than the installed version 6"}},
+         -1, {"Update server " + A + " passed over: HTTP 404.", "Update server " + B + " passed over: HTTP 503."},
+         {0, 1, 2}},
+        {"a host that only timed out is asked again with the whole time-out once the last failed",
+         {{0, true, false, timedOut}, {1, true, false, timedOut}, {2, false, false, "HTTP 404"},
+          {0, false, false, nullptr}},
+         0,
+         {"Update server " + A + " passed over: timed out.", "Update server " + B + " passed over: timed out.",
+          "Update server " + C + " passed over: HTTP 404."},
+         {1, 2}},
+        {"the host asked again last of all tells its own lines",
+         {{0, true, false, timedOut}, {1, true, false, "HTTP 404"}, {2, false, false, "connection refused"},
+          {0, false, true, timedOut}},
+         -1,
+         {"Update server " + A + " passed over: timed out.", "Update server " + B + " passed over: HTTP 404.",
+          "Update server " + C + " passed over: connection refused."},
+         {0, 1, 2}},
     };
     for (const auto& c : cases) {
         std::vector<std::string> lines;
-        std::vector<int> asked;
-        int chosen = ChooseListHost(bases, [&](int host) {
-            asked.push_back(host);
-            return c.answers[host];
-        }, lines);
-        EXPECT_EQ(c.chosen, chosen);
-        EXPECT_EQ(c.lines, lines);
-        EXPECT_EQ((size_t)(c.chosen < 0 ? 3 : c.chosen + 1), asked.size());
+        std::vector<int> passedOver;
+        size_t asked = 0;
+        int chosen = ChooseListHost(
+            bases,
+            [&](int host, bool hurried, bool last) -> const char* {
+                if (asked >= c.asks.size()) {
+                    ADD_FAILURE() << c.what << ": asked " << host << " beyond the script";
+                    return "never asked";
+                }
+                const Ask& ask = c.asks[asked++];
+                EXPECT_EQ(ask.host, host) << c.what << ", ask " << asked;
+                EXPECT_EQ(ask.hurried, hurried) << c.what << ", ask " << asked;
+                EXPECT_EQ(ask.last, last) << c.what << ", ask " << asked;
+                return ask.answer;
+            },
+            [&](const char* line) { lines.push_back(line); }, passedOver);
+        EXPECT_EQ(c.chosen, chosen) << c.what;
+        EXPECT_EQ(c.lines, lines) << c.what;
+        EXPECT_EQ(c.asks.size(), asked) << c.what;
+        std::sort(passedOver.begin(), passedOver.end());
+        EXPECT_EQ(c.passedOver, passedOver) << c.what;
     }
+    // One host is asked once, as a build with one host always asked it.
+    int asks = 0;
+    std::vector<int> passedOver;
+    EXPECT_EQ(-1, ChooseListHost({A}, [&](int, bool hurried, bool last) {
+        ++asks;
+        EXPECT_FALSE(hurried);
+        EXPECT_TRUE(last);
+        return "timed out";
+    }, [](const char*) { ADD_FAILURE() << "a line for the only host"; }, passedOver));
+    EXPECT_EQ(1, asks);
     char line[300];
     FormatFailoverLine(line, sizeof line, "data/a.spr", A.c_str(), "HTTP 404", B.c_str());
     EXPECT_STREQ(("Download: data/a.spr failed at " + A + " (HTTP 404), trying " + B + ".").c_str(), line);
