@@ -42,7 +42,8 @@ std::vector<std::string> MergeHosts(const std::vector<std::string>& buildBases,
     return merged;
 }
 
-HostChoice::HostChoice(const std::vector<std::string>& bases, int files) : files_(files > 0 ? files : 0) {
+HostChoice::HostChoice(const std::vector<std::string>& bases, int files)
+    : files_(files > 0 ? files : 0), unstarted_((int)files_.size()) {
     for (const std::string& base : MergeHosts(bases, {})) {
         hosts_.push_back(Host());
         hosts_.back().base = base;
@@ -64,14 +65,30 @@ double HostChoice::Rate(int index) const {
     return host.failedUnmeasured ? 0 : host.seededRate;
 }
 
+double HostChoice::Throughput(int index) const {
+    const Host& host = hosts_[index];
+    double rate = Rate(index);
+    return host.completed && rate > 0 ? rate * (double)host.sharing / host.completed : rate;
+}
+
 int HostChoice::Slots(int index) const {
     if (slotsPerHost_ >= 1 << 30) return slotsPerHost_;
-    double rate = Rate(index), best = 0;
+    // By what the host gave in all, not per transfer: a fast host's transfers share its line, and each of them
+    // may be slower than the lone one of a slow host.
+    double rate = Throughput(index), best = 0;
     if (rate < 0) return std::min(2, slotsPerHost_);
+    bool anotherMayWork = false;
     for (int i = 0; i < HostCount(); ++i) {
-        if (!hosts_[i].dropped) best = std::max(best, Rate(i));
+        if (hosts_[i].dropped || i == index) continue;
+        best = std::max(best, Throughput(i));
+        anotherMayWork |= Rate(i) != 0;
     }
-    if (rate >= best) return slotsPerHost_;
+    if (rate == 0) return anotherMayWork ? 0 : slotsPerHost_;
+    // Half the best or more: every slot. A host given fewer slots gives less in all, so a share for hosts alike in
+    // speed would shrink one of them run after run.
+    if (rate * 2 >= best) return slotsPerHost_;
+    // The last files wait for a fast host rather than end the run late on a slow one.
+    if (unstarted_ < slotsPerHost_) return 0;
     return (int)std::ceil(slotsPerHost_ * rate / best);
 }
 
@@ -126,7 +143,7 @@ int HostChoice::Begin(int file) {
             }
         }
     }
-    ++state.attempts;
+    if (state.attempts++ == 0) --unstarted_;
     ++hosts_[best].inFlight;
     return best;
 }
@@ -144,12 +161,14 @@ void HostChoice::Succeeded(int file, int host, uint64_t bytes, double seconds) {
     h.bytes += bytes;
     h.seconds += seconds > 0 ? seconds : 0;
     h.failuresInARow = 0;
+    h.sharing += h.inFlight + 1;
+    ++h.completed;
 }
 
 void HostChoice::Abandoned(int file, int host) {
     if (host < 0 || host >= HostCount() || file < 0 || file >= (int)files_.size()) return;
     if (hosts_[host].inFlight > 0) --hosts_[host].inFlight;
-    if (files_[file].attempts > 0) --files_[file].attempts;
+    if (files_[file].attempts > 0 && --files_[file].attempts == 0) ++unstarted_;
 }
 
 bool HostChoice::Failed(int file, int host, HostFailure failure, uint64_t bytes, double seconds) {

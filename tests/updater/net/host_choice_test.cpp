@@ -101,6 +101,9 @@ TEST(HostChoice, ChoosesFailsOverAndGivesUp) {
           {Start, 5, HostChoice::NoHostFree}, Bad(4, 1, HostCut), {Start, 4, HostChoice::NoHostFree}, Ok(2, 0, 10),
           {Start, 4, 0}},
          2},
+        {"a host passed over at start-up has no slot while another may work", {A, B}, {{A, 0}},
+         {{Start, 0, 1}, {Start, 1, 1}, {Start, 2, HostChoice::NoHostFree}, Ok(0, 1, 5), {Start, 2, 1}},
+         2},
     };
     for (const auto& c : cases) {
         HostChoice choice(c.hosts, 10);
