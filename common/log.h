@@ -22,6 +22,15 @@ void LogLine(const char* message);
 // Appends one timestamped line to Launcher_log.txt only.
 void AppendLogFile(const char* message);
 
+// One line of a batch: for the file and the listener, as LogLine logs it, or for the file only, as AppendLogFile.
+struct LogBatchLine {
+    std::string text;
+    bool fileOnly;
+};
+// Logs lines in their order as LogLine and AppendLogFile would, with the file opened once for all of them: under
+// Wine every open is a request to its server, which the transfers in flight wait on too. Safe from any thread.
+void LogLines(const std::vector<LogBatchLine>& lines);
+
 // While into is set, the lines the calling thread logs go there instead of the file and the listener (other
 // threads log as usual); null ends it. Start-up uses it to ask a list host whose lines are told only if it answers.
 void CaptureLogLines(std::vector<std::string>* into);

@@ -19,19 +19,23 @@ LogListener Listener;
 std::vector<std::string>* Captured;
 DWORD CapturingThread;
 
-// Appends one timestamped line to Launcher_log.txt; the caller holds the lock. The file is opened
-// per line and closed at once, so other programs can read it at any time.
-void AppendFileLine(const char* message) {
+// Appends one timestamped line to the open log file (none when it could not be opened).
+void WriteFileLine(FILE* file, const char* message) {
+    if (!file) return;
     SYSTEMTIME now;
     GetLocalTime(&now);
     LogTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     char line[LogFileLineSize];
     size_t length = FormatLogFileLine(time, message, line);
+    fwrite(line, 1, length, file);
+}
+
+// Appends one timestamped line to Launcher_log.txt; the caller holds the lock. The file is opened
+// per line (or batch) and closed at once, so other programs can read it at any time.
+void AppendFileLine(const char* message) {
     FILE* file = fopen("Launcher_log.txt", "at");
-    if (file) {
-        fwrite(line, 1, length, file);
-        fclose(file);
-    }
+    WriteFileLine(file, message);
+    if (file) fclose(file);
 }
 
 }  // namespace
@@ -60,6 +64,30 @@ void CaptureLogLines(std::vector<std::string>* into) {
     Captured = into;
     CapturingThread = GetCurrentThreadId();
     LeaveCriticalSection(&Lock.section);
+}
+
+void LogLines(const std::vector<LogBatchLine>& lines) {
+    if (lines.empty()) return;
+    EnterCriticalSection(&Lock.section);
+    const bool capturing = Captured && CapturingThread == GetCurrentThreadId();
+    FILE* file = fopen("Launcher_log.txt", "at");
+    LogListener listener = Listener;
+    const bool first = Queue.empty();
+    bool queued = false;
+    for (const LogBatchLine& line : lines) {
+        if (!line.fileOnly && capturing) {
+            Captured->push_back(line.text);
+            continue;
+        }
+        WriteFileLine(file, line.text.c_str());
+        if (!line.fileOnly && listener) {
+            Queue.push_back(line.text);
+            queued = true;
+        }
+    }
+    if (file) fclose(file);
+    LeaveCriticalSection(&Lock.section);
+    if (queued) listener(first);
 }
 
 void LogLine(const char* message) {

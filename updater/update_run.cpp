@@ -124,6 +124,9 @@ struct Run {
     void DownloadPending();
 };
 
+// Lines of the check logged at a time at most, so that the list shows a long check's errors as they come.
+const size_t LogBatchSize = 64;
+
 void Run::CheckFiles() {
     // Whatever an interrupted run left in the staging folder goes first, but for the partial
     // bodies of files the list still names, which are resumed.
@@ -133,27 +136,33 @@ void Run::CheckFiles() {
     // A helper thread digests files ahead while this one reports them, so both cores read and hash. Each
     // report sees DigestText as digesting the entries one by one leaves it.
     localDigests.assign(entries.size(), std::string());
+    // Lines are logged in batches, each with one open of the log file: a first install logs some for every file.
+    std::vector<LogBatchLine> batch;
     DigestFilesInOrder(
         (int)entries.size(), [this](int index) { return entries[index].path; },
-        [this](int index, int error) {
+        [this, &batch](int index, int error) {
             if (DigestText[0] == '-') {
                 snprintf(LogMessageBuffer, LogMessageBufferSize, "{Error: %s %s}", strerror(error),
                          entries[index].path);
-                LogLine(LogMessageBuffer);
+                batch.push_back({LogMessageBuffer, false});
+                if (batch.size() >= LogBatchSize) {
+                    LogLines(batch);
+                    batch.clear();
+                }
             }
             localDigests[index] = DigestText;
         });
-    LogLine("Checking files...");
+    batch.push_back({"Checking files...", false});
 
     for (size_t j = 0; j < entries.size(); ++j) {
         if (localDigests[j] == entries[j].digest) continue;
         snprintf(LogMessageBuffer, LogMessageBufferSize, "File %s needs updating", entries[j].path);
-        LogLine(LogMessageBuffer);
+        batch.push_back({LogMessageBuffer, false});
         // The digests go to the log file only, where they help whoever investigates. Each text is
         // bounded by its slot, so the line stays within 404 characters.
         snprintf(LogMessageBuffer, LogMessageBufferSize, "File %.199s HASH (%.149s - %.149s)", entries[j].path,
                  localDigests[j].c_str(), entries[j].digest);
-        AppendLogFile(LogMessageBuffer);
+        batch.push_back({LogMessageBuffer, true});
         pending.push_back((int)j);
     }
     // The bytes to come: the signed lengths where the build has them, else each answer's as it arrives.
@@ -161,7 +170,10 @@ void Run::CheckFiles() {
     for (int entry : pending) {
         if (!plan.fingerprints.empty()) RunMeter.AddToTotal(plan.fingerprints[entry].length);
     }
+    // The window learns the count before it shows the lines: it waits for the window's thread, which then has not
+    // yet the many lines of a first install to take in, so the transfers start that much sooner.
     observer.FilesPending((int)pending.size());
+    LogLines(batch);
     DownloadPending();
 }
 
@@ -310,7 +322,9 @@ int Run::FetchPending() {
             nowFinished = seen = finished;
         }
         // Logged and shown outside the lock: both wait for the main thread, which the transfers never do.
-        for (const std::string& line : ready) LogLine(line.c_str());
+        std::vector<LogBatchLine> batch;
+        for (std::string& line : ready) batch.push_back({std::move(line), false});
+        LogLines(batch);
         const auto now = std::chrono::steady_clock::now();
         if (shown < nowFinished && (nowFinished == count || now - lastShown >= interval)) {
             shown = nowFinished;

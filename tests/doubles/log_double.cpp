@@ -32,6 +32,13 @@ void AppendLogFile(const char* message) {
     RecordedEvents.push_back(std::string("file: ") + message);
 }
 
+void LogLines(const std::vector<LogBatchLine>& lines) {
+    for (const LogBatchLine& line : lines) {
+        if (line.fileOnly) AppendLogFile(line.text.c_str());
+        else LogLine(line.text.c_str());
+    }
+}
+
 void RecordingObserver::FilesPending(int count) {
     RecordedEvents.push_back("pending: " + std::to_string(count));
 }
