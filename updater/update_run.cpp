@@ -165,15 +165,13 @@ void Run::CheckFiles() {
         batch.push_back({LogMessageBuffer, true});
         pending.push_back((int)j);
     }
+    LogLines(batch);
     // The bytes to come: the signed lengths where the build has them, else each answer's as it arrives.
     RunMeter.Reset();
     for (int entry : pending) {
         if (!plan.fingerprints.empty()) RunMeter.AddToTotal(plan.fingerprints[entry].length);
     }
-    // The window learns the count before it shows the lines: it waits for the window's thread, which then has not
-    // yet the many lines of a first install to take in, so the transfers start that much sooner.
     observer.FilesPending((int)pending.size());
-    LogLines(batch);
     DownloadPending();
 }
 
