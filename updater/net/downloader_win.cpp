@@ -146,7 +146,6 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     char partial[UrlBufferSize];
     bool resumable = MakePartialName(request.expectedDigest, request.occurrence, partial, sizeof partial);
     if (!resumable) MakeDownloadTempName(request.path, request.pendingIndex, partial, sizeof partial);
-    if (GetFileAttributesA(StagingFolder) == INVALID_FILE_ATTRIBUTES) CreateDirectoryA(StagingFolder, nullptr);
     if (!resumable) DeleteFileA(partial);
 
     bool bounded = request.fingerprint || request.limits.maxBytes;

@@ -183,6 +183,7 @@ struct Watchdog {
     HANDLE wake = nullptr;    // set when a transfer is added
     Watch watches[SlotCount] = {};
     bool started = false;
+    bool asleep = false;      // waiting for the wake event, with nothing to watch
 
     Watchdog() { InitializeCriticalSection(&lock); }
 } Watchdogs;
@@ -217,6 +218,11 @@ DWORD WINAPI WatchTransfers(void*) {
             watch.flight = nullptr;  // closed: nothing more to watch
             LeaveCriticalSection(&Watchdogs.lock);
         }
+        // It sleeps only once no transfer is left under the lock that StartWatching takes to add one.
+        EnterCriticalSection(&Watchdogs.lock);
+        for (const Watch& watch : Watchdogs.watches) any = any || watch.flight;
+        Watchdogs.asleep = !any;
+        LeaveCriticalSection(&Watchdogs.lock);
         WaitForSingleObject(Watchdogs.wake, any ? 100 : INFINITE);
     }
 }
@@ -233,17 +239,21 @@ Watch* StartWatching(Flight& flight, const TransferLimits& limits) {
         Watchdogs.started = thread != nullptr;
     }
     Watch* found = nullptr;
+    bool wake = false;
     for (Watch& watch : Watchdogs.watches) {
         if (Watchdogs.started && !watch.flight && !watch.aborting) {
             DWORD now = GetTickCount();
             watch = Watch{&flight, limits.wholeSeconds * 1000u, limits.rateWindowSeconds * 1000u,
                           limits.firstByteMs, (DWORD)limits.minWindowBytes, now, now, 0, false};
             found = &watch;
+            // The watchdog looks every 100 ms while it watches any; it is woken only from its sleep.
+            wake = Watchdogs.asleep;
+            Watchdogs.asleep = false;
             break;
         }
     }
     LeaveCriticalSection(&Watchdogs.lock);
-    if (found) SetEvent(Watchdogs.wake);
+    if (wake) SetEvent(Watchdogs.wake);
     return found;
 }
 
@@ -333,10 +343,22 @@ void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, Tr
     if (!result->ended) result->lastError = (long)GetLastError();
 }
 
-// Opens the staging file with its first offset bytes kept and nothing beyond them.
+// Opens the staging file with its first offset bytes kept and nothing beyond them. Its folder is made when it is
+// missing, rather than asked for before every file: under Wine each question is a request to its server.
 HANDLE OpenStagingFile(const char* name, int64_t offset) {
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, offset ? OPEN_ALWAYS : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    auto open = [&] {
+        return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, offset ? OPEN_ALWAYS : CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE file = open();
+    const char* slash = strrchr(name, '\\');
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND && slash && slash - name < MAX_PATH) {
+        char folder[MAX_PATH];
+        memcpy(folder, name, (size_t)(slash - name));
+        folder[slash - name] = '\0';
+        CreateDirectoryA(folder, nullptr);
+        file = open();
+    }
     if (file == INVALID_HANDLE_VALUE || offset == 0) return file;
     LARGE_INTEGER at;
     at.QuadPart = offset;
