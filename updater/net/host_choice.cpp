@@ -65,22 +65,16 @@ double HostChoice::Rate(int index) const {
     return host.failedUnmeasured ? 0 : host.seededRate;
 }
 
-double HostChoice::Throughput(int index) const {
-    const Host& host = hosts_[index];
-    double rate = Rate(index);
-    return host.completed && rate > 0 ? rate * (double)host.sharing / host.completed : rate;
-}
-
 int HostChoice::Slots(int index) const {
     if (slotsPerHost_ >= 1 << 30) return slotsPerHost_;
-    // By what the host gave in all, not per transfer: a fast host's transfers share its line, and each of them
-    // may be slower than the lone one of a slow host.
-    double rate = Throughput(index), best = 0;
+    // By the rate per transfer: what a host gave in all grows with the slots it was given, so a host given few
+    // would keep few; per transfer, one given few soon shows its worth again.
+    double rate = Rate(index), best = 0;
     if (rate < 0) return std::min(2, slotsPerHost_);
     bool anotherMayWork = false;
     for (int i = 0; i < HostCount(); ++i) {
         if (hosts_[i].dropped || i == index) continue;
-        best = std::max(best, Throughput(i));
+        best = std::max(best, Rate(i));
         anotherMayWork |= Rate(i) != 0;
     }
     if (rate == 0) return anotherMayWork ? 0 : slotsPerHost_;
@@ -161,8 +155,7 @@ void HostChoice::Succeeded(int file, int host, uint64_t bytes, double seconds) {
     h.bytes += bytes;
     h.seconds += seconds > 0 ? seconds : 0;
     h.failuresInARow = 0;
-    h.sharing += h.inFlight + 1;
-    ++h.completed;
+
 }
 
 void HostChoice::Abandoned(int file, int host) {

@@ -29,7 +29,7 @@ enum {
     HostAttemptBudget = 4,
     DropAfterFailuresInARow = 3,
     // A list host that accepted the connection has this long to send the first byte of its answer before the next
-    // list host is asked, so that a silent host holds the window back for a second, not the whole time-out; one
+    // list host is asked, so that a silent host holds the window back for under a second, not the whole time-out; one
     // that only timed out so is asked again with the whole time-out when no later host gave the list. The test
     // build gives more, so that a loaded machine does not pass over a host that answers.
     ListHostFirstByteMs = LAUNCHER_LIST_FIRST_BYTE_MS,
@@ -71,8 +71,8 @@ public:
     // bases: the run's hosts (MergeHosts); files: the pending files, numbered from 0.
     HostChoice(const std::vector<std::string>& bases, int files);
 
-    // At most slots attempts in flight on a host that gives at least half what the fastest gives, and on a slower
-    // one in proportion to its rate (none on one known to have failed, nor for the last files), so that each host that works has slots of its own, as a build with one host gives its one host, while
+    // At most slots attempts in flight on a host whose rate is at least half the fastest's, and on a slower one
+    // in proportion to its rate (none on one known to have failed, nor for the last files), so that each host that works has slots of its own, as a build with one host gives its one host, while
     // few files wait long on a slow line. A host not yet measured has two until it is. Unbounded until called.
     void LimitSlotsPerHost(int slots) { slotsPerHost_ = slots; }
     // Hosts not dropped for the run.
@@ -116,8 +116,6 @@ private:
         double seededRate = -1;  // bytes per second of the last run; -1 when it did not rank the host
         int inFlight = 0;
         int failuresInARow = 0;
-        uint64_t sharing = 0;  // the transfers in flight on it as each of its transfers completed, itself included
-        uint64_t completed = 0;
         bool failedUnmeasured = false;  // failed before any transfer of this run completed: rate 0
         bool dropped = false;
     };
@@ -127,7 +125,6 @@ private:
         int attempts = 0;
     };
     double Rate(int host) const;  // -1 when unknown
-    double Throughput(int host) const;  // its rate times the transfers it carried at once, on average
     int Slots(int host) const;
     std::vector<Host> hosts_;
     std::vector<File> files_;
