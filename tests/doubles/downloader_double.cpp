@@ -63,7 +63,7 @@ const char* FetchRangesAtOnce(const char*, const char*, const ByteRange*, size_t
     return "no ranges in the tests";
 }
 
-AttemptVerdict InstallChecked(const FetchRequest&, const char*, const char*, char*, long* lastError) {
+AttemptVerdict InstallChecked(const FetchRequest&, const char*, const char*, char*, long* lastError, StreamDigests*) {
     *lastError = 0;
     return {TransferLocalError, LineError};
 }

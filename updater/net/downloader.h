@@ -77,12 +77,15 @@ struct RangeOutput;
 const char* FetchRangesAtOnce(const char* base, const char* path, const ByteRange* ranges, size_t count,
                               uint64_t fileLength, RangeOutput& out, bool* oneByOne);
 
+struct StreamDigests;
+
 // The step every fetched or rebuilt file ends in: checks the staged file against the request's listed digest
-// (knownDigest when the caller computed it already, otherwise computed here; the digest found goes into arrived,
-// DigestTextSize bytes), then against its signed length and SHA-256 when there is a fingerprint, and moves it into
-// the request's place. TransferDone, or the mismatch or the local failure (with the thread's error in lastError).
+// (knownDigest when the caller computed it already, else streamed's when it took the whole file as it was written,
+// otherwise computed here; the digest found goes into arrived, DigestTextSize bytes), then against its signed
+// length and SHA-256 when there is a fingerprint (streamed's too where it has them), and moves it into the
+// request's place. TransferDone, or the mismatch or the local failure (with the thread's error in lastError).
 AttemptVerdict InstallChecked(const FetchRequest& request, const char* staged, const char* knownDigest, char* arrived,
-                              long* lastError);
+                              long* lastError, StreamDigests* streamed = nullptr);
 
 // Fetches one file from the list host (UseListHost) on the calling thread, never retried, at most maxBytes long
 // (0: no bound) and whole within the transfer time-out of its request, and logs its lines (or, when lines is

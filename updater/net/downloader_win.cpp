@@ -44,16 +44,33 @@ bool MatchesFingerprint(const char* path, const FileFingerprint& fingerprint, un
 }  // namespace
 
 AttemptVerdict InstallChecked(const FetchRequest& request, const char* staged, const char* knownDigest, char* arrived,
-                              long* lastError) {
+                              long* lastError, StreamDigests* streamed) {
     *lastError = 0;
-    std::vector<unsigned char> buffer(DigestReadSize);
+    const bool whole = streamed && streamed->whole;
+    std::vector<unsigned char> buffer;
     if (IsHexDigest40(request.expectedDigest)) {
-        if (knownDigest) snprintf(arrived, DigestTextSize, "%s", knownDigest);
-        else if (DigestFile(staged, arrived, buffer.data()) != 0) arrived[0] = '\0';
+        if (knownDigest) {
+            snprintf(arrived, DigestTextSize, "%s", knownDigest);
+        } else if (whole) {
+            Sha1FinishHex(streamed->sha1, arrived);
+        } else {
+            buffer.resize(DigestReadSize);
+            if (DigestFile(staged, arrived, buffer.data()) != 0) arrived[0] = '\0';
+        }
         if (!DigestAccepted(request.expectedDigest, arrived)) return {TransferDigestMismatch, LineDigestMismatch};
     }
-    if (request.fingerprint && !MatchesFingerprint(staged, *request.fingerprint, buffer.data())) {
-        return {TransferDigestMismatch, LineSignedMismatch};
+    if (request.fingerprint) {
+        bool matches;
+        if (whole && streamed->sha256Wanted) {
+            uint8_t sha256[Sha256Size];
+            Sha256Finish(streamed->sha256, sha256);
+            matches = streamed->bytes == request.fingerprint->length &&
+                      memcmp(sha256, request.fingerprint->sha256, Sha256Size) == 0;
+        } else {
+            buffer.resize(DigestReadSize);
+            matches = MatchesFingerprint(staged, *request.fingerprint, buffer.data());
+        }
+        if (!matches) return {TransferDigestMismatch, LineSignedMismatch};
     }
     const char* target = request.installAs ? request.installAs : request.path;
     if (!MoveFileExA(staged, target, MOVEFILE_REPLACE_EXISTING)) {
@@ -161,6 +178,9 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     long lastError = 0;
     int lastStatus = 0;
     bool counted = false;
+    // A body that arrives from the file's start is digested as it is written, not read back.
+    StreamDigests streamed;
+    streamed.sha256Wanted = request.fingerprint != nullptr;
     for (int attempt = 1;; ++attempt) {
         long long waiting = resumable ? FileSizeOf(partial) : -1;
         uint64_t offset = waiting > 0 ? (uint64_t)waiting : 0;
@@ -178,6 +198,8 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
         if (!request.fingerprint && request.pendingIndex >= 0) ask.totalCounted = &counted;
         // Where another host could take the file, a silent one is left after the list hosts' first-byte bound.
         if (host >= 0 && OtherHostLeft(host)) ask.limits.firstByteMs = FileHostFirstByteMs;
+        streamed.whole = false;
+        ask.digests = &streamed;
         TransportResult answer;
         const ULONGLONG started = GetTickCount64();
         Transport(ask, &answer);
@@ -196,7 +218,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
                            answer.announced, answer.stored, answer.ended, answer.timedOut, answer.tooLarge,
                            answer.writeFailed, answer.diskLow};
         end = JudgeAttempt(facts);
-        if (end.failure == TransferDone) end = InstallChecked(request, partial, nullptr, arrived, &lastError);
+        if (end.failure == TransferDone) end = InstallChecked(request, partial, nullptr, arrived, &lastError, &streamed);
         HostFailure hostFailure;
         bool hostFailed = HostFailureOf(end.failure, &hostFailure);
         if (host >= 0) {

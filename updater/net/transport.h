@@ -8,6 +8,8 @@
 #include <string>
 
 #include "updater/net/transfer.h"
+#include "updater/sha1.h"
+#include "updater/trust/sha256.h"
 
 // Takes an answer's body in place of a staging file: a request for several ranges at once. The pause and the
 // download limit hold its body as any other; the run's meter is left to the sink, which counts what it keeps.
@@ -16,6 +18,16 @@ struct BodySink {
     virtual bool Begin(int status, const char* headers) = 0;
     // The next piece of the body; false stops the transfer there.
     virtual bool Take(const char* data, size_t size) = 0;
+};
+
+// The digests of a body stored from the staging file's start, taken as its pieces are written, so that the file
+// need not be read back to be checked.
+struct StreamDigests {
+    bool sha256Wanted = false;  // a signed length and SHA-256 will be checked as well as the listed SHA-1
+    bool whole = false;         // set by the transport: the stored file is exactly what went through them
+    uint64_t bytes = 0;         // of the stored file, when whole
+    Sha1 sha1;
+    Sha256 sha256;
 };
 
 struct TransportRequest {
@@ -37,6 +49,8 @@ struct TransportRequest {
     // sink (unbounded here: the sink bounds it) instead of stored in into. Null: a plain request.
     const char* rangeHeader = nullptr;
     BodySink* sink = nullptr;
+    // When set, a body stored from the file's start is digested as it is written (digests->whole tells so).
+    StreamDigests* digests = nullptr;
 };
 
 struct TransportResult {

@@ -285,7 +285,7 @@ std::string RawHeaders(HINTERNET request) {
 
 // Reads the body into file, or hands it to sink, or drops it when there is neither, within limit bytes.
 void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, TransportResult* result,
-              BodySink* sink = nullptr) {
+              BodySink* sink = nullptr, StreamDigests* digests = nullptr) {
     std::vector<char> buffer(ReadBufferSize);
     bool firstWrite = true;
     const uint64_t started = NowMs();
@@ -327,6 +327,11 @@ void ReadBody(HINTERNET request, HANDLE file, uint64_t limit, Flight& flight, Tr
                 result->writeFailed = true;
                 result->lastError = (long)GetLastError();
                 return;
+            }
+            if (digests) {
+                digests->bytes += got;
+                Sha1Update(digests->sha1, buffer.data(), got);
+                if (digests->sha256Wanted) Sha256Update(digests->sha256, buffer.data(), got);
             }
         }
         result->stored += got;
@@ -447,7 +452,15 @@ void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* resu
         result->lastError = (long)GetLastError();
         return;
     }
-    ReadBody(flight.request, file, limit, flight, result);
+    // A body from the file's start is digested as it is written; a resumed one is read back once whole.
+    StreamDigests* digests = offset == 0 ? ask.digests : nullptr;
+    if (digests) {
+        Sha1Init(digests->sha1);
+        if (digests->sha256Wanted) Sha256Init(digests->sha256);
+        digests->whole = true;
+        digests->bytes = 0;
+    }
+    ReadBody(flight.request, file, limit, flight, result, nullptr, digests);
     CloseHandle(file);
     // A body that ended before its announced length was cut: the connection was reset under it.
     if (result->ended && result->announced >= 0 && result->stored != (uint64_t)result->announced) {
