@@ -1,4 +1,5 @@
-// LogLine from the main thread and two workers at once, also under a foreign process's flood: every line whole and once, in order.
+// LogLine, and LogLines in batches, from the main thread and two workers at once, also under a foreign
+// process's flood: every line whole and once, in order.
 #include <windows.h>
 #include <direct.h>
 #include <gtest/gtest.h>
@@ -30,14 +31,27 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 struct Worker {
     const char* name;
     int lines;
+    int batch;  // 0: a LogLine each; else LogLines of this many, each batch with a line for the file only after them
 };
+
+const char FileOnlyMark[] = "for the file only: ";
 
 DWORD WINAPI LogFromWorker(void* parameter) {
     const Worker* worker = (const Worker*)parameter;
     char message[64];
+    std::vector<LogBatchLine> batch;
     for (int i = 0; i < worker->lines; ++i) {
         snprintf(message, sizeof message, "%s line %d", worker->name, i);
-        LogLine(message);
+        if (!worker->batch) {
+            LogLine(message);
+            continue;
+        }
+        batch.push_back({message, false});
+        if ((int)batch.size() == worker->batch || i + 1 == worker->lines) {
+            batch.push_back({std::string(FileOnlyMark) + message, true});
+            LogLines(batch);
+            batch.clear();
+        }
     }
     return 0;
 }
@@ -111,7 +125,7 @@ void ExpectEachThreadInOrder(const std::vector<std::string>& lines, const std::m
 // Logs 1500 lines from the main thread and from each of two workers at once, while the main thread
 // keeps handling messages as the message loop does; then checks the list and the file.
 void ActivityLog::LogFromThreeThreadsAndCheck() {
-    Worker workers[] = {{"worker-a", 1500}, {"worker-b", 1500}};
+    Worker workers[] = {{"worker-a", 1500, 0}, {"worker-b", 1500, 7}};
     HANDLE threads[2];
     for (int i = 0; i < 2; ++i) threads[i] = CreateThread(NULL, 0, LogFromWorker, &workers[i], 0, NULL);
 
@@ -135,12 +149,22 @@ void ActivityLog::LogFromThreeThreadsAndCheck() {
     ExpectEachThreadInOrder(list, expected, "list");
 
     std::regex prefix(R"(^\[\d{4}/[ \d]\d/[ \d]\d [ \d]\d:[ \d]\d:[ \d]\d\] )");
-    std::vector<std::string> file = FileLines();
-    ASSERT_EQ(list.size(), file.size());
-    for (std::string& line : file) {
+    std::vector<std::string> file;
+    int fileOnly = 0;
+    for (std::string& line : FileLines()) {
         ASSERT_TRUE(std::regex_search(line, prefix)) << line;
         line.erase(0, 22);
+        // Worker-b's batches end with a line for the file alone, right after the batch's last line.
+        if (line.compare(0, sizeof FileOnlyMark - 1, FileOnlyMark) == 0) {
+            ASSERT_FALSE(file.empty());
+            EXPECT_EQ(file.back(), line.substr(sizeof FileOnlyMark - 1));
+            ++fileOnly;
+            continue;
+        }
+        file.push_back(line);
     }
+    EXPECT_EQ((1500 + 6) / 7, fileOnly);
+    ASSERT_EQ(list.size(), file.size());
     ExpectEachThreadInOrder(file, expected, "file");
     // The list and the file receive the lines in the same order.
     EXPECT_EQ(list, file);
