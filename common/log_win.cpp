@@ -30,14 +30,6 @@ void WriteFileLine(FILE* file, const char* message) {
     fwrite(line, 1, length, file);
 }
 
-// Appends one timestamped line to Launcher_log.txt; the caller holds the lock. The file is opened
-// per line (or batch) and closed at once, so other programs can read it at any time.
-void AppendFileLine(const char* message) {
-    FILE* file = fopen("Launcher_log.txt", "at");
-    WriteFileLine(file, message);
-    if (file) fclose(file);
-}
-
 }  // namespace
 
 void SetLogListener(LogListener listener) {
@@ -54,9 +46,7 @@ void TakeLoggedLines(std::vector<std::string>& lines) {
 }
 
 void AppendLogFile(const char* message) {
-    EnterCriticalSection(&Lock.section);
-    AppendFileLine(message);
-    LeaveCriticalSection(&Lock.section);
+    LogLines({{message, true}});
 }
 
 void CaptureLogLines(std::vector<std::string>* into) {
@@ -70,7 +60,10 @@ void LogLines(const std::vector<LogBatchLine>& lines) {
     if (lines.empty()) return;
     EnterCriticalSection(&Lock.section);
     const bool capturing = Captured && CapturingThread == GetCurrentThreadId();
-    FILE* file = fopen("Launcher_log.txt", "at");
+    FILE* file = nullptr;
+    // Opened per call and closed at once, so that other programs can read it at any time; opened at the first line
+    // for it, so that captured lines alone leave it untouched.
+    bool opened = false;
     LogListener listener = Listener;
     const bool first = Queue.empty();
     bool queued = false;
@@ -78,6 +71,10 @@ void LogLines(const std::vector<LogBatchLine>& lines) {
         if (!line.fileOnly && capturing) {
             Captured->push_back(line.text);
             continue;
+        }
+        if (!opened) {
+            file = fopen("Launcher_log.txt", "at");
+            opened = true;
         }
         WriteFileLine(file, line.text.c_str());
         if (!line.fileOnly && listener) {
@@ -91,16 +88,5 @@ void LogLines(const std::vector<LogBatchLine>& lines) {
 }
 
 void LogLine(const char* message) {
-    EnterCriticalSection(&Lock.section);
-    if (Captured && CapturingThread == GetCurrentThreadId()) {
-        Captured->push_back(message);
-        LeaveCriticalSection(&Lock.section);
-        return;
-    }
-    AppendFileLine(message);
-    LogListener listener = Listener;
-    bool first = Queue.empty();
-    if (listener) Queue.push_back(message);
-    LeaveCriticalSection(&Lock.section);
-    if (listener) listener(first);
+    LogLines({{message, false}});
 }

@@ -98,14 +98,15 @@ int HostChoice::Begin(int file) {
     }
     uint32_t candidates = untried ? untried : state.attempts < HostAttemptBudget ? retryable : 0;
     if (!candidates) return -1;
-    uint32_t roomy = 0;
-    for (int i = 0; i < HostCount(); ++i) {
-        if ((candidates >> i & 1) && hosts_[i].inFlight < Slots(i)) roomy |= 1u << i;
-    }
     // Where none has room, the file waits for the end of an attempt in flight, which frees a slot; a host known to
     // have failed has no slot while another works, yet takes a file that no other host is left for.
+    uint32_t roomy = 0;
     bool busy = false;
-    for (int i = 0; i < HostCount(); ++i) busy |= (candidates >> i & 1) && hosts_[i].inFlight > 0;
+    for (int i = 0; i < HostCount(); ++i) {
+        if (!(candidates >> i & 1)) continue;
+        if (hosts_[i].inFlight < Slots(i)) roomy |= 1u << i;
+        busy |= hosts_[i].inFlight > 0;
+    }
     if (roomy) candidates = roomy;
     else if (busy) return NoHostFree;
 
@@ -155,7 +156,6 @@ void HostChoice::Succeeded(int file, int host, uint64_t bytes, double seconds) {
     h.bytes += bytes;
     h.seconds += seconds > 0 ? seconds : 0;
     h.failuresInARow = 0;
-
 }
 
 void HostChoice::Abandoned(int file, int host) {
