@@ -24,8 +24,9 @@ struct Work {
 };
 
 bool Fetch(HINTERNET connect, const char* object, const char* target, std::vector<char>& buffer) {
+    // The launcher's flags for a host that sets no cookies.
     const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
-                        INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;
+                        INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
     HINTERNET request = HttpOpenRequestA(connect, "GET", object, "HTTP/1.1", nullptr, nullptr, flags, 0);
     if (!request) return false;
     DWORD status = 0, size = sizeof status;

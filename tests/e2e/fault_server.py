@@ -26,6 +26,7 @@ KIND is one of
     endless  answer 200 without a length and send bytes until the client goes (64 MB at most)
     chunked  answer 200 with the file in chunks of 1000 bytes (the first with an extension) and a trailer
     redirect answer 302 with the same path and "?moved" as its Location (with :1, served there)
+    cookie   serve the file with "Set-Cookie: edge=PATH; Path=/"
 Without a fault (and for cut), "Range: bytes=N-" and "bytes=A-B" are answered as a static server does: 206
 with the rest from N or bytes A to B, or 416 when they are not inside the file; the log line then ends in
 " range=N-" or " range=A-B". Several closed ranges ("bytes=A-B,C-D,...") are answered with a
@@ -35,7 +36,8 @@ served normally. @NUMBER limits it to that one request of the path (1 for the fi
 
 The control file, when given, is read again on every request: one "PATH KIND[:COUNT]" per line,
 "#" comments allowed; its rules replace those of the command line while it exists. Every request
-is appended to the log file (or standard output) as "METHOD PATH STATUS BYTES-SENT".
+is appended to the log file (or standard output) as "METHOD PATH STATUS BYTES-SENT", with " cookie=..." after it
+when the request carried a Cookie header.
 With --port 0 a free port is taken; --port-file receives the port once the server listens.
 """
 import argparse
@@ -50,7 +52,7 @@ import urllib.parse
 HOLD_LIMIT = 120  # seconds a held, stalled or silent response waits at most
 HUGE_SIZE = 20 * 1024 * 1024
 KINDS = ("cut", "corrupt", "empty", "hold", "stall", "silent", "huge", "padded", "late", "norange", "onerange",
-         "nomulti", "badrange", "trickle", "endless", "chunked", "redirect")
+         "nomulti", "badrange", "trickle", "endless", "chunked", "redirect", "cookie")
 
 
 class Rules:
@@ -109,13 +111,15 @@ class Rules:
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "FaultServer/1.0"
+    set_cookie = None  # the Set-Cookie value of the answer, for the cookie fault
 
     def log_message(self, format, *args):  # the request log below replaces the default one
         pass
 
     def record(self, status, sent):
-        ranged = self.headers.get("Range")
-        self.record_text(f"{self.command} {self.path} {status} {sent}" + (f" range={ranged[6:]}" if ranged else ""))
+        ranged, cookie = self.headers.get("Range"), self.headers.get("Cookie")
+        self.record_text(f"{self.command} {self.path} {status} {sent}" + (f" range={ranged[6:]}" if ranged else "")
+                         + (f" cookie={cookie}" if cookie else ""))
 
     def range_asked(self):
         """(N, None) for a "Range: bytes=N-" header, (A, B) for "bytes=A-B", or (None, None)."""
@@ -137,6 +141,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", content_range)
         for i in range(padding // 100):
             self.send_header(f"X-Padding-{i}", "p" * 80)
+        if self.set_cookie:
+            self.send_header("Set-Cookie", self.set_cookie)
         self.send_header("Content-Type", "application/octet-stream" if status < 400 else "text/html")
         self.send_header("Content-Length", str(len(body) if length is None else length))
         self.send_header("Cache-Control", "no-store")
@@ -162,6 +168,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(local, "rb") as f:
             data = f.read()
         fault = self.server.rules.fault_for(relative)
+        self.set_cookie = f"edge={relative}; Path=/" if fault == "cookie" else None
+        if fault == "cookie":
+            fault = None
         if fault == "hold":
             self.hold(relative)
             fault = None

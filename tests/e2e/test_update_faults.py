@@ -195,9 +195,10 @@ class UpdateFaultTest(UpdateTestCase):
             (staging / f"{digest[path]}.part").write_bytes(files[path][:size])
         (staging / f"{digest['data/overlong.dat']}.part").write_bytes(files["data/overlong.dat"] + b"tail")
         (staging / f"{'0' * 40}.part").write_bytes(b"a partial of no listed file")
-        # The first file ends last: its lines still come first.
+        # The first file ends last: its lines still come first. The list's answer sets a cookie, which every
+        # later request carries back.
         self.fault_server(site, "data/honoured.dat=late", "data/ignored.dat=norange", "data/mislabelled.dat=badrange:1",
-                          "data/cut.dat=cut:1", "data/busy.dat=503:1")
+                          "data/cut.dat=cut:1", "data/busy.dat=503:1", "update.cfg=cookie")
 
         lines = update_lines(self.run_update())
         retry = "Download: {} interrupted, trying again (2 of 4)."
@@ -212,6 +213,8 @@ class UpdateFaultTest(UpdateTestCase):
             self.assertEqual((self.game_dir / path).read_bytes(), data, path)
         self.assertEqual(temp_leftovers(self.game_dir), [])
         log = [line.split(" ", 1)[1] for line in self.server.log_lines() if line.startswith("GET /Quorvane/data/")]
+        self.assertEqual([line for line in log if not line.endswith(" cookie=edge=update.cfg")], [])
+        log = [line.removesuffix(" cookie=edge=update.cfg") for line in log]
         self.assertEqual(sorted(log), sorted([
             "/Quorvane/data/honoured.dat 206 60000 range=40000-",
             "/Quorvane/data/ignored.dat 200 100000 range=40000-",

@@ -85,6 +85,8 @@ struct Session {
         unsigned port;
         bool busy;
     } slots[SlotCount] = {};
+    // The hosts ("host:port") whose requests carry cookies, and those whose first request found none to carry.
+    std::vector<std::string> cookieHosts, plainHosts;
 
     Session() { InitializeCriticalSection(&lock); }
 } TheSession;
@@ -161,6 +163,53 @@ void GiveBackSlot(HINTERNET connect, int slot) {
     }
     EnterCriticalSection(&TheSession.lock);
     TheSession.slots[slot].busy = false;
+    LeaveCriticalSection(&TheSession.lock);
+}
+
+// Cookies. WinINet's own handling looks the cookie store up on every request, which under Wine costs several
+// milliseconds of each one: most of a first install of many small files. So a host's requests go without it until
+// the host is found to use cookies: the store holds some for its first request's address, or an answer sets one,
+// which is kept in the store as WinINet keeps it. From then on its requests carry the store's cookies as before.
+std::string HostKey(const char* host, unsigned port) {
+    return std::string(host) + ":" + std::to_string(port);
+}
+
+bool Listed(const std::vector<std::string>& hosts, const std::string& key) {
+    for (const std::string& listed : hosts) {
+        if (listed == key) return true;
+    }
+    return false;
+}
+
+// The cookie flag of a request for url on host:port.
+DWORD CookieFlags(const char* url, const char* host, unsigned port) {
+    const std::string key = HostKey(host, port);
+    EnterCriticalSection(&TheSession.lock);
+    bool uses = Listed(TheSession.cookieHosts, key), known = uses || Listed(TheSession.plainHosts, key);
+    LeaveCriticalSection(&TheSession.lock);
+    if (!known) {
+        char cookies[2] = "";
+        DWORD size = sizeof cookies;
+        uses = InternetGetCookieA(url, nullptr, cookies, &size) || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+        EnterCriticalSection(&TheSession.lock);
+        if (!Listed(TheSession.cookieHosts, key) && !Listed(TheSession.plainHosts, key)) {
+            (uses ? TheSession.cookieHosts : TheSession.plainHosts).push_back(key);
+        }
+        LeaveCriticalSection(&TheSession.lock);
+    }
+    return uses ? 0 : INTERNET_FLAG_NO_COOKIES;
+}
+
+// Keeps the cookies an answer to a request without them sets, and has the host's requests carry cookies from now on.
+void KeepCookies(const char* url, const char* host, unsigned port, const char* head) {
+    const char* value = HeaderValue(head, "set-cookie:");
+    if (!value) return;
+    for (; value; value = strchr(value, '\n') ? HeaderValue(strchr(value, '\n') + 1, "set-cookie:") : nullptr) {
+        InternetSetCookieA(url, nullptr, std::string(value, strcspn(value, "\r\n")).c_str());
+    }
+    const std::string key = HostKey(host, port);
+    EnterCriticalSection(&TheSession.lock);
+    if (!Listed(TheSession.cookieHosts, key)) TheSession.cookieHosts.push_back(key);
     LeaveCriticalSection(&TheSession.lock);
 }
 
@@ -376,8 +425,10 @@ HANDLE OpenStagingFile(const char* name, int64_t offset) {
     return file;
 }
 
-// Runs the request whose handle flight holds: sends it, reads the head and streams the body.
-void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* result) {
+// Runs the request whose handle flight holds: sends it, reads the head and streams the body. Without cookies (the
+// request's flags), an answer that sets one has the host's requests carry them from now on.
+void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* result, DWORD flags, const char* host,
+              unsigned port) {
     // Several ranges take up to about MaxRangesPerRequest times 40 characters.
     char headers[3072] = "";
     if (ask.rangeHeader) {
@@ -404,6 +455,7 @@ void Exchange(const TransportRequest& ask, Flight& flight, TransportResult* resu
     }
     result->status = (int)status;
     std::string head = RawHeaders(flight.request);
+    if (flags & INTERNET_FLAG_NO_COOKIES) KeepCookies(ask.url, host, port, head.c_str());
     result->announced = ExpectedBodyLength(head.c_str());
     if (const char* range = HeaderValue(head.c_str(), "content-range:")) {
         result->contentRange.assign(range, strcspn(range, "\r\n"));
@@ -488,7 +540,8 @@ void Transport(const TransportRequest& ask, TransportResult* result) {
         return;
     }
     Flight flight;
-    flight.request = HttpOpenRequestA(connect, "GET", object, "HTTP/1.1", nullptr, nullptr, RequestFlags, 0);
+    const DWORD flags = RequestFlags | CookieFlags(ask.url, host, port);
+    flight.request = HttpOpenRequestA(connect, "GET", object, "HTTP/1.1", nullptr, nullptr, flags, 0);
     if (!flight.request) {
         result->lastError = (long)GetLastError();
     } else {
@@ -496,7 +549,7 @@ void Transport(const TransportRequest& ask, TransportResult* result) {
         SetSilenceTimeouts(flight.request, ask.limits.firstByteMs ? ask.limits.firstByteMs
                                                                    : DownloadTimeoutSeconds * 1000u);
         Watch* watch = StartWatching(flight, ask.limits);
-        Exchange(ask, flight, result);
+        Exchange(ask, flight, result, flags, host, port);
         StopWatching(watch, flight);
         flight.Close();
     }
