@@ -101,9 +101,10 @@ void TakeQueuedLines() {
     }
     for (const std::string& line : lines) {
         CallWindowProcA(ListBoxProc, LogList, LB_ADDSTRING, 0, (LPARAM)line.c_str());
-        CallWindowProcA(ListBoxProc, LogList, LB_SETCURSEL, (WPARAM)LogLineCount, 0);
         ++LogLineCount;
     }
+    // The last line is the one selected: selecting each on the way costs as much as adding it.
+    CallWindowProcA(ListBoxProc, LogList, LB_SETCURSEL, (WPARAM)(LogLineCount - 1), 0);
     Taking = false;
     if (RedrawOff) {
         if (!PaintTimer) PaintTimer = SetTimer(NULL, 0, PaintIntervalMs, PaintTimerTick);
