@@ -147,16 +147,129 @@ void UseListHost(const char* base, unsigned firstByteMs) {
 
 const char* LastDownloadProblem() { return ListProblem; }
 
+namespace {
+
+// Where a file's attempts go: moved to another host between attempts of a run's file.
+struct AttemptTarget {
+    int host = -1;                        // the run's host, or -1 for a file fetched outside the run's choice
+    std::string base;
+    char url[UrlBufferSize];              // base and path: the address the lines name
+    char requestUrl[UrlBufferSize + 80];  // what is asked for: the address and any query
+
+    void Set(int chosen, const std::string& chosenBase, const FetchRequest& request) {
+        host = chosen;
+        base = chosenBase;
+        snprintf(url, sizeof url, "%s%s", base.c_str(), request.path);
+        snprintf(requestUrl, sizeof requestUrl, "%s%s%s", url, request.query ? "?" : "",
+                 request.query ? request.query : "");
+    }
+};
+
+// The most a file's body may be: its signed length, else its limits' bound; 0 when unbounded.
+uint64_t MaxBytesOf(const FetchRequest& request) {
+    return request.fingerprint ? request.fingerprint->length : request.limits.maxBytes;
+}
+
+// One attempt's transfer into the partial: a whole body from its start, or the rest after what waited there.
+// Paused by the player, what arrived waits in the partial and the same attempt goes on with Range once resumed;
+// closing the launcher meanwhile loses nothing, as the next start resumes it. offset: where the body went.
+TransportResult TransferAttempt(const FetchRequest& request, const AttemptTarget& target, const char* partial,
+                                bool resumable, StreamDigests& streamed, bool* counted, uint64_t* offset,
+                                double* seconds) {
+    const bool bounded = request.fingerprint || request.limits.maxBytes;
+    const uint64_t maxBytes = MaxBytesOf(request);
+    for (;;) {
+        long long waiting = resumable ? FileSizeOf(partial) : -1;
+        uint64_t from = waiting > 0 ? (uint64_t)waiting : 0;
+        if (bounded && from > maxBytes) {
+            DeleteFileA(partial);
+            from = 0;
+        }
+        // The body goes straight into the partial as it arrives: a whole body from its start, the rest asked
+        // for after what waited; an answer that is neither leaves the partial as it was.
+        TransportRequest ask{target.requestUrl, from, 0, false, bounded, maxBytes, request.limits, partial,
+                             [from](int status, const char* contentRange) {
+                                 return BodyPlacement(from, status, contentRange);
+                             }};
+        // Without a signed length, the run's total grows by each file's length as its first answer tells it.
+        if (!request.fingerprint && request.pendingIndex >= 0) ask.totalCounted = counted;
+        // Where another host could take the file, a silent one is left after the list hosts' first-byte bound.
+        if (target.host >= 0 && OtherHostLeft(target.host)) ask.limits.firstByteMs = FileHostFirstByteMs;
+        // A body that arrives from the file's start is digested as it is written, not read back.
+        streamed.whole = false;
+        ask.digests = &streamed;
+        TransportResult answer;
+        const ULONGLONG started = GetTickCount64();
+        Transport(ask, &answer);
+        *seconds = (double)(GetTickCount64() - started) / 1000;
+        *offset = from;
+        if (!answer.paused) return answer;
+        while (!TransferControl.WaitWhilePaused(1000)) {
+        }
+    }
+}
+
+// Tells the run's choice how an attempt on its host ended; a host that is dropped for the run gets its line.
+// Whether the failure was the host's.
+bool TellRunHosts(const FetchRequest& request, const AttemptTarget& target, TransferFailure failure,
+                  const TransportResult& answer, double seconds, std::vector<std::string>& lines) {
+    HostFailure hostFailure;
+    bool hostFailed = HostFailureOf(failure, &hostFailure);
+    if (target.host < 0) return hostFailed;
+    std::lock_guard<std::mutex> guard(ChoiceLock);
+    if (failure == TransferDone) {
+        RunHosts->Succeeded(request.pendingIndex, target.host, answer.stored, seconds);
+    } else if (!hostFailed) {
+        RunHosts->Abandoned(request.pendingIndex, target.host);
+    } else if (RunHosts->Failed(request.pendingIndex, target.host, hostFailure, answer.stored, seconds)) {
+        char line[UrlBufferSize + 100];
+        FormatDroppedLine(line, sizeof line, target.base.c_str());
+        lines.push_back(line);
+    }
+    HostFreed.notify_all();
+    return hostFailed;
+}
+
+enum class NextStep { OtherHostNow, Retry, Stop };
+
+// After a failed attempt of a run's file: another host at once where one that has not failed the file is free,
+// the same or another host after a retry's wait within the budget, or no attempt more. next: the host chosen.
+NextStep NextStepOnRunHosts(const FetchRequest& request, int host, bool hostFailed, RetryAction action, int* next,
+                            std::string* nextBase) {
+    *next = hostFailed ? BeginOnHost(request) : -1;
+    bool retried = false;  // the next host failed this file before: a retry there, which waits as retries wait
+    if (*next >= 0) {
+        std::lock_guard<std::mutex> guard(ChoiceLock);
+        *nextBase = RunHosts->Base(*next);
+        retried = RunHosts->FailedBefore(request.pendingIndex, *next);
+    }
+    if (*next >= 0 && !retried) return NextStep::OtherHostNow;
+    // The same host again follows the transport's retries; a host left is tried within the budget.
+    if (*next < 0 || (*next == host && action == GiveUp)) {
+        if (*next >= 0) {
+            std::lock_guard<std::mutex> guard(ChoiceLock);
+            RunHosts->Abandoned(request.pendingIndex, *next);
+            HostFreed.notify_all();
+        }
+        return NextStep::Stop;
+    }
+    return NextStep::Retry;
+}
+
+}  // namespace
+
 bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     // A run's file goes to the host its run chooses per attempt; anything else to the request's base.
-    int host = BeginOnHost(request);
-    std::string base = request.base ? request.base : ListBase;
-    if (host >= 0) {
-        std::lock_guard<std::mutex> guard(ChoiceLock);
-        base = RunHosts->Base(host);
+    AttemptTarget target;
+    {
+        int host = BeginOnHost(request);
+        std::string base = request.base ? request.base : ListBase;
+        if (host >= 0) {
+            std::lock_guard<std::mutex> guard(ChoiceLock);
+            base = RunHosts->Base(host);
+        }
+        target.Set(host, base, request);
     }
-    char url[UrlBufferSize];
-    snprintf(url, sizeof url, "%s%s", base.c_str(), request.path);
 
     // A listed file's body waits under its digest's name, so that what arrived before a cut is
     // resumed, in this run or the next, from whichever host. Anything else starts afresh under its path's name.
@@ -165,123 +278,59 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     if (!resumable) MakeDownloadTempName(request.path, request.pendingIndex, partial, sizeof partial);
     if (!resumable) DeleteFileA(partial);
 
-    bool bounded = request.fingerprint || request.limits.maxBytes;
-    uint64_t maxBytes = request.fingerprint ? request.fingerprint->length : request.limits.maxBytes;
     const int attempts = 1 + request.limits.retries;
     bool refetched = false;
     uint32_t random = GetTickCount() ^ (GetCurrentThreadId() * 2654435761u);
     char arrived[DigestTextSize] = "";
-    char requestUrl[UrlBufferSize + 80];
-    snprintf(requestUrl, sizeof requestUrl, "%s%s%s", url, request.query ? "?" : "",
-             request.query ? request.query : "");
     AttemptVerdict end{};
     long lastError = 0;
     int lastStatus = 0;
     bool counted = false;
-    // A body that arrives from the file's start is digested as it is written, not read back.
     StreamDigests streamed;
     streamed.sha256Wanted = request.fingerprint != nullptr;
     for (int attempt = 1;; ++attempt) {
-        long long waiting = resumable ? FileSizeOf(partial) : -1;
-        uint64_t offset = waiting > 0 ? (uint64_t)waiting : 0;
-        if (bounded && offset > maxBytes) {
-            DeleteFileA(partial);
-            offset = 0;
-        }
-        // The body goes straight into the partial as it arrives: a whole body from its start, the rest asked
-        // for after what waited; an answer that is neither leaves the partial as it was.
-        TransportRequest ask{requestUrl, offset, 0, false, bounded, maxBytes, request.limits, partial,
-                             [offset](int status, const char* contentRange) {
-                                 return BodyPlacement(offset, status, contentRange);
-                             }};
-        // Without a signed length, the run's total grows by each file's length as its first answer tells it.
-        if (!request.fingerprint && request.pendingIndex >= 0) ask.totalCounted = &counted;
-        // Where another host could take the file, a silent one is left after the list hosts' first-byte bound.
-        if (host >= 0 && OtherHostLeft(host)) ask.limits.firstByteMs = FileHostFirstByteMs;
-        streamed.whole = false;
-        ask.digests = &streamed;
-        TransportResult answer;
-        const ULONGLONG started = GetTickCount64();
-        Transport(ask, &answer);
-        const double seconds = (double)(GetTickCount64() - started) / 1000;
+        uint64_t offset;
+        double seconds;
+        TransportResult answer =
+            TransferAttempt(request, target, partial, resumable, streamed, &counted, &offset, &seconds);
         lastError = answer.lastError;
         lastStatus = answer.status;
-        if (answer.paused) {
-            // Paused by the player: what arrived waits in the partial, and the same attempt goes on with Range
-            // once resumed. Closing the launcher meanwhile loses nothing: the next start resumes it.
-            while (!TransferControl.WaitWhilePaused(1000)) {
-            }
-            --attempt;
-            continue;
-        }
         AttemptFacts facts{offset, answer.status, answer.contentRange.empty() ? nullptr : answer.contentRange.c_str(),
                            answer.announced, answer.stored, answer.ended, answer.timedOut, answer.tooLarge,
                            answer.writeFailed, answer.diskLow};
         end = JudgeAttempt(facts);
         if (end.failure == TransferDone) end = InstallChecked(request, partial, nullptr, arrived, &lastError, &streamed);
-        HostFailure hostFailure;
-        bool hostFailed = HostFailureOf(end.failure, &hostFailure);
-        if (host >= 0) {
-            std::lock_guard<std::mutex> guard(ChoiceLock);
-            if (end.failure == TransferDone) {
-                RunHosts->Succeeded(request.pendingIndex, host, answer.stored, seconds);
-            } else if (!hostFailed) {
-                RunHosts->Abandoned(request.pendingIndex, host);
-            } else if (RunHosts->Failed(request.pendingIndex, host, hostFailure, answer.stored, seconds)) {
-                char line[UrlBufferSize + 100];
-                FormatDroppedLine(line, sizeof line, base.c_str());
-                lines.push_back(line);
-            }
-            HostFreed.notify_all();
-        }
+        bool hostFailed = TellRunHosts(request, target, end.failure, answer, seconds, lines);
         if (end.failure == TransferDone) break;
         if (end.failure == TransferDigestMismatch || end.failure == TransferTooLarge) DeleteFileA(partial);
 
         RetryAction action = NextAttempt(end.failure, attempt, request.limits.retries, refetched);
-        int next = host >= 0 && hostFailed ? BeginOnHost(request) : -1;
-        std::string nextBase;
-        bool retried = false;  // next failed this file before: a retry there, which waits as retries wait
-        if (next >= 0) {
-            std::lock_guard<std::mutex> guard(ChoiceLock);
-            nextBase = RunHosts->Base(next);
-            retried = RunHosts->FailedBefore(request.pendingIndex, next);
-        }
-        if (next >= 0 && !retried) {
-            // Another host: at once, resuming what arrived (a partial is named by its digest, not its host).
-            if (action == RetryFromStart && end.failure != TransferDigestMismatch) DeleteFileA(partial);
-            char reason[ProblemTextSize];
-            FormatHostProblem(reason, sizeof reason, end.failure, answer.status, lastError);
-            char line[2 * UrlBufferSize + ProblemTextSize + 100];
-            FormatFailoverLine(line, sizeof line, request.path, base.c_str(), reason, nextBase.c_str());
-            lines.push_back(line);
-            host = next;
-            base = nextBase;
-            snprintf(url, sizeof url, "%s%s", base.c_str(), request.path);
-            snprintf(requestUrl, sizeof requestUrl, "%s", url);
-            continue;
-        }
-        // The same host again follows the transport's retries; a host left is tried within the budget.
-        if (host >= 0 && (next < 0 || (next == host && action == GiveUp))) {
-            if (next >= 0) {
-                std::lock_guard<std::mutex> guard(ChoiceLock);
-                RunHosts->Abandoned(request.pendingIndex, next);
-                HostFreed.notify_all();
+        if (target.host >= 0) {
+            int next;
+            std::string nextBase;
+            NextStep step = NextStepOnRunHosts(request, target.host, hostFailed, action, &next, &nextBase);
+            if (step == NextStep::Stop) break;
+            if (step == NextStep::OtherHostNow) {
+                // Another host: at once, resuming what arrived (a partial is named by its digest, not its host).
+                if (action == RetryFromStart && end.failure != TransferDigestMismatch) DeleteFileA(partial);
+                char reason[ProblemTextSize];
+                FormatHostProblem(reason, sizeof reason, end.failure, answer.status, lastError);
+                char line[2 * UrlBufferSize + ProblemTextSize + 100];
+                FormatFailoverLine(line, sizeof line, request.path, target.base.c_str(), reason, nextBase.c_str());
+                lines.push_back(line);
+                target.Set(next, nextBase, request);
+                continue;
             }
+            if (next != target.host) target.Set(next, nextBase, request);
+        } else if (action == GiveUp) {
             break;
-        }
-        if (host < 0 && action == GiveUp) break;
-        if (next >= 0 && next != host) {
-            host = next;
-            base = nextBase;
-            snprintf(url, sizeof url, "%s%s", base.c_str(), request.path);
-            snprintf(requestUrl, sizeof requestUrl, "%s", url);
         }
         if (action == RetryFromStart) DeleteFileA(partial);
         if (end.failure == TransferDigestMismatch) {
             // Once more from the start, with a query that names the digest, so that no cache on the
             // way can hand back the same stale copy; static servers ignore the query.
             refetched = true;
-            snprintf(requestUrl, sizeof requestUrl, "%s?sha1=%s", url, request.expectedDigest);
+            snprintf(target.requestUrl, sizeof target.requestUrl, "%s?sha1=%s", target.url, request.expectedDigest);
         }
         char line[UrlBufferSize + 100];
         FormatRetryLine(line, sizeof line, request.path, end.failure, attempt + 1, attempts);
@@ -299,7 +348,7 @@ bool FetchFile(const FetchRequest& request, std::vector<std::string>& lines) {
     }
 
     char line[LogFileLineSize + UrlBufferSize];
-    DownloadLineArgs args = {request.path, url, lastError, arrived, request.expectedDigest, maxBytes};
+    DownloadLineArgs args = {request.path, target.url, lastError, arrived, request.expectedDigest, MaxBytesOf(request)};
     FormatDownloadLine(line, sizeof line, end.kind, args);
     lines.push_back(line);
     return end.failure == TransferDone;
