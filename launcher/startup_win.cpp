@@ -92,5 +92,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     StartUpdateRun();
 
     LogSystemInformation();
+    // Before the window takes input, but after it shows and while the update runs.
+    AddTooltips();
     return RunMessageLoop();
 }

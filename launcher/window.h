@@ -65,6 +65,10 @@ void HandleStatusTimer();
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Makes the tooltips of Play and the option boxes once the window shows: each tooltip window takes several
+// milliseconds to make, which showing the window would otherwise wait for.
+void AddTooltips();
+
 // Sets a check box's state; sent to the box itself, so id 10 reaches the VSync box, not the progress bar.
 void SetBoxCheck(HWND box, int checked);
 

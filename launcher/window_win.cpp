@@ -59,8 +59,6 @@ void SetUiFont(HWND control) {
 }
 
 void AddTooltip(HWND control, const char* text) {
-    INITCOMMONCONTROLSEX classes{8, ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&classes);
     HINSTANCE module = GetModuleHandleA(NULL);
     HWND tooltip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX | TTS_BALLOON,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, control, NULL, module, NULL);
@@ -121,13 +119,6 @@ LRESULT CreateControls(HWND window) {
 
     for (const ControlRow& row : GroupRows) SetUiFont(CreateChild(window, row, 0, NULL));
     CreateOptionBoxes(window);
-    // The tooltips in an order of their own: Play's first, then the boxes' by their places.
-    AddTooltip(PlayButton, TIP_PLAY);
-    for (int place = 2; place <= OptionBoxCount + 1; ++place) {
-        for (int i = 0; i < OptionBoxCount; ++i) {
-            if (OptionBoxes[i].tipPlace == place) AddTooltip(OptionBoxWindows[i], OptionBoxes[i].tooltip);
-        }
-    }
 
     const ControlRow progressRow{&ProgressBar, PROGRESS_CLASSA, NULL, WS_CHILD | WS_VISIBLE, 40, 385, 534, 25, IDC_PROGRESS};
     CreateChild(window, progressRow, 0, AppInstance);
@@ -161,6 +152,18 @@ LRESULT SetMinimumTrackSize(LPARAM lParam) {
 void SetBoxCheck(HWND box, int checked) {
     // Sent to the box itself: the progress bar shares VSyncBox's id, and a lookup by id could reach it.
     SendMessageA(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void AddTooltips() {
+    INITCOMMONCONTROLSEX classes{8, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&classes);
+    // In an order of their own: Play's first, then the boxes' by their places.
+    AddTooltip(PlayButton, TIP_PLAY);
+    for (int place = 2; place <= OptionBoxCount + 1; ++place) {
+        for (int i = 0; i < OptionBoxCount; ++i) {
+            if (OptionBoxes[i].tipPlace == place) AddTooltip(OptionBoxWindows[i], OptionBoxes[i].tooltip);
+        }
+    }
 }
 
 UpdatePlan StartupPlan;

@@ -529,6 +529,11 @@ private:
 void CommandTooltips(const Args&) {
     HWND window = FindMainWindow(false);
     DWORD pid = WindowProcess(window);
+    // The launcher makes its tooltips once its window shows, before it first waits for input.
+    if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid)) {
+        WaitForInputIdle(process, 30000);
+        CloseHandle(process);
+    }
     const size_t textChars = 4096;
     RemoteBuffer remote(pid, sizeof(TTTOOLINFOW) + textChars * sizeof(wchar_t));
     wchar_t* remoteText = (wchar_t*)(remote.Address() + sizeof(TTTOOLINFOW));
