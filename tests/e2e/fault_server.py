@@ -26,7 +26,7 @@ KIND is one of
     endless  answer 200 without a length and send bytes until the client goes (64 MB at most)
     chunked  answer 200 with the file in chunks of 1000 bytes (the first with an extension) and a trailer
     redirect answer 302 with the same path and "?moved" as its Location (with :1, served there)
-    cookie   serve the file with "Set-Cookie: edge=PATH; Path=/"
+    cookie   serve the file with a cookie kept for some years: "Set-Cookie: edge=PATH; Path=/; Expires=..."
 Without a fault (and for cut), "Range: bytes=N-" and "bytes=A-B" are answered as a static server does: 206
 with the rest from N or bytes A to B, or 416 when they are not inside the file; the log line then ends in
 " range=N-" or " range=A-B". Several closed ranges ("bytes=A-B,C-D,...") are answered with a
@@ -168,7 +168,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(local, "rb") as f:
             data = f.read()
         fault = self.server.rules.fault_for(relative)
-        self.set_cookie = f"edge={relative}; Path=/" if fault == "cookie" else None
+        self.set_cookie = f"edge={relative}; Path=/; Expires=Wed, 01 Jan 2031 00:00:00 GMT" if fault == "cookie" else None
         if fault == "cookie":
             fault = None
         if fault == "hold":

@@ -195,10 +195,10 @@ class UpdateFaultTest(UpdateTestCase):
             (staging / f"{digest[path]}.part").write_bytes(files[path][:size])
         (staging / f"{digest['data/overlong.dat']}.part").write_bytes(files["data/overlong.dat"] + b"tail")
         (staging / f"{'0' * 40}.part").write_bytes(b"a partial of no listed file")
-        # The first file ends last: its lines still come first. The list's answer sets a cookie, which every
-        # later request carries back.
+        # The first file ends last: its lines still come first. The list's first answer sets a cookie, which every
+        # later request carries back, at the next start too.
         self.fault_server(site, "data/honoured.dat=late", "data/ignored.dat=norange", "data/mislabelled.dat=badrange:1",
-                          "data/cut.dat=cut:1", "data/busy.dat=503:1", "update.cfg=cookie")
+                          "data/cut.dat=cut:1", "data/busy.dat=503:1", "update.cfg=cookie:1")
 
         lines = update_lines(self.run_update())
         retry = "Download: {} interrupted, trying again (2 of 4)."
@@ -227,6 +227,11 @@ class UpdateFaultTest(UpdateTestCase):
             "/Quorvane/data/cut.dat 206 50000 range=50000-",
             "/Quorvane/data/busy.dat 503 39",
             "/Quorvane/data/busy.dat 200 100000"]))
+        before = len(self.server.log_lines())
+        self.run_update()
+        again = [line for line in self.server.log_lines()[before:] if line.startswith("GET /Quorvane/update.cfg ")]
+        self.assertEqual(again, ["GET /Quorvane/update.cfg 200 " + str(len((site / "update.cfg").read_bytes()))
+                                 + " cookie=edge=update.cfg"])
 
     def test_caching_edge_cannot_hold_back_a_republished_file(self):
         files = {"data/pack.dat": content("first edition", 50000), "data/other.dat": content("other", 3000)}
