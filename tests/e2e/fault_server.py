@@ -26,7 +26,8 @@ KIND is one of
     endless  answer 200 without a length and send bytes until the client goes (64 MB at most)
     chunked  answer 200 with the file in chunks of 1000 bytes (the first with an extension) and a trailer
     redirect answer 302 with the same path and "?moved" as its Location (with :1, served there)
-    cookie   serve the file with a cookie kept for some years: "Set-Cookie: edge=PATH; Path=/; Expires=..."
+    cookie   serve the file with two cookies kept for some years: "Set-Cookie: edge=PATH; Path=/; Expires=..."
+             and "Set-Cookie: region=eu; Path=/; Expires=..."
 Without a fault (and for cut), "Range: bytes=N-" and "bytes=A-B" are answered as a static server does: 206
 with the rest from N or bytes A to B, or 416 when they are not inside the file; the log line then ends in
 " range=N-" or " range=A-B". Several closed ranges ("bytes=A-B,C-D,...") are answered with a
@@ -111,7 +112,7 @@ class Rules:
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "FaultServer/1.0"
-    set_cookie = None  # the Set-Cookie value of the answer, for the cookie fault
+    set_cookies = ()  # the Set-Cookie values of the answer, for the cookie fault
 
     def log_message(self, format, *args):  # the request log below replaces the default one
         pass
@@ -141,8 +142,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Range", content_range)
         for i in range(padding // 100):
             self.send_header(f"X-Padding-{i}", "p" * 80)
-        if self.set_cookie:
-            self.send_header("Set-Cookie", self.set_cookie)
+        for cookie in self.set_cookies:
+            self.send_header("Set-Cookie", cookie)
         self.send_header("Content-Type", "application/octet-stream" if status < 400 else "text/html")
         self.send_header("Content-Length", str(len(body) if length is None else length))
         self.send_header("Cache-Control", "no-store")
@@ -168,7 +169,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(local, "rb") as f:
             data = f.read()
         fault = self.server.rules.fault_for(relative)
-        self.set_cookie = f"edge={relative}; Path=/; Expires=Wed, 01 Jan 2031 00:00:00 GMT" if fault == "cookie" else None
+        kept = "; Path=/; Expires=Wed, 01 Jan 2031 00:00:00 GMT"
+        self.set_cookies = (f"edge={relative}{kept}", f"region=eu{kept}") if fault == "cookie" else ()
         if fault == "cookie":
             fault = None
         if fault == "hold":
