@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -85,8 +86,8 @@ struct Session {
         unsigned port;
         bool busy;
     } slots[SlotCount] = {};
-    // The hosts ("host:port") whose requests carry cookies, and those whose first request found none to carry.
-    std::vector<std::string> cookieHosts, plainHosts;
+    // Whether a host's ("host:port") requests carry cookies, from its first request on.
+    std::map<std::string, bool> carriesCookies;
 
     Session() { InitializeCriticalSection(&lock); }
 } TheSession;
@@ -174,27 +175,19 @@ std::string HostKey(const char* host, unsigned port) {
     return std::string(host) + ":" + std::to_string(port);
 }
 
-bool Listed(const std::vector<std::string>& hosts, const std::string& key) {
-    for (const std::string& listed : hosts) {
-        if (listed == key) return true;
-    }
-    return false;
-}
-
 // The cookie flag of a request for url on host:port.
 DWORD CookieFlags(const char* url, const char* host, unsigned port) {
     const std::string key = HostKey(host, port);
     EnterCriticalSection(&TheSession.lock);
-    bool uses = Listed(TheSession.cookieHosts, key), known = uses || Listed(TheSession.plainHosts, key);
+    auto known = TheSession.carriesCookies.find(key);
+    bool found = known != TheSession.carriesCookies.end(), uses = found && known->second;
     LeaveCriticalSection(&TheSession.lock);
-    if (!known) {
+    if (!found) {
         char cookies[2] = "";
         DWORD size = sizeof cookies;
         uses = InternetGetCookieA(url, nullptr, cookies, &size) || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
         EnterCriticalSection(&TheSession.lock);
-        if (!Listed(TheSession.cookieHosts, key) && !Listed(TheSession.plainHosts, key)) {
-            (uses ? TheSession.cookieHosts : TheSession.plainHosts).push_back(key);
-        }
+        TheSession.carriesCookies.emplace(key, uses);  // an answer's cookie meanwhile stays
         LeaveCriticalSection(&TheSession.lock);
     }
     return uses ? 0 : INTERNET_FLAG_NO_COOKIES;
@@ -207,9 +200,8 @@ void KeepCookies(const char* url, const char* host, unsigned port, const char* h
     for (; value; value = strchr(value, '\n') ? HeaderValue(strchr(value, '\n') + 1, "set-cookie:") : nullptr) {
         InternetSetCookieA(url, nullptr, std::string(value, strcspn(value, "\r\n")).c_str());
     }
-    const std::string key = HostKey(host, port);
     EnterCriticalSection(&TheSession.lock);
-    if (!Listed(TheSession.cookieHosts, key)) TheSession.cookieHosts.push_back(key);
+    TheSession.carriesCookies[HostKey(host, port)] = true;
     LeaveCriticalSection(&TheSession.lock);
 }
 
