@@ -342,13 +342,15 @@ class Driver:
                                     self.output_dir / f"lock{self.calls}.out", self.output_dir / f"lock{self.calls}.err")
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
+            # The exit is read before the answer, so an answer written just before the driver ended is seen.
+            ended = process.poll() is not None
             if out_path.exists() and out_path.read_text().strip():
                 answer = json.loads(out_path.read_text().splitlines()[0])
                 if not answer["ok"]:
                     raise DriverError(f"lock {path}: {answer}")
                 return process
-            if process.poll() is not None:
-                raise DriverError(f"lock {path} ended with {process.returncode}")
+            if ended:
+                raise DriverError(f"lock {path} ended with {process.returncode} and no answer")
             time.sleep(0.05)
         process.kill()
         raise DriverError(f"lock {path}: no answer")

@@ -673,14 +673,19 @@ void CommandMemory(const Args&) {
 }
 
 // Holds a file open with no sharing (or, given "read", sharing only reading) for the given seconds, as another
-// program can; answers once it holds it.
+// program can; answers once it holds it. A program that has just ended may still hold the file for a moment
+// while Wine's server lets its handles go, so the open is tried again for up to 10 s.
 void CommandLock(const Args& args) {
     const std::wstring& path = Arg(args, 0, "file name");
-    double seconds = SecondsArg(args, 1, 10);
+    double seconds = SecondsArg(args, 1, 10), deadline = NowSeconds() + 10;
     DWORD share = args.size() > 2 && args[2] == L"read" ? FILE_SHARE_READ : 0;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE) Fail("cannot open %ls: error %lu", path.c_str(), GetLastError());
+    HANDLE file;
+    while ((file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL)) == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (NowSeconds() > deadline) Fail("cannot open %ls: error %lu", path.c_str(), error);
+        Sleep(100);
+    }
     JsonObject fields;
     fields.Str("file", path);
     Emit("lock", fields);
